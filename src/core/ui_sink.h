@@ -1,0 +1,17 @@
+#pragma once
+#include <string>
+
+// How workers and the tile store reach the windows without touching a widget.
+// The GUI implements it with queued calls onto its thread; tests record.
+class UiSink {
+public:
+    virtual ~UiSink() = default;
+    // Status bar panel 3, the traffic text.
+    virtual void SetTrafficText(const std::string& text) { (void)text; }
+    // The map area should be repainted from ViewBitmap.
+    virtual void RequestRepaint() {}
+    // The progress window shows the error totals.
+    virtual void ShowErrorCounts() {}
+    // Lets the GUI handle pending window events (GUI thread only).
+    virtual void ProcessMessages() {}
+};

@@ -1,0 +1,28 @@
+#pragma once
+#include <string>
+#include <string_view>
+#include <vector>
+
+// Errors are values: ok plus a message for the log or a message box.
+struct FileResult {
+    bool Ok = true;
+    std::string Error;
+    explicit operator bool() const { return Ok; }
+};
+
+bool FileExists(const std::string& path);
+// A failure to delete is not an error anyone acts on; the result is for tests.
+bool RemoveFile(const std::string& path);
+bool ReadWholeFile(const std::string& path, std::string& out);
+// Writes through a temporary file in the same folder and a rename, so a crash,
+// a kill or a full disk never leaves a half-written file. `durable` also syncs
+// the data before the rename (settings and lists; tiles skip it for speed).
+FileResult WriteFileAtomic(const std::string& path, std::string_view data, bool durable = false);
+bool MakeFolders(const std::string& path);
+
+// Text lines ended by CR LF, CR or LF; a last line without an ending counts.
+std::vector<std::string> SplitLines(std::string_view bytes);
+// Windows-1251 file into UTF-8 lines. False when the file cannot be read.
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines);
+// UTF-8 lines into a Windows-1251 file, every line ended by CR LF, atomically.
+FileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines);

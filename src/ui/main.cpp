@@ -1,0 +1,21 @@
+#include <QApplication>
+#include <QMessageBox>
+#include <exception>
+
+#include "ui/tform1.h"
+#include "ui/windows.h"
+
+int main(int argc, char** argv) {
+    QApplication app(argc, argv);
+    QApplication::setApplicationName(QStringLiteral("Vistrel"));
+    QApplication::setApplicationDisplayName(QStringLiteral("Vistrel"));
+    try {
+        std::string folder = QCoreApplication::applicationDirPath().toStdString() + "/";
+        auto windows = Windows::Create(folder);
+        windows->Form1->show();
+        return app.exec();
+    } catch (const std::exception& e) {
+        QMessageBox::critical(nullptr, QStringLiteral("Vistrel"), QString::fromUtf8(e.what()));
+    }
+    return 0;
+}

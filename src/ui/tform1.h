@@ -1,0 +1,114 @@
+#pragma once
+#include <QComboBox>
+#include <QDockWidget>
+#include <QLabel>
+#include <QLineEdit>
+#include <QMainWindow>
+#include <QPushButton>
+#include <QSlider>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <memory>
+#include <string>
+
+#include "core/main_state.h"
+#include "core/settings_file.h"
+
+class TForm1;
+
+// The map area's paint box: it only delegates to the main window.
+class MapBox : public QWidget {
+    Q_OBJECT
+public:
+    explicit MapBox(TForm1* owner, QWidget* parent);
+
+protected:
+    void paintEvent(QPaintEvent*) override;
+
+private:
+    TForm1* Owner;
+};
+
+// Queued calls from any thread onto the main window's thread.
+class GuiSink : public QObject, public UiSink {
+    Q_OBJECT
+public:
+    explicit GuiSink(TForm1* form);
+    void SetTrafficText(const std::string& text) override;
+    void RequestRepaint() override;
+    void ShowErrorCounts() override;
+    void ProcessMessages() override;
+
+private:
+    TForm1* Form;
+};
+
+class TForm1 : public QMainWindow {
+    Q_OBJECT
+public:
+    // `programFolder` ends with '/'; the settings and list files live there.
+    explicit TForm1(const std::string& programFolder, QWidget* parent = nullptr);
+    ~TForm1() override;
+
+    MainState& State() { return S; }
+    void EnableControls(bool on);
+    // The text of status bar panel `index` (0..3).
+    QString PanelText(int index) const;
+    void SetPanelText(int index, const QString& text);
+    // Paints ViewBitmap centred on the map area.
+    void PaintBox1Paint(QPainter& painter);
+    // Copies the window's geometry and tool-window layout into the state,
+    // as the settings file keeps them.
+    void StoreLayout();
+    // The message shown when the settings file cannot be written.
+    static QString SettingsWriteFailedText();
+
+    // Controls, named as the program names them.
+    QWidget* Panel1 = nullptr;
+    MapBox* PaintBox1 = nullptr;
+    QLabel* Image5 = nullptr;
+    QLabel* StatusPanels[4] = {};
+    QDockWidget* TBToolWindow1 = nullptr;
+    QDockWidget* TBToolWindow2 = nullptr;
+    QDockWidget* TBToolWindow3 = nullptr;
+    QSlider* RxSlider1 = nullptr;
+    QLabel* Label1 = nullptr;
+    QToolBar* ToolBar1 = nullptr;
+    QToolButton* ToolButton2 = nullptr;
+    QToolButton* ToolButton3 = nullptr;
+    QToolButton* ToolButton5 = nullptr;
+    QToolButton* ToolButton6 = nullptr;
+    QToolButton* ToolButton8 = nullptr;
+    // Search panel.
+    QWidget *Panel2 = nullptr, *Panel3 = nullptr, *Panel6 = nullptr, *Panel5 = nullptr;
+    QComboBox *SCB = nullptr, *DCB = nullptr, *FCB = nullptr, *ComboBox1 = nullptr;
+    QLineEdit *Edit7 = nullptr, *Edit10 = nullptr;
+    QPushButton *SpeedButton1 = nullptr, *ButtonSave = nullptr, *ButtonDel = nullptr;
+    // Task panel.
+    QWidget *Panel7 = nullptr, *Panel4 = nullptr;
+    QComboBox *ComboBox2 = nullptr, *ComboBox3 = nullptr, *ComboBox4 = nullptr;
+    QLabel* Label15 = nullptr;
+    QPushButton *SpeedButton2 = nullptr, *ButtonStop = nullptr;
+    QTimer *Timer1 = nullptr, *Timer2 = nullptr, *Timer3 = nullptr;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void closeEvent(QCloseEvent* event) override;
+    void changeEvent(QEvent* event) override;
+
+private:
+    void BuildWindow();
+    void BuildZoomWindow();
+    void BuildSearchPanel();
+    void BuildTaskPanel();
+    void ApplyLoadedLayout();
+    void UpdateModeButton();
+    void FormShow();
+    void FormActivate();
+    void FormClose();
+
+    MainState S;
+    std::unique_ptr<GuiSink> Sink;
+    bool Closed = false;
+};

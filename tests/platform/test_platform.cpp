@@ -1,0 +1,179 @@
+#include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
+#include <filesystem>
+#include <thread>
+#include <vector>
+
+#include "platform/bitmap.h"
+#include "platform/file_io.h"
+#include "platform/numbers.h"
+#include "platform/text_codec.h"
+#include "platform/time_text.h"
+#include "support/temp_dir.h"
+
+using vistrel::test::TempDir;
+
+TEST(TextCodec, Cp1251RoundTripAndReplacement) {
+    const std::string utf8 = "Прокси-пользователь Ёё №°";
+    std::string bytes = Utf8ToCp1251(utf8);
+    EXPECT_EQ(bytes.size(), Utf8Length(utf8));
+    EXPECT_EQ(static_cast<unsigned char>(bytes.back()), 176);  // the degree sign
+    EXPECT_EQ(static_cast<unsigned char>(bytes[0]), 0xCF);     // П
+    EXPECT_EQ(Cp1251ToUtf8(bytes), utf8);
+    // Characters Windows-1251 lacks become '?', the rest survives.
+    EXPECT_EQ(Utf8ToCp1251("a\u4E2Db"), "a?b");
+    EXPECT_EQ(Utf8Left("55°45,3'", 3), "55°");
+    EXPECT_EQ(Utf8Offset("55°45", 3), 4u);
+}
+
+TEST(TextLines, EveryLineEndingAndTheLastLine) {
+    using V = std::vector<std::string>;
+    EXPECT_EQ(SplitLines("a\r\nb\rc\nd"), (V{"a", "b", "c", "d"}));
+    EXPECT_EQ(SplitLines("a\r\n\r\nb\r\n"), (V{"a", "", "b"}));
+    EXPECT_EQ(SplitLines(""), V{});
+    EXPECT_EQ(SplitLines("\n"), V{""});
+    EXPECT_EQ(SplitLines("x\r"), V{"x"});
+}
+
+TEST(TextLines, WrittenAsCp1251WithCrLf) {
+    TempDir dir;
+    ASSERT_TRUE(WriteTextLines(dir.FilePath("f.txt"), {"Дача", "", "x"}));
+    EXPECT_EQ(dir.ReadFile("f.txt"), "\xC4\xE0\xF7\xE0\r\n\r\nx\r\n");
+    std::vector<std::string> lines;
+    ASSERT_TRUE(ReadTextLines(dir.FilePath("f.txt"), lines));
+    EXPECT_EQ(lines, (std::vector<std::string>{"Дача", "", "x"}));
+    EXPECT_FALSE(ReadTextLines(dir.FilePath("missing.txt"), lines));
+}
+
+TEST(AtomicWrite, ReplacesWholeAndLeavesNoTemporaries) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileAtomic(dir.FilePath("t.jpg"), "first"));
+    ASSERT_TRUE(WriteFileAtomic(dir.FilePath("t.jpg"), "second"));
+    EXPECT_EQ(dir.ReadFile("t.jpg"), "second");
+    int files = 0;
+    for (auto& e : std::filesystem::directory_iterator(dir.Path())) (void)e, ++files;
+    EXPECT_EQ(files, 1);
+}
+
+TEST(AtomicWrite, FailureKeepsTheOldFile) {
+    TempDir dir;
+    ASSERT_TRUE(WriteFileAtomic(dir.FilePath("s.ini"), "old"));
+    // A file-size limit makes the write fail the way a full disk does (root
+    // ignores permissions, not this).
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit tiny = old;
+    tiny.rlim_cur = 4;
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    FileResult r = WriteFileAtomic(dir.FilePath("s.ini"), std::string(100, 'x'), true);
+    setrlimit(RLIMIT_FSIZE, &old);
+    EXPECT_FALSE(r.Ok);
+    EXPECT_FALSE(r.Error.empty());
+    EXPECT_EQ(dir.ReadFile("s.ini"), "old");
+    // Into a folder that does not exist.
+    EXPECT_FALSE(WriteFileAtomic(dir.FilePath("no/such/x"), "a").Ok);
+}
+
+TEST(Numbers, GeneralFormatWithComma) {
+    EXPECT_EQ(FormatGeneral(55.7558), "55,7558");
+    EXPECT_EQ(FormatGeneral(-37.6176), "-37,6176");
+    EXPECT_EQ(FormatGeneral(0.0), "0");
+    EXPECT_EQ(FormatGeneral(-0.0), "0");
+    EXPECT_EQ(FormatGeneral(1e-5), "1E-5");
+    EXPECT_EQ(FormatGeneral(12), "12");
+    // Fifteen significant digits survive a round trip of typical values.
+    double v = 55.756486265981234;
+    double back = 0;
+    ASSERT_TRUE(ParseReal(FormatGeneral(v), back));
+    EXPECT_NEAR(back, v, 1e-12);
+}
+
+TEST(Numbers, ParseRealAcceptsOnlyTheComma) {
+    double v = 0;
+    EXPECT_TRUE(ParseReal("55,7558", v));
+    EXPECT_DOUBLE_EQ(v, 55.7558);
+    EXPECT_TRUE(ParseReal(" -0,5 ", v));
+    EXPECT_DOUBLE_EQ(v, -0.5);
+    EXPECT_TRUE(ParseReal("1E-5", v));
+    EXPECT_DOUBLE_EQ(v, 1e-5);
+    v = 7;
+    for (const char* bad : {"55.7558", "", ",", "abc", "1,2,3", "5e", "--1"}) {
+        EXPECT_FALSE(ParseReal(bad, v)) << bad;
+    }
+    EXPECT_EQ(v, 7);
+}
+
+TEST(Numbers, IntegersAndFixedPatterns) {
+    int i = 0;
+    EXPECT_TRUE(ParseInt("-42", i));
+    EXPECT_EQ(i, -42);
+    EXPECT_FALSE(ParseInt("80a", i));
+    EXPECT_FALSE(ParseInt("99999999999", i));
+    EXPECT_EQ(IntOrZero("80a"), 0);
+    EXPECT_EQ(IntOrZero("8080"), 8080);
+    EXPECT_EQ(FormatFixed(45.3476, 3), "45,348");
+    EXPECT_EQ(FormatFixed(1.5, 3), "1,500");
+    EXPECT_EQ(FormatFixed(-0.0001, 3), "0,000");
+    EXPECT_EQ(FormatNumber(24.0, 7, 3), "24,000");
+    EXPECT_EQ(FormatNumber(10299.682617, 7, 3), "10\u00A0299,680");
+    EXPECT_EQ(FormatThousands(1234567), "1\u00A0234\u00A0567");
+}
+
+TEST(Numbers, SafeOnManyThreads) {
+    std::vector<std::thread> threads;
+    std::atomic<int> wrong{0};
+    for (int t = 0; t < 4; ++t)
+        threads.emplace_back([&] {
+            for (int k = 0; k < 2000; ++k) {
+                double v = 0;
+                if (FormatGeneral(1.25) != "1,25" || !ParseReal("2,5", v) || v != 2.5) ++wrong;
+            }
+        });
+    for (auto& t : threads) t.join();
+    EXPECT_EQ(wrong, 0);
+}
+
+TEST(TimeText, TodayWithoutDate) {
+    auto now = std::chrono::system_clock::now();
+    std::string t = TimeText(now, now);
+    ASSERT_EQ(t.size(), 8u);
+    EXPECT_EQ(t[2], ':');
+    std::string older = TimeText(now - std::chrono::hours(24 * 3), now);
+    EXPECT_EQ(older.size(), 19u);
+}
+
+TEST(BitmapTest, DrawClipsHalvesAndCrops) {
+    Bitmap src(4, 4);
+    for (int y = 0; y < 4; ++y)
+        for (int x = 0; x < 4; ++x) src.FillRect(x, y, 1, 1, {uint8_t(x * 10), uint8_t(y * 10), 0});
+    Bitmap dst(4, 4);
+    dst.Fill({1, 2, 3});
+    dst.Draw(2, -1, src);  // partly outside
+    EXPECT_EQ(dst.Pixel(2, 0), (Rgb{0, 10, 0}));
+    EXPECT_EQ(dst.Pixel(3, 2), (Rgb{10, 30, 0}));
+    EXPECT_EQ(dst.Pixel(1, 1), (Rgb{1, 2, 3}));
+    Bitmap half(2, 2);
+    half.DrawHalved(0, 0, src);
+    EXPECT_EQ(half.Pixel(1, 1), (Rgb{20, 20, 0}));  // dropped, not averaged
+    Bitmap big(6, 6);
+    big.Fill({9, 9, 9});
+    big.FillRect(1, 1, 4, 4, {5, 5, 5});
+    big.CropCentered(4, 4);
+    EXPECT_EQ(big.Width(), 4);
+    EXPECT_EQ(big.Pixel(0, 0), (Rgb{5, 5, 5}));
+}
+
+TEST(BitmapTest, TextIsDrawnAroundItsCentre) {
+    Bitmap b(256, 256);
+    b.Fill({192, 192, 192});
+    b.DrawTextCentered("ожидает загрузки...", 128, 108);
+    int dark = 0, minX = 256, maxX = 0;
+    for (int y = 90; y < 126; ++y)
+        for (int x = 0; x < 256; ++x)
+            if (b.Pixel(x, y).R < 100) ++dark, minX = std::min(minX, x), maxX = std::max(maxX, x);
+    EXPECT_GT(dark, 50);
+    EXPECT_NEAR((minX + maxX) / 2.0, 128, 6);
+}

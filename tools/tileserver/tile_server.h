@@ -1,0 +1,113 @@
+// A small HTTP server on 127.0.0.1 that answers tile requests with JPEG tiles
+// of the procedural planet (or from a folder of tile files), with optional
+// faults for tests and demos.
+//
+// Any GET whose target ends in "t=t" followed by key letters q r s t (at most
+// 20) is a tile request, e.g. "/kh?v=9&n=404&t=trtq"; zero letters is the
+// whole world. Every other target gets 404. Each answer closes its connection.
+//
+// In-process use (tests, benchmarks):
+//
+//     vistrel::tileserver::TileServer server;
+//     ASSERT_TRUE(server.Start(0));
+//     std::string url = server.UrlPrefix() + "rtt";
+#pragma once
+
+#include <condition_variable>
+#include <cstdint>
+#include <deque>
+#include <functional>
+#include <map>
+#include <mutex>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <thread>
+#include <vector>
+
+#include "planet.h"
+
+namespace vistrel::tileserver {
+
+constexpr uint16_t kDefaultPort = 8642;
+constexpr const char* kDefaultRequestPrefix = "/kh?v=9&n=404&t=t";
+
+// Each share is the probability (0..1) that one answer has that fault.
+struct FaultOptions {
+    double NotFoundShare = 0;     // 404 Not Found instead of the tile
+    double ServerErrorShare = 0;  // 500 Internal Server Error instead of the tile
+    double CutShortShare = 0;     // full Content-Length, connection closed after half the body
+    double ChunkedShare = 0;      // chunked transfer coding instead of Content-Length
+    int DelayMs = 0;              // wait before every answer
+};
+
+struct ServerOptions {
+    std::string Folder;  // serve <letters>.jpg from this folder (404 when missing); empty: render
+    int Quality = 85;    // JPEG quality of rendered tiles
+    FaultOptions Faults;
+    // Fault decisions are a function of the seed, the tile's letters and how
+    // many times that tile was asked for before, so a run is repeatable
+    // whatever the order in which parallel requests arrive.
+    uint64_t Seed = 1;
+    int Threads = 8;  // connections answered at the same time
+    // Called from worker threads with one line per answered request.
+    std::function<void(const std::string& line)> Log;
+};
+
+struct ServerStats {
+    uint64_t Requests = 0;  // requests read, whatever the answer
+    uint64_t Tiles = 0;     // complete tiles sent (plain or chunked)
+    uint64_t NotFound = 0;  // 404 answers, faults and bad targets alike
+    uint64_t ServerErrors = 0;
+    uint64_t CutShort = 0;
+    uint64_t Chunked = 0;
+};
+
+// The key letters of a request target whose query ends in "t=t" plus letters;
+// nothing for any other target.
+std::optional<std::string> LettersOfTarget(std::string_view target);
+
+class TileServer {
+public:
+    explicit TileServer(ServerOptions options = {});
+    ~TileServer();
+    TileServer(const TileServer&) = delete;
+    TileServer& operator=(const TileServer&) = delete;
+
+    // Listens on 127.0.0.1; port 0 picks a free one (see Port()). False, with
+    // a reason in *error when given, if the port cannot be bound or the
+    // server already runs.
+    bool Start(uint16_t port = 0, std::string* error = nullptr);
+    // Closes the listening socket and every open connection, waits for the
+    // threads. Safe to call more than once; Start may follow.
+    void Stop();
+
+    uint16_t Port() const;  // 0 when not running
+    // "http://127.0.0.1:<port>/kh?v=9&n=404&t=t": append key letters for a tile URL.
+    std::string UrlPrefix() const;
+
+    // Takes effect with the next request; safe while running.
+    void SetFaults(const FaultOptions& faults);
+    ServerStats Stats() const;
+
+private:
+    void AcceptLoop();
+    void WorkerLoop();
+    void Serve(int fd);
+
+    ServerOptions options_;
+    mutable std::mutex mutex_;  // guards everything below but the sockets and threads
+    std::condition_variable wake_;
+    std::deque<int> pending_;                 // accepted connections waiting for a worker
+    std::map<std::string, uint32_t> asked_;  // requests per tile so far, for fault decisions
+    ServerStats stats_;
+    bool stopping_ = false;
+
+    int listenFd_ = -1;
+    int stopPipe_[2] = {-1, -1};  // readable once Stop begins: wakes every poll
+    uint16_t port_ = 0;
+    std::thread acceptor_;
+    std::vector<std::thread> workers_;
+};
+
+}  // namespace vistrel::tileserver
