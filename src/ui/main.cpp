@@ -2,16 +2,17 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "ui/signal_close.h"
 #include "ui/tform1.h"
 #include "ui/windows.h"
 
 int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vistrel"));
-    QApplication::setApplicationDisplayName(QStringLiteral("Vistrel"));
     try {
         std::string folder = QCoreApplication::applicationDirPath().toStdString() + "/";
         auto windows = Windows::Create(folder);
+        CloseOnTerminationSignals(windows->Form1);
         windows->Form1->show();
         return app.exec();
     } catch (const std::exception& e) {

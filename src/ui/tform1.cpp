@@ -14,11 +14,11 @@
 #include "core/app_core.h"
 #include "platform/file_io.h"
 #include "ui/icons.h"
+#include "ui/tform3.h"
 #include "ui/windows.h"
 
 namespace {
 
-const char* const ModeHints[3] = {"Только кэш", "Только интернет", "Кэш и интернет"};
 
 Qt::DockWidgetArea AreaOfDock(int dock) {
     switch (dock) {
@@ -97,6 +97,9 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
         ComboBox1->addItems(items);
     }
     ComboBox1->setEditText(QStringLiteral("---Новое Имя---"));
+    connect(ToolButton2, &QToolButton::clicked, this, [this] { ToolButton2Click(); });
+    connect(ToolButton6, &QToolButton::clicked, this, [this] { ToolButton6Click(); });
+    SetUpView();
 }
 
 TForm1::~TForm1() {
@@ -191,7 +194,7 @@ void TForm1::BuildZoomWindow() {
         ToolBar1->addWidget(b);
         return b;
     };
-    ToolButton2 = addButton("ToolButton2", ModeIcon(2), QString::fromUtf8(ModeHints[2]), false);
+    ToolButton2 = addButton("ToolButton2", ModeIcon(2), QStringLiteral("Кэш и интернет"), false);
     ToolButton3 = addButton("ToolButton3", RefreshIcon(), QStringLiteral("Получить недостающие"), false);
     ToolBar1->addSeparator();
     ToolButton5 = addButton("ToolButton5", SearchIcon(), QStringLiteral("Поиск"), true);
@@ -359,6 +362,15 @@ void TForm1::ApplyLoadedLayout() {
             docks[i]->move(p.FloatLeft, p.FloatTop);
         }
     }
+    // Panels docked at one edge in different rows stack instead of sharing a row.
+    const ToolWindowPlace& p2 = S.ToolWindow2;
+    const ToolWindowPlace& p3 = S.ToolWindow3;
+    if (!p2.Floating && !p3.Floating && p2.Dock == p3.Dock && p2.DockRow != p3.DockRow) {
+        if (p2.DockRow < p3.DockRow)
+            splitDockWidget(TBToolWindow2, TBToolWindow3, Qt::Vertical);
+        else
+            splitDockWidget(TBToolWindow3, TBToolWindow2, Qt::Vertical);
+    }
     bool vertical = S.ToolWindow1.Vertical;
     RxSlider1->setOrientation(vertical ? Qt::Vertical : Qt::Horizontal);
     RxSlider1->setFixedSize(vertical ? QSize(28, 269) : QSize(269, 28));
@@ -368,12 +380,6 @@ void TForm1::ApplyLoadedLayout() {
     DCB->setCurrentIndex(std::clamp(S.DcbIndex, -1, 1));
     FCB->setCurrentIndex(std::clamp(S.FcbIndex, -1, 19));
     UpdateModeButton();
-}
-
-void TForm1::UpdateModeButton() {
-    int image = std::clamp(S.ModeButtonImage, 0, 2);
-    ToolButton2->setIcon(ModeIcon(image));
-    ToolButton2->setToolTip(QString::fromUtf8(ModeHints[image]));
 }
 
 void TForm1::StoreLayout() {

@@ -92,6 +92,21 @@ public:
     QPushButton *SpeedButton2 = nullptr, *ButtonStop = nullptr;
     QTimer *Timer1 = nullptr, *Timer2 = nullptr, *Timer3 = nullptr;
 
+    // ---- Map view, navigation, selection, search and favourites (tform1_view.cpp)
+    // Recomposes the view; every change of centre, zoom, mode, size or
+    // selection ends here.
+    void RefreshView();
+    // Called once from the constructor after the state is loaded.
+    void SetUpView();
+    // ---- end of map view section
+
+    // ---- Settings dialog and mode button (tform1_settings.cpp)
+    void ToolButton2Click();
+    void ToolButton6Click();
+    // Shows the work mode on the mode button: image and hint.
+    void UpdateModeButton();
+    // ---- end of settings section
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
@@ -103,7 +118,6 @@ private:
     void BuildSearchPanel();
     void BuildTaskPanel();
     void ApplyLoadedLayout();
-    void UpdateModeButton();
     void FormShow();
     void FormActivate();
     void FormClose();
