@@ -6,7 +6,6 @@
 #include "platform/text_codec.h"
 #include "support/temp_dir.h"
 
-using vistrel::test::TempDir;
 
 namespace {
 
@@ -58,7 +57,7 @@ struct Fixture {
     TempDir Dir;
     MainState State;
     Fixture() { InitStartValues(State, Dir.Path()); }
-    std::string Ini() const { return Dir.FilePath(SettingsFileName); }
+    std::string Ini() const { return Dir.File(SettingsFileName); }
     bool Load(ScreenSize screen = {4000, 4000}) { return LoadSettings(State, Ini(), screen); }
     std::vector<std::string> FullLines() {
         MainState other;
@@ -289,7 +288,7 @@ TEST(Settings, FailedWriteKeepsTheOldFile) {
     std::string before = f.Dir.ReadFile(SettingsFileName);
     FillNonDefault(f.State);
     // The settings file's place is taken by a folder: the write must fail.
-    FileResult r = SaveSettings(f.State, f.Dir.FilePath("sub/") + SettingsFileName);
+    FileResult r = SaveSettings(f.State, f.Dir.File("sub/") + SettingsFileName);
     EXPECT_FALSE(r.Ok);
     EXPECT_EQ(f.Dir.ReadFile(SettingsFileName), before);
 }
@@ -300,7 +299,7 @@ TEST(StartUp, ArchiveListAndStartupZoom) {
     Fixture f;
     auto lines = f.FullLines();
     lines[28] = "25";
-    WriteTextLines(dir.FilePath(SettingsFileName), lines);
+    WriteTextLines(dir.File(SettingsFileName), lines);
     MainState s;
     EXPECT_TRUE(StartUpState(s, dir.Path(), {1920, 1080}));
     EXPECT_EQ(*s.ArchiveList.Snapshot(), (std::vector<std::string>{"/a.zip", "", "/b.zip"}));

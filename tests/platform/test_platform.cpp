@@ -13,7 +13,6 @@
 #include "platform/time_text.h"
 #include "support/temp_dir.h"
 
-using vistrel::test::TempDir;
 
 TEST(TextCodec, Cp1251RoundTripAndReplacement) {
     const std::string utf8 = "Прокси-пользователь Ёё №°";
@@ -39,18 +38,18 @@ TEST(TextLines, EveryLineEndingAndTheLastLine) {
 
 TEST(TextLines, WrittenAsCp1251WithCrLf) {
     TempDir dir;
-    ASSERT_TRUE(WriteTextLines(dir.FilePath("f.txt"), {"Дача", "", "x"}));
+    ASSERT_TRUE(WriteTextLines(dir.File("f.txt"), {"Дача", "", "x"}));
     EXPECT_EQ(dir.ReadFile("f.txt"), "\xC4\xE0\xF7\xE0\r\n\r\nx\r\n");
     std::vector<std::string> lines;
-    ASSERT_TRUE(ReadTextLines(dir.FilePath("f.txt"), lines));
+    ASSERT_TRUE(ReadTextLines(dir.File("f.txt"), lines));
     EXPECT_EQ(lines, (std::vector<std::string>{"Дача", "", "x"}));
-    EXPECT_FALSE(ReadTextLines(dir.FilePath("missing.txt"), lines));
+    EXPECT_FALSE(ReadTextLines(dir.File("missing.txt"), lines));
 }
 
 TEST(AtomicWrite, ReplacesWholeAndLeavesNoTemporaries) {
     TempDir dir;
-    ASSERT_TRUE(WriteFileAtomic(dir.FilePath("t.jpg"), "first"));
-    ASSERT_TRUE(WriteFileAtomic(dir.FilePath("t.jpg"), "second"));
+    ASSERT_TRUE(WriteFileAtomic(dir.File("t.jpg"), "first"));
+    ASSERT_TRUE(WriteFileAtomic(dir.File("t.jpg"), "second"));
     EXPECT_EQ(dir.ReadFile("t.jpg"), "second");
     int files = 0;
     for (auto& e : std::filesystem::directory_iterator(dir.Path())) (void)e, ++files;
@@ -59,7 +58,7 @@ TEST(AtomicWrite, ReplacesWholeAndLeavesNoTemporaries) {
 
 TEST(AtomicWrite, FailureKeepsTheOldFile) {
     TempDir dir;
-    ASSERT_TRUE(WriteFileAtomic(dir.FilePath("s.ini"), "old"));
+    ASSERT_TRUE(WriteFileAtomic(dir.File("s.ini"), "old"));
     // A file-size limit makes the write fail the way a full disk does (root
     // ignores permissions, not this).
     std::signal(SIGXFSZ, SIG_IGN);
@@ -68,13 +67,13 @@ TEST(AtomicWrite, FailureKeepsTheOldFile) {
     rlimit tiny = old;
     tiny.rlim_cur = 4;
     setrlimit(RLIMIT_FSIZE, &tiny);
-    FileResult r = WriteFileAtomic(dir.FilePath("s.ini"), std::string(100, 'x'), true);
+    FileResult r = WriteFileAtomic(dir.File("s.ini"), std::string(100, 'x'), true);
     setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(r.Ok);
     EXPECT_FALSE(r.Error.empty());
     EXPECT_EQ(dir.ReadFile("s.ini"), "old");
     // Into a folder that does not exist.
-    EXPECT_FALSE(WriteFileAtomic(dir.FilePath("no/such/x"), "a").Ok);
+    EXPECT_FALSE(WriteFileAtomic(dir.File("no/such/x"), "a").Ok);
 }
 
 TEST(Numbers, GeneralFormatWithComma) {

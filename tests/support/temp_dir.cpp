@@ -23,7 +23,9 @@ TempDir::~TempDir() {
     fs::remove_all(path_, ec);  // a test that changed permissions must not abort the run
 }
 
-std::string TempDir::File(std::string_view name) const { return path_ + std::string(name); }
+std::string TempDir::File(std::string_view name) const {
+    return path_ + std::string(name);
+}
 
 bool TempDir::WriteFile(std::string_view name, std::string_view bytes) const {
     const fs::path file = File(name);

@@ -10,7 +10,7 @@
 #include <string_view>
 
 class TempDir {
-public:
+  public:
     // Throws std::runtime_error when the folder cannot be made (gtest reports it).
     TempDir();
     ~TempDir();
@@ -29,6 +29,6 @@ public:
     std::string ReadFile(std::string_view name) const;
     bool Exists(std::string_view name) const;
 
-private:
+  private:
     std::string path_;
 };

@@ -65,9 +65,9 @@ std::string MakeTileJpeg(int width, int height, uint32_t seed, int quality) {
         for (int x = 0; x < width; ++x) {
             const bool stripeOn = ((x + y) / std::max(1, stripe / 2)) % 2 == 0;
             const bool blockOn = ((x / block) + (y / block)) % 2 == 0;
-            const int shade = (x * 96) / width - (y * 64) / height + (stripeOn ? 40 : -40) +
-                              (blockOn ? 24 : 0) +
-                              static_cast<int>(Hash(seed ^ static_cast<uint32_t>(y * 65599 + x)) & 15);
+            const int shade =
+                (x * 96) / width - (y * 64) / height + (stripeOn ? 40 : -40) + (blockOn ? 24 : 0) +
+                static_cast<int>(Hash(seed ^ static_cast<uint32_t>(y * 65599 + x)) & 15);
             uint8_t* p = &rgb[(static_cast<size_t>(y) * width + x) * 3];
             p[0] = static_cast<uint8_t>(std::clamp(baseR + shade, 0, 255));
             p[1] = static_cast<uint8_t>(std::clamp(baseG + shade / 2, 0, 255));
@@ -96,12 +96,11 @@ std::string PadJpegToSize(std::string jpeg, size_t exactSize) {
     }
     size_t pad = exactSize >= jpeg.size() ? exactSize - jpeg.size() : 0;
     if (exactSize < jpeg.size()) {
-        ADD_FAILURE() << "PadJpegToSize: the image has " << jpeg.size()
-                      << " bytes, more than the " << exactSize << " asked for";
+        ADD_FAILURE() << "PadJpegToSize: the image has " << jpeg.size() << " bytes, more than the "
+                      << exactSize << " asked for";
         return {};
     }
     if (pad == 0) return jpeg;
-    size_t cut = 2;  // insertion point: right after the start marker
     if (pad < kMinSegment) {
         // Too little room for a segment of its own: give up the encoder's
         // JFIF header (decoders do without it) and pad its bytes as well.
@@ -111,8 +110,8 @@ std::string PadJpegToSize(std::string jpeg, size_t exactSize) {
             ADD_FAILURE() << "PadJpegToSize: cannot grow this image by only " << pad << " bytes";
             return {};
         }
-        const size_t app0Bytes =
-            2 + (static_cast<size_t>(static_cast<uint8_t>(jpeg[4])) << 8 | static_cast<uint8_t>(jpeg[5]));
+        const size_t app0Bytes = 2 + (static_cast<size_t>(static_cast<uint8_t>(jpeg[4])) << 8 |
+                                      static_cast<uint8_t>(jpeg[5]));
         jpeg.erase(2, app0Bytes);
         pad += app0Bytes;
     }
@@ -123,7 +122,7 @@ std::string PadJpegToSize(std::string jpeg, size_t exactSize) {
         AppendComment(padding, segment);
         pad -= segment;
     }
-    jpeg.insert(cut, padding);
+    jpeg.insert(2, padding);  // right after the start marker
     return jpeg;
 }
 
@@ -143,12 +142,12 @@ std::vector<uint8_t> DecodeJpegRgb(const std::string& jpeg, int& width, int& hei
     if (!handle || jpeg.empty()) return {};
     auto* data = reinterpret_cast<const unsigned char*>(jpeg.data());
     int w = 0, h = 0, subsampling = 0, colorspace = 0;
-    if (tjDecompressHeader3(handle.get(), data, jpeg.size(), &w, &h, &subsampling, &colorspace) != 0)
+    if (tjDecompressHeader3(handle.get(), data, jpeg.size(), &w, &h, &subsampling, &colorspace) !=
+        0)
         return {};
     std::vector<uint8_t> rgb(static_cast<size_t>(w) * h * 3);
-    // Warnings (such as extra bytes) are not errors: only a failed decode is.
-    if (tjDecompress2(handle.get(), data, jpeg.size(), rgb.data(), w, 0, h, TJPF_RGB, 0) != 0 &&
-        tjGetErrorCode(handle.get()) == TJERR_FATAL)
+    // Strict: a warning (premature end, corrupt data) fails too.
+    if (tjDecompress2(handle.get(), data, jpeg.size(), rgb.data(), w, 0, h, TJPF_RGB, 0) != 0)
         return {};
     width = w;
     height = h;

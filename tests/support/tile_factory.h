@@ -37,5 +37,6 @@ std::string PadJpegToSize(std::string jpeg, size_t exactSize);
 std::string WithLastBytes(std::string data, uint8_t a, uint8_t b);
 
 // Decoded RGB pixels (width * height * 3 bytes); empty, with width and height
-// 0, when the data does not decode.
+// 0, when the data does not decode cleanly (a warning such as a premature end
+// counts as a failure).
 std::vector<uint8_t> DecodeJpegRgb(const std::string& jpeg, int& width, int& height);

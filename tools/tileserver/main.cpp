@@ -3,10 +3,11 @@
 #include <pthread.h>
 #include <signal.h>
 
+#include <algorithm>
 #include <charconv>
 #include <cstdio>
 #include <cstring>
-#include <iostream>
+#include <iterator>
 #include <mutex>
 #include <random>
 #include <string>
@@ -64,30 +65,46 @@ int main(int argc, char** argv) {
             log = true;
             continue;
         }
+        static constexpr std::string_view kWithValue[] = {
+            "--port",      "--folder",    "--quality",       "--threads", "--share-404",
+            "--share-500", "--share-cut", "--share-chunked", "--delay",   "--seed"};
+        if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
+            std::fprintf(stderr, "vistrel-tileserver: unknown option %s\n%s", argv[i], kUsage);
+            return 2;
+        }
         if (i + 1 >= argc) {
             std::fprintf(stderr, "vistrel-tileserver: %s needs a value\n%s", argv[i], kUsage);
             return 2;
         }
         const std::string_view value = argv[++i];
         bool ok = true;
-        if (arg == "--port") ok = ParseNumber(value, port) && port <= 65535;
-        else if (arg == "--folder") options.Folder = value, ok = !value.empty();
-        else if (arg == "--quality")
-            ok = ParseNumber(value, options.Quality) && options.Quality >= 1 && options.Quality <= 100;
-        else if (arg == "--threads")
-            ok = ParseNumber(value, options.Threads) && options.Threads >= 1 && options.Threads <= 256;
-        else if (arg == "--share-404") ok = ParseShare(value, options.Faults.NotFoundShare);
-        else if (arg == "--share-500") ok = ParseShare(value, options.Faults.ServerErrorShare);
-        else if (arg == "--share-cut") ok = ParseShare(value, options.Faults.CutShortShare);
-        else if (arg == "--share-chunked") ok = ParseShare(value, options.Faults.ChunkedShare);
-        else if (arg == "--delay") ok = ParseNumber(value, options.Faults.DelayMs) && options.Faults.DelayMs >= 0;
-        else if (arg == "--seed") ok = ParseNumber(value, options.Seed);
-        else {
-            std::fprintf(stderr, "vistrel-tileserver: unknown option %s\n%s", argv[i - 1], kUsage);
-            return 2;
+        if (arg == "--port") {
+            ok = ParseNumber(value, port) && port <= 65535;
+        } else if (arg == "--folder") {
+            options.Folder = value;
+            ok = !value.empty();
+        } else if (arg == "--quality") {
+            ok = ParseNumber(value, options.Quality) && options.Quality >= 1 &&
+                 options.Quality <= 100;
+        } else if (arg == "--threads") {
+            ok = ParseNumber(value, options.Threads) && options.Threads >= 1 &&
+                 options.Threads <= 256;
+        } else if (arg == "--share-404") {
+            ok = ParseShare(value, options.Faults.NotFoundShare);
+        } else if (arg == "--share-500") {
+            ok = ParseShare(value, options.Faults.ServerErrorShare);
+        } else if (arg == "--share-cut") {
+            ok = ParseShare(value, options.Faults.CutShortShare);
+        } else if (arg == "--share-chunked") {
+            ok = ParseShare(value, options.Faults.ChunkedShare);
+        } else if (arg == "--delay") {
+            ok = ParseNumber(value, options.Faults.DelayMs) && options.Faults.DelayMs >= 0;
+        } else if (arg == "--seed") {
+            ok = ParseNumber(value, options.Seed);
         }
         if (!ok) {
-            std::fprintf(stderr, "vistrel-tileserver: bad value for %s: %s\n", argv[i - 1], argv[i]);
+            std::fprintf(stderr, "vistrel-tileserver: bad value for %s: %s\n", argv[i - 1],
+                         argv[i]);
             return 2;
         }
     }

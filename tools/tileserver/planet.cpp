@@ -17,11 +17,20 @@ std::optional<TileAddress> ParseTileLetters(std::string_view letters) {
     for (char c : letters) {
         uint32_t colBit = 0, rowBit = 0;
         switch (c) {
-            case 'q': break;
-            case 'r': colBit = 1; break;
-            case 's': colBit = 1; rowBit = 1; break;
-            case 't': rowBit = 1; break;
-            default: return std::nullopt;
+            case 'q':
+                break;
+            case 'r':
+                colBit = 1;
+                break;
+            case 's':
+                colBit = 1;
+                rowBit = 1;
+                break;
+            case 't':
+                rowBit = 1;
+                break;
+            default:
+                return std::nullopt;
         }
         tile.Column = tile.Column * 2 + colBit;
         tile.Row = tile.Row * 2 + rowBit;
@@ -34,7 +43,8 @@ std::string TileLetters(const TileAddress& tile) {
     std::string letters(static_cast<size_t>(tile.Zoom), 'q');
     for (int i = 0; i < tile.Zoom; ++i) {
         int shift = tile.Zoom - 1 - i;
-        letters[static_cast<size_t>(i)] = kLetters[(tile.Row >> shift) & 1][(tile.Column >> shift) & 1];
+        letters[static_cast<size_t>(i)] =
+            kLetters[(tile.Row >> shift) & 1][(tile.Column >> shift) & 1];
     }
     return letters;
 }
@@ -82,7 +92,9 @@ struct Gradients {
 };
 const Gradients kGrad;
 
-inline float Fade(float t) { return t * t * t * (t * (t * 6.0f - 15.0f) + 10.0f); }
+inline float Fade(float t) {
+    return t * t * t * (t * (t * 6.0f - 15.0f) + 10.0f);
+}
 
 inline int64_t Wrap(int64_t i, int64_t period) {
     int64_t r = i % period;
@@ -303,10 +315,10 @@ std::vector<uint8_t> RenderTileRgb(const TileAddress& tile) {
             Rgb c;
             if (e < kSeaLevel) {
                 const float depth = kSeaLevel - e;
-                c = depth < 0.05f   ? Lerp(kCoastWater, kShallowWater, depth / 0.05f)
-                    : depth < 0.2f  ? Lerp(kShallowWater, kOpenWater, (depth - 0.05f) / 0.15f)
-                                    : Lerp(kOpenWater, kDeepWater, (depth - 0.2f) / 0.3f);
-                const float wave = 1.0f + 0.14f * d;
+                c = depth < 0.05f  ? Lerp(kCoastWater, kShallowWater, depth / 0.05f)
+                    : depth < 0.2f ? Lerp(kShallowWater, kOpenWater, (depth - 0.05f) / 0.15f)
+                                   : Lerp(kOpenWater, kDeepWater, (depth - 0.2f) / 0.3f);
+                const float wave = 1.0f + 0.24f * d;
                 c = {c.R * wave, c.G * wave, c.B * wave};
                 // Pack ice: a ragged edge from the smooth moisture field, cracks from the detail.
                 const float ice = SmoothStep(0.0f, 0.8f, absLat - 77.0f + 8.0f * m + 1.2f * d);

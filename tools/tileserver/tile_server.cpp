@@ -43,7 +43,8 @@ enum class Wait { Ready, Stopped, TimedOut, Failed };
 // Waits for `events` on fd, or for the stop pipe, or for the deadline.
 Wait WaitFor(int fd, short events, int stopFd, Clock::time_point deadline) {
     for (;;) {
-        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
+        const auto left =
+            std::chrono::duration_cast<std::chrono::milliseconds>(deadline - Clock::now());
         if (left.count() <= 0) return Wait::TimedOut;
         pollfd fds[2] = {{fd, events, 0}, {stopFd, POLLIN, 0}};
         const int rc = poll(fds, 2, static_cast<int>(std::min<int64_t>(left.count(), 1000)));
@@ -165,7 +166,9 @@ std::optional<std::string> ReadWholeFile(const std::string& path) {
 
 TileServer::TileServer(ServerOptions options) : options_(std::move(options)) {}
 
-TileServer::~TileServer() { Stop(); }
+TileServer::~TileServer() {
+    Stop();
+}
 
 bool TileServer::Start(uint16_t port, std::string* error) {
     auto fail = [&](const std::string& what) {
@@ -230,7 +233,9 @@ void TileServer::Stop() {
     port_ = 0;
 }
 
-uint16_t TileServer::Port() const { return port_; }
+uint16_t TileServer::Port() const {
+    return port_;
+}
 
 std::string TileServer::UrlPrefix() const {
     return "http://127.0.0.1:" + std::to_string(port_) + kDefaultRequestPrefix;
@@ -331,12 +336,20 @@ void TileServer::Serve(int fd) {
     } else if (Draw(options_.Seed, *letters, attempt, 1) < faults.ServerErrorShare) {
         kind = Kind::ServerError;
     } else {
-        if (!options_.Folder.empty()) {
+        if (options_.Source) {
+            std::optional<std::string> bytes = options_.Source(*letters);
+            if (bytes)
+                body = std::move(*bytes);
+            else
+                kind = Kind::NotFound;
+        } else if (!options_.Folder.empty()) {
             std::string path = options_.Folder;
             if (path.back() != '/') path += '/';
             std::optional<std::string> file = ReadWholeFile(path + *letters + ".jpg");
-            if (file) body = std::move(*file);
-            else kind = Kind::NotFound;
+            if (file)
+                body = std::move(*file);
+            else
+                kind = Kind::NotFound;
         } else {
             body = RenderTileJpeg(*letters, options_.Quality);
             if (body.empty()) kind = Kind::ServerError;
@@ -352,11 +365,15 @@ void TileServer::Serve(int fd) {
     std::string answer;
     int status = 200;
     switch (kind) {
-        case Kind::Tile: answer = TileHead(body.size(), false) + body; break;
+        case Kind::Tile:
+            answer = TileHead(body.size(), false) + body;
+            break;
         case Kind::CutShort:
             answer = TileHead(body.size(), false) + body.substr(0, body.size() / 2);
             break;
-        case Kind::Chunked: answer = TileHead(0, true) + ChunkedBody(body); break;
+        case Kind::Chunked:
+            answer = TileHead(0, true) + ChunkedBody(body);
+            break;
         case Kind::NotFound:
             status = 404;
             answer = StatusAnswer(404, "Not Found");
@@ -374,15 +391,24 @@ void TileServer::Serve(int fd) {
     {
         std::lock_guard lock(mutex_);
         switch (kind) {
-            case Kind::Tile: ++stats_.Tiles; break;
+            case Kind::Tile:
+                ++stats_.Tiles;
+                break;
             case Kind::Chunked:
                 ++stats_.Tiles;
                 ++stats_.Chunked;
                 break;
-            case Kind::CutShort: ++stats_.CutShort; break;
-            case Kind::NotFound: ++stats_.NotFound; break;
-            case Kind::ServerError: ++stats_.ServerErrors; break;
-            case Kind::BadMethod: break;
+            case Kind::CutShort:
+                ++stats_.CutShort;
+                break;
+            case Kind::NotFound:
+                ++stats_.NotFound;
+                break;
+            case Kind::ServerError:
+                ++stats_.ServerErrors;
+                break;
+            case Kind::BadMethod:
+                break;
         }
     }
     const bool sent = SendAll(fd, answer, stopFd);
@@ -392,7 +418,9 @@ void TileServer::Serve(int fd) {
         std::string line = requestLine + " -> " + std::to_string(status);
         if (kind == Kind::Tile || kind == Kind::Chunked || kind == Kind::CutShort)
             line += " (" + std::to_string(body.size()) + " bytes" +
-                    (kind == Kind::Chunked ? ", chunked" : kind == Kind::CutShort ? ", cut short" : "") +
+                    (kind == Kind::Chunked    ? ", chunked"
+                     : kind == Kind::CutShort ? ", cut short"
+                                              : "") +
                     ")";
         if (!sent) line += " [send failed]";
         options_.Log(line);

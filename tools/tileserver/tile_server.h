@@ -42,7 +42,11 @@ struct FaultOptions {
 };
 
 struct ServerOptions {
-    std::string Folder;  // serve <letters>.jpg from this folder (404 when missing); empty: render
+    // Where tile bodies come from, first that is set: Source, Folder, the planet.
+    // Source gives the bytes for some letters, nothing for 404; called from
+    // worker threads. Tests use it for quick or particular tiles.
+    std::function<std::optional<std::string>(const std::string& letters)> Source;
+    std::string Folder;  // serve <letters>.jpg from this folder (404 when missing)
     int Quality = 85;    // JPEG quality of rendered tiles
     FaultOptions Faults;
     // Fault decisions are a function of the seed, the tile's letters and how
@@ -68,7 +72,7 @@ struct ServerStats {
 std::optional<std::string> LettersOfTarget(std::string_view target);
 
 class TileServer {
-public:
+  public:
     explicit TileServer(ServerOptions options = {});
     ~TileServer();
     TileServer(const TileServer&) = delete;
@@ -90,7 +94,7 @@ public:
     void SetFaults(const FaultOptions& faults);
     ServerStats Stats() const;
 
-private:
+  private:
     void AcceptLoop();
     void WorkerLoop();
     void Serve(int fd);
@@ -98,7 +102,7 @@ private:
     ServerOptions options_;
     mutable std::mutex mutex_;  // guards everything below but the sockets and threads
     std::condition_variable wake_;
-    std::deque<int> pending_;                 // accepted connections waiting for a worker
+    std::deque<int> pending_;                // accepted connections waiting for a worker
     std::map<std::string, uint32_t> asked_;  // requests per tile so far, for fault decisions
     ServerStats stats_;
     bool stopping_ = false;
