@@ -87,8 +87,12 @@ int PositionOf(const std::u32string& text, char32_t ch) {
     return at == std::u32string::npos ? 0 : static_cast<int>(at) + 1;
 }
 
-bool IsBlank(char32_t ch) { return ch == U' ' || ch == U'\t'; }
-bool IsDigit(char32_t ch) { return ch >= U'0' && ch <= U'9'; }
+bool IsBlank(char32_t ch) {
+    return ch == U' ' || ch == U'\t';
+}
+bool IsDigit(char32_t ch) {
+    return ch >= U'0' && ch <= U'9';
+}
 
 // Whole text as a signed decimal int, leading blanks allowed; -1 otherwise.
 int IntOrMinusOne(std::u32string_view text) {
@@ -157,7 +161,9 @@ std::string ToFixed(double value, int decimals) {
     return std::string(buffer, ptr);
 }
 
-std::string WholeDegrees(double v) { return ToFixed(std::trunc(v), 0); }
+std::string WholeDegrees(double v) {
+    return ToFixed(std::trunc(v), 0);
+}
 
 struct SplitValue {
     double Whole;
@@ -195,7 +201,8 @@ std::string FormatMinutes(double minutes) {
     return text;
 }
 
-KeyFilterResult FilterCoordinateKey(std::string_view text, int caret, char32_t key, CoordKind kind) {
+KeyFilterResult FilterCoordinateKey(std::string_view text, int caret, char32_t key,
+                                    CoordKind kind) {
     KeyFilterResult result;
     if (kind == CoordKind::Latitude) {
         if (key == U'N' || key == U'n' || key == U'Т' || key == U'т') result.Select = Hemisphere::N;

@@ -21,7 +21,9 @@ inline constexpr char32_t KeyBackspace = U'\b';
 inline constexpr int MaxCoordinateTextLength = 14;  // characters
 
 // 0 for N and W, 1 for S and E: the item index in the hemisphere box.
-inline int HemisphereIndex(Hemisphere h) { return (h == Hemisphere::S || h == Hemisphere::E) ? 1 : 0; }
+inline int HemisphereIndex(Hemisphere h) {
+    return (h == Hemisphere::S || h == Hemisphere::E) ? 1 : 0;
+}
 inline Hemisphere HemisphereFromIndex(CoordKind kind, int index) {
     if (kind == CoordKind::Latitude) return index == 1 ? Hemisphere::S : Hemisphere::N;
     return index == 1 ? Hemisphere::E : Hemisphere::W;

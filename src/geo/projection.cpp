@@ -11,13 +11,15 @@ namespace {
 // The doubles nearest to the values named. The formulas multiply by the
 // reciprocals rather than divide, so that every result is reproducible to the
 // bit wherever it is computed.
-constexpr double P = 3.141592653589793;       // pi
-constexpr double H = 1.5707963267948966;      // pi / 2
+constexpr double P = 3.141592653589793;        // pi
+constexpr double H = 1.5707963267948966;       // pi / 2
 constexpr double K180 = 0.005555555555555556;  // 1 / 180
 constexpr double K360 = 0.002777777777777778;  // 1 / 360
-constexpr double KP = 0.3183098861837907;     // 1 / pi
+constexpr double KP = 0.3183098861837907;      // 1 / pi
 
-double GridXOf(double tiles, double lon) { return tiles * ((lon + 180) * K360); }
+double GridXOf(double tiles, double lon) {
+    return tiles * ((lon + 180) * K360);
+}
 
 double GridYOf(double tiles, double lat) {
     return tiles * (1 - std::log(std::tan((H - lat * P * K180) * 0.5)) * KP) * 0.5;
@@ -33,9 +35,13 @@ double LimitedFloor(double value, double last) {
 
 }  // namespace
 
-double GridX(int z, double lon) { return GridXOf(std::pow(2.0, z), lon); }
+double GridX(int z, double lon) {
+    return GridXOf(std::pow(2.0, z), lon);
+}
 
-double GridY(int z, double lat) { return GridYOf(std::pow(2.0, z), lat); }
+double GridY(int z, double lat) {
+    return GridYOf(std::pow(2.0, z), lat);
+}
 
 TilePosition TileAt(int z, double lon, double lat) {
     const double tiles = std::pow(2.0, z);

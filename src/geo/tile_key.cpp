@@ -51,42 +51,51 @@ TileKey TileKeyAt(int z, double lon, double lat, const std::string& sourceString
     const double n = GridY(z, lat);
     const double x = GridX(z, lon);
 
-    TileKey result;
-    result.Key.reserve(sourceString.size() + static_cast<std::size_t>(z));
-    result.Key = sourceString;
-
     // The half tests and the quadrant position use the same grid values, which
     // gives the tie-breaks of TileAt: the 0 meridian goes east, the equator north.
     const bool north = n >= h;
     const bool west = x > h;
     double b = north ? n - h : n;
     double a = west ? tiles - x : h - x;
-    result.Key += north ? (west ? 'q' : 'r') : (west ? 't' : 's');
 
-    for (double u = h / 2; u >= 1; u /= 2) {
+    char letters[64];  // far more levels than any zoom in use
+    std::size_t count = 0;
+    letters[count++] = north ? (west ? 'q' : 'r') : (west ? 't' : 's');
+    for (double u = h / 2; u >= 1 && count < sizeof letters; u /= 2) {
         if (b >= u && a >= u) {
-            result.Key += 'r';
+            letters[count++] = 'r';
             a -= u;
             b -= u;
         } else if (b >= u) {
-            result.Key += 'q';
+            letters[count++] = 'q';
             b -= u;
         } else if (a >= u) {
-            result.Key += 's';
+            letters[count++] = 's';
             a -= u;
         } else {
-            result.Key += 't';
+            letters[count++] = 't';
         }
     }
+    TileKey result;
+    result.Key.reserve(sourceString.size() + count);
+    result.Key.append(sourceString).append(letters, count);
     result.XOffset = TruncToInt(256 * a);
     result.YOffset = TruncToInt(256 - 256 * b);
     return result;
 }
 
-void StepEast(std::string& key, std::size_t prefixLen) { Step(key, prefixLen, EastRule); }
-void StepWest(std::string& key, std::size_t prefixLen) { Step(key, prefixLen, WestRule); }
-void StepNorth(std::string& key, std::size_t prefixLen) { Step(key, prefixLen, NorthRule); }
-void StepSouth(std::string& key, std::size_t prefixLen) { Step(key, prefixLen, SouthRule); }
+void StepEast(std::string& key, std::size_t prefixLen) {
+    Step(key, prefixLen, EastRule);
+}
+void StepWest(std::string& key, std::size_t prefixLen) {
+    Step(key, prefixLen, WestRule);
+}
+void StepNorth(std::string& key, std::size_t prefixLen) {
+    Step(key, prefixLen, NorthRule);
+}
+void StepSouth(std::string& key, std::size_t prefixLen) {
+    Step(key, prefixLen, SouthRule);
+}
 
 TileIndex KeyToTile(std::string_view key, std::size_t prefixLen) {
     TileIndex tile;

@@ -2,11 +2,19 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <cmath>
 #include <random>
 #include <string>
 
 namespace {
+
+// Readable test names from the case descriptions.
+std::string CaseName(int index, const std::string& text) {
+    std::string name = std::to_string(index) + "_";
+    for (char ch : text) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
+}
 
 constexpr double OneSixtieth = 0.016666666666666666;
 
@@ -96,7 +104,7 @@ INSTANTIATE_TEST_SUITE_P(
                     FilterCase{"a minus", "55", 0, U'-', 0},
                     FilterCase{"a longitude key in a latitude edit", "55", 2, U'E', 0},
                     FilterCase{"a Cyrillic key of no meaning", "55", 2, U'ж', 0}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const auto& info) { return CaseName(static_cast<int>(info.index), info.param.Name); });
 
 struct HemisphereCase {
     CoordKind Kind;
@@ -114,24 +122,24 @@ TEST_P(HemisphereKeys, SelectInBothLayoutsAndNeverEnterTheText) {
     EXPECT_FALSE(r.LetThrough());
 }
 
-INSTANTIATE_TEST_SUITE_P(
-    Layouts, HemisphereKeys,
-    testing::Values(HemisphereCase{CoordKind::Latitude, U'N', Hemisphere::N},
-                    HemisphereCase{CoordKind::Latitude, U'n', Hemisphere::N},
-                    HemisphereCase{CoordKind::Latitude, U'Т', Hemisphere::N},
-                    HemisphereCase{CoordKind::Latitude, U'т', Hemisphere::N},
-                    HemisphereCase{CoordKind::Latitude, U'S', Hemisphere::S},
-                    HemisphereCase{CoordKind::Latitude, U's', Hemisphere::S},
-                    HemisphereCase{CoordKind::Latitude, U'Ы', Hemisphere::S},
-                    HemisphereCase{CoordKind::Latitude, U'ы', Hemisphere::S},
-                    HemisphereCase{CoordKind::Longitude, U'E', Hemisphere::E},
-                    HemisphereCase{CoordKind::Longitude, U'e', Hemisphere::E},
-                    HemisphereCase{CoordKind::Longitude, U'У', Hemisphere::E},
-                    HemisphereCase{CoordKind::Longitude, U'у', Hemisphere::E},
-                    HemisphereCase{CoordKind::Longitude, U'W', Hemisphere::W},
-                    HemisphereCase{CoordKind::Longitude, U'w', Hemisphere::W},
-                    HemisphereCase{CoordKind::Longitude, U'Ц', Hemisphere::W},
-                    HemisphereCase{CoordKind::Longitude, U'ц', Hemisphere::W}));
+INSTANTIATE_TEST_SUITE_P(Layouts, HemisphereKeys,
+                         testing::Values(HemisphereCase{CoordKind::Latitude, U'N', Hemisphere::N},
+                                         HemisphereCase{CoordKind::Latitude, U'n', Hemisphere::N},
+                                         HemisphereCase{CoordKind::Latitude, U'Т', Hemisphere::N},
+                                         HemisphereCase{CoordKind::Latitude, U'т', Hemisphere::N},
+                                         HemisphereCase{CoordKind::Latitude, U'S', Hemisphere::S},
+                                         HemisphereCase{CoordKind::Latitude, U's', Hemisphere::S},
+                                         HemisphereCase{CoordKind::Latitude, U'Ы', Hemisphere::S},
+                                         HemisphereCase{CoordKind::Latitude, U'ы', Hemisphere::S},
+                                         HemisphereCase{CoordKind::Longitude, U'E', Hemisphere::E},
+                                         HemisphereCase{CoordKind::Longitude, U'e', Hemisphere::E},
+                                         HemisphereCase{CoordKind::Longitude, U'У', Hemisphere::E},
+                                         HemisphereCase{CoordKind::Longitude, U'у', Hemisphere::E},
+                                         HemisphereCase{CoordKind::Longitude, U'W', Hemisphere::W},
+                                         HemisphereCase{CoordKind::Longitude, U'w', Hemisphere::W},
+                                         HemisphereCase{CoordKind::Longitude, U'Ц', Hemisphere::W},
+                                         HemisphereCase{CoordKind::Longitude, U'ц',
+                                                        Hemisphere::W}));
 
 TEST(FilterCoordinateKey, LatitudeKeysDoNothingInALongitudeEdit) {
     for (char32_t key : {U'N', U'S', U'т', U'ы'}) {
@@ -181,32 +189,29 @@ constexpr ParseStatus NaN = ParseStatus::NotANumber;
 
 INSTANTIATE_TEST_SUITE_P(
     Texts, ParseTable,
-    testing::Values(ParseCase{"55", Lat, Hemisphere::N, Ok, 55},
-                    ParseCase{"55°", Lat, Hemisphere::N, Ok, 55},
-                    ParseCase{"55°30", Lat, Hemisphere::N, Ok, 55.5},
-                    ParseCase{"55°30'", Lat, Hemisphere::N, Ok, 55.5},
-                    ParseCase{"55°30,5'", Lat, Hemisphere::N, Ok, 55 + 30.5 * OneSixtieth},
-                    ParseCase{"55°45,348'", Lat, Hemisphere::S, Ok, -(55 + 45.348 * OneSixtieth)},
-                    ParseCase{"37°37,038'", Lon, Hemisphere::E, Ok, -(37 + 37.038 * OneSixtieth)},
-                    ParseCase{"37°37,038'", Lon, Hemisphere::W, Ok, 37 + 37.038 * OneSixtieth},
-                    ParseCase{"", Lat, Hemisphere::N, Ok, 0},
-                    ParseCase{"°", Lat, Hemisphere::N, Ok, 0},
-                    ParseCase{"°30", Lat, Hemisphere::N, Ok, 0},
-                    ParseCase{"89°59,999'", Lat, Hemisphere::N, Ok, 89 + 59.999 * OneSixtieth},
-                    ParseCase{"179°59,999'", Lon, Hemisphere::E, Ok, -(179 + 59.999 * OneSixtieth)},
-                    ParseCase{"90", Lat, Hemisphere::N, Bad, 90},
-                    ParseCase{"90", Lon, Hemisphere::W, Ok, 90},
-                    ParseCase{"180", Lon, Hemisphere::W, Bad, 180},
-                    ParseCase{"180°", Lon, Hemisphere::E, Bad, -180},
-                    ParseCase{"55°60", Lat, Hemisphere::N, Bad, 56},
-                    ParseCase{"-5", Lat, Hemisphere::N, Bad, -5},
-                    ParseCase{"5x", Lat, Hemisphere::N, Bad, -1},
-                    ParseCase{"55°-1", Lat, Hemisphere::N, Bad, 55 - OneSixtieth},
-                    ParseCase{"55°3x'", Lat, Hemisphere::N, NaN, 0},
-                    ParseCase{"55°30.5", Lat, Hemisphere::N, NaN, 0},
-                    ParseCase{"55°'", Lat, Hemisphere::N, NaN, 0},
-                    ParseCase{"55°30'x", Lat, Hemisphere::N, NaN, 0}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    testing::Values(
+        ParseCase{"55", Lat, Hemisphere::N, Ok, 55}, ParseCase{"55°", Lat, Hemisphere::N, Ok, 55},
+        ParseCase{"55°30", Lat, Hemisphere::N, Ok, 55.5},
+        ParseCase{"55°30'", Lat, Hemisphere::N, Ok, 55.5},
+        ParseCase{"55°30,5'", Lat, Hemisphere::N, Ok, 55 + 30.5 * OneSixtieth},
+        ParseCase{"55°45,348'", Lat, Hemisphere::S, Ok, -(55 + 45.348 * OneSixtieth)},
+        ParseCase{"37°37,038'", Lon, Hemisphere::E, Ok, -(37 + 37.038 * OneSixtieth)},
+        ParseCase{"37°37,038'", Lon, Hemisphere::W, Ok, 37 + 37.038 * OneSixtieth},
+        ParseCase{"", Lat, Hemisphere::N, Ok, 0}, ParseCase{"°", Lat, Hemisphere::N, Ok, 0},
+        ParseCase{"°30", Lat, Hemisphere::N, Ok, 0},
+        ParseCase{"89°59,999'", Lat, Hemisphere::N, Ok, 89 + 59.999 * OneSixtieth},
+        ParseCase{"179°59,999'", Lon, Hemisphere::E, Ok, -(179 + 59.999 * OneSixtieth)},
+        ParseCase{"90", Lat, Hemisphere::N, Bad, 90}, ParseCase{"90", Lon, Hemisphere::W, Ok, 90},
+        ParseCase{"180", Lon, Hemisphere::W, Bad, 180},
+        ParseCase{"180°", Lon, Hemisphere::E, Bad, -180},
+        ParseCase{"55°60", Lat, Hemisphere::N, Bad, 56},
+        ParseCase{"-5", Lat, Hemisphere::N, Bad, -5}, ParseCase{"5x", Lat, Hemisphere::N, Bad, -1},
+        ParseCase{"55°-1", Lat, Hemisphere::N, Bad, 55 - OneSixtieth},
+        ParseCase{"55°3x'", Lat, Hemisphere::N, NaN, 0},
+        ParseCase{"55°30.5", Lat, Hemisphere::N, NaN, 0},
+        ParseCase{"55°'", Lat, Hemisphere::N, NaN, 0},
+        ParseCase{"55°30'x", Lat, Hemisphere::N, NaN, 0}),
+    [](const auto& info) { return CaseName(static_cast<int>(info.index), info.param.Text); });
 
 TEST(ParseCoordinate, NotANumberNamesTheMinutesText) {
     const ParsedCoordinate p = ParseCoordinate("55°3x'", Lat, Hemisphere::N);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cctype>
 #include <climits>
 #include <cmath>
 #include <random>
@@ -9,6 +10,13 @@
 #include "geo/tile_key.h"
 
 namespace {
+
+// Readable test names from the case descriptions.
+std::string CaseName(int index, const std::string& text) {
+    std::string name = std::to_string(index) + "_";
+    for (char ch : text) name += std::isalnum(static_cast<unsigned char>(ch)) ? ch : '_';
+    return name;
+}
 
 struct TileAtCase {
     const char* Name;
@@ -33,7 +41,8 @@ INSTANTIATE_TEST_SUITE_P(
         TileAtCase{"zoom 3, 10S 10W", 3, 10, -10, {3, 4, 199, 57}},
         TileAtCase{"zoom 3, 0 meridian goes east at offset 0", 3, 0, 10, {4, 3, 0, 198}},
         TileAtCase{"zoom 3, equator goes north at offset 256", 3, -10, 0, {4, 3, 56, 256}},
-        TileAtCase{"zoom 1, north-east corner of the world", 1, -180, 85.0511287798, {1, 0, 256, 0}},
+        TileAtCase{
+            "zoom 1, north-east corner of the world", 1, -180, 85.0511287798, {1, 0, 256, 0}},
         TileAtCase{"zoom 10, Moscow", 10, -37.6173, 55.7558, {619, 320, 0, 26}},
         TileAtCase{"zoom 20, north of the edge", 20, 0.5, 85.05113, {522831, 0, 164, -10}},
         TileAtCase{"zoom 20, south of the edge", 20, 0.5, -85.05113, {522831, 1048575, 164, 266}},
@@ -41,7 +50,7 @@ INSTANTIATE_TEST_SUITE_P(
         TileAtCase{"zoom 1, beyond the west edge", 1, 190, 10, {0, 0, -14, 241}},
         // 190 E: E = 2 + 2 * 10/360, 256 * (E - 1) = 270.2.
         TileAtCase{"zoom 1, beyond the east edge", 1, -190, 10, {1, 0, 270, 241}}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const auto& info) { return CaseName(static_cast<int>(info.index), info.param.Name); });
 
 TEST(TileAt, TieBreaksHoldAtEveryZoom) {
     for (int z = MinZoom; z <= MaxZoom; ++z) {
@@ -113,7 +122,7 @@ INSTANTIATE_TEST_SUITE_P(
         ClampCase{"largest offsets", INT_MAX, INT_MIN, 20, -180, ClampLatitude, false},
         ClampCase{"smallest offsets", INT_MIN, INT_MAX, 20, 180, -ClampLatitude, false},
         ClampCase{"a small move stays inside", 10, 10, 3, NAN, NAN, true}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const auto& info) { return CaseName(static_cast<int>(info.index), info.param.Name); });
 
 TEST(PointAtDelta, NorthEdgeOfTheWorldIsInsideTheClampBound) {
     // Row 0, offset 0 is the world's edge 85.0511287798, below the bound 85.05113.
@@ -152,20 +161,20 @@ INSTANTIATE_TEST_SUITE_P(
                     DeltaCase{"0.7 px south truncates to 0", 10, 0, 0, 0, -0.7 * Px10, {0, 0}},
                     DeltaCase{"1.3 px south gives 1", 10, 0, 0, 0, -1.3 * Px10, {0, 1}},
                     DeltaCase{"1.3 px north gives -1", 10, 0, 0, 0, 1.3 * Px10, {0, -1}}),
-    [](const auto& info) { return "case" + std::to_string(info.index); });
+    [](const auto& info) { return CaseName(static_cast<int>(info.index), info.param.Name); });
 
 struct RandomPoint {
     double Lon, Lat;
 };
 
 class RandomPoints {
-public:
+  public:
     explicit RandomPoints(double maxLon, double maxLat, unsigned seed = 20240601)
         : Engine(seed), LonDist(-maxLon, maxLon), LatDist(-maxLat, maxLat) {}
     RandomPoint Next() { return {LonDist(Engine), LatDist(Engine)}; }
     int Int(int low, int high) { return std::uniform_int_distribution<int>(low, high)(Engine); }
 
-private:
+  private:
     std::mt19937_64 Engine;
     std::uniform_real_distribution<double> LonDist, LatDist;
 };
@@ -182,9 +191,10 @@ TEST(PixelDelta, SelfDeltaShowsOnlyTheSinglePrecisionRounding) {
             ASSERT_LE(std::abs(d.Dy), bound) << "zoom " << z;
             largest = std::max({largest, std::abs(d.Dx), std::abs(d.Dy)});
         }
-        // The rounding of B is real: from zoom 18 on it must show up.
+        // The rounding of B is real: from zoom 18 on it must show up (the
+        // bound itself needs an exact tie, so half of it is what random points reach).
         if (z >= 18) {
-            EXPECT_GT(largest, bound / 2) << "zoom " << z;
+            EXPECT_GE(largest, bound / 2) << "zoom " << z;
         }
     }
 }
