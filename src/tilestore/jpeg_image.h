@@ -11,7 +11,7 @@ class JpegImage {
 public:
     // Decodes `bytes` from their start and keeps them. A corrupt, truncated or
     // absurdly large JPEG is an ordinary false, never an abort; on false the
-    // picture may be partly decoded or empty.
+    // picture is empty (nothing half-decoded is ever shown).
     bool Decode(std::string bytes);
     // Reads a whole file and decodes it; false when it cannot be read or decoded.
     bool LoadFile(const std::string& path);
@@ -25,11 +25,25 @@ public:
     const Bitmap& Picture() const { return Pic; }
     Bitmap& Picture() { return Pic; }
     bool HasPicture() const { return !Pic.Empty(); }
+    // The picture came from Bytes by a clean decode (or Bytes were encoded
+    // from it); false for placeholders and after a failed decode.
+    bool Decoded() const { return DecodedOk; }
 
 private:
     std::string Bytes;
     Bitmap Pic;
+    bool DecodedOk = false;
 };
 
 // JPEG bytes of a picture (baseline, given quality); empty on failure.
 std::string EncodeJpeg(const Bitmap& picture, int quality);
+
+// Decodes JPEG bytes into a 24-bit picture. Grey and CMYK images come out as
+// RGB. False, with `picture` untouched, for anything but a clean decode: a
+// corrupt or cut-short stream (libjpeg's warnings count as failures), a
+// colour space we cannot show, or a size beyond the limits below.
+bool DecodeJpeg(std::string_view bytes, Bitmap& picture);
+
+// Larger declared sizes are refused before any pixel memory is taken.
+inline constexpr int MaxJpegSide = 65500;
+inline constexpr long long MaxJpegPixels = 100'000'000;

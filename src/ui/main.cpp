@@ -2,11 +2,14 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "fetch/request_tile.h"
 #include "ui/signal_close.h"
 #include "ui/tform1.h"
 #include "ui/windows.h"
 
 int main(int argc, char** argv) {
+    // Once, before any worker thread can start.
+    FetchGlobalInit();
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vistrel"));
     try {

@@ -96,8 +96,45 @@ public:
     // Recomposes the view; every change of centre, zoom, mode, size or
     // selection ends here.
     void RefreshView();
-    // Called once from the constructor after the state is loaded.
+    // Called once from the constructor after the state is loaded: connects
+    // the map area, the slider, the timers, the toolbar and the search panel.
     void SetUpView();
+    // The map area's events; the map box's events are routed here.
+    void PaintBox1MouseDown(Qt::MouseButton button, int x, int y);
+    void PaintBox1MouseMove(int x, int y);
+    void PaintBox1MouseUp(Qt::MouseButton button, int x, int y);
+    void Panel1Resize();
+    // Draws the map area: the view (shifted while dragged), then the frame.
+    void PaintMapBox(QPainter& painter);
+    // Wheel notches on the main window: toward the user zooms in.
+    void FormMouseWheelDown();
+    void FormMouseWheelUp();
+    void RxSlider1Changed();
+    void Timer1Timer();
+    void Timer3Timer();
+    void ToolButton3Click();
+    void ToolButton5Click();
+    void ToolButton8Click();
+    // The selection's size estimate (also the change handler of ComboBox3/4).
+    void ComboBox2Change();
+    void ButtonFindClick();
+    void ButtonSaveClick();
+    void ButtonDelClick();
+    void ComboBox1Select();
+    // Selection mode: ToolButton8 is down.
+    bool SelectionMode() const;
+    // The message when "Favorites.dat" cannot be written.
+    static QString FavoritesWriteFailedText();
+    // Context menu over the selection.
+    class QMenu* PMenu = nullptr;
+    // The search panel's edits.
+    std::shared_ptr<class CoordinateEditPair> SearchEdits;
+    std::shared_ptr<class MapView> View;
+    std::shared_ptr<class QObject> MapBoxEvents;
+    int FramePhase = 0;
+    int WheelRest = 0;  // parts of a notch from fine-grained wheels
+    bool ViewComposedOnShow = false;
+    bool ResizeQueued = false;
     // ---- end of map view section
 
     // ---- Settings dialog and mode button (tform1_settings.cpp)
@@ -105,6 +142,12 @@ public:
     void ToolButton6Click();
     // Shows the work mode on the mode button: image and hint.
     void UpdateModeButton();
+    // The program's settings dialog; a main window made without the other
+    // windows gets one of its own.
+    class TForm5* SettingsDialog();
+
+private:
+    class TForm5* OwnSettingsDialog = nullptr;
     // ---- end of settings section
 
 protected:

@@ -1,0 +1,29 @@
+#pragma once
+#include <string>
+
+#include "core/main_state.h"
+#include "fetch/request_tile.h"
+#include "tilestore/tile_record.h"
+
+// Where a task worker's log lines go. Called from the worker's thread.
+struct TaskLog {
+    virtual ~TaskLog() = default;
+    virtual void AddLog(const std::string& line) = 0;
+};
+
+// The part of a worker that GetTile uses: its mode, its error counters and,
+// for a task, its log. A view-fill worker counts too, but writes no log.
+struct WorkerContext {
+    bool IsTask = false;
+    int BadFileErrors = 0;
+    int FetchErrors = 0;
+    int WriteErrors = 0;
+    TaskLog* Log = nullptr;  // task mode only
+};
+
+// Gets one tile into tile.Image as the work mode allows: cache folder, then
+// archives, then the server. A cache file that fails validation is deleted.
+// True when the Image holds something to draw (the tile, or in cache-only
+// mode the "Отсутствует в кэше" placeholder). Every failure is counted in
+// the worker and, for a task, logged; nothing is thrown.
+bool GetTile(MainState& state, WorkerContext& worker, jtype& tile);

@@ -1,0 +1,54 @@
+#pragma once
+#include <cstddef>
+#include <string>
+
+#include "core/main_state.h"
+#include "tilestore/tile_record.h"
+
+// What became of one server request for one tile.
+enum class RequestOutcome {
+    Stored,         // good answer, decoded, written to the cache file
+    NotStored,      // good answer, decoded, but the cache file could not be written
+    RequestFailed,  // no answer, or an answer other than success
+    EmptyAnswer,    // success with a body of at most 4 bytes; the cache file is deleted
+    NoEndMarker,    // body of 5 bytes or more not ending in 0xFF 0xD9
+    Undecodable,    // ends in 0xFF 0xD9 but does not decode
+};
+
+// The first two mean the tile's Image holds the tile.
+inline bool Succeeded(RequestOutcome outcome) {
+    return outcome == RequestOutcome::Stored || outcome == RequestOutcome::NotStored;
+}
+
+// Limits that keep a worker from hanging on a dead server or swallowing
+// an endless answer. Read by every request when it starts.
+struct FetchOptions {
+    long ConnectTimeoutMs = 15000;
+    // A transfer slower than 1 byte/s for this long is abandoned; that also
+    // covers a server that accepts the connection and never answers.
+    long StallSeconds = 30;
+    size_t MaxBodyBytes = 64u << 20;
+};
+FetchOptions GetFetchOptions();
+void SetFetchOptions(const FetchOptions& options);
+
+// Cuts requests in flight short and fails new ones at once while set: the
+// shutdown must not wait for a slow server. Cleared again with false.
+void AbortRequests(bool abort);
+
+// The library's one global initialisation; call from main() before any
+// worker thread starts. Safe to call again, from any thread.
+void FetchGlobalInit();
+
+// "Mb из интернета" text for a byte count: 1048576 gives "1,000 Mb из интернета ".
+std::string TrafficText(int64_t receivedBytes);
+
+// One GET of tile.Url on a connection of its own; checks the answer, decodes
+// it into tile.Image and writes it unchanged to tile.FileName. `viewFill`
+// says the caller is a view-fill worker (parent tiles are built at once).
+// statusText gets the status line without its protocol word ("404 Not Found")
+// for a failed request, empty when no status line arrived. A good answer is
+// counted in ReceivedBytes and its text sent to Sink->SetTrafficText while
+// ThreadLock is held, so the sink must only queue it. An https URL through
+// the proxy is tunnelled (CONNECT); the credentials go to the proxy only.
+RequestOutcome RequestTile(MainState& state, jtype& tile, bool viewFill, std::string& statusText);

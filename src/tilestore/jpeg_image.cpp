@@ -1,0 +1,254 @@
+#include "tilestore/jpeg_image.h"
+
+#include <algorithm>
+#include <csetjmp>
+#include <cstdio>
+#include <cstring>
+#include <utility>
+
+// jpeglib.h needs FILE and size_t declared before it.
+#include <jerror.h>
+#include <jpeglib.h>
+
+#include "platform/file_io.h"
+
+namespace {
+
+// libjpeg reports errors through a callback that must not return. It lands
+// in Guarded() below; everything else here stays plain C++.
+struct JpegErrors {
+    jpeg_error_mgr Mgr{};
+    std::jmp_buf Jump{};
+};
+
+[[noreturn]] void ErrorExit(j_common_ptr info) {
+    std::longjmp(reinterpret_cast<JpegErrors*>(info->err)->Jump, 1);
+}
+
+// A corrupt-data warning (premature end, bad Huffman code, extraneous bytes)
+// means the picture is at least partly invented: a failure for us, and no
+// reason to decode the rest. Trace messages are ignored.
+void EmitMessage(j_common_ptr info, int level) {
+    if (level < 0) {
+        ++info->err->num_warnings;
+        ErrorExit(info);
+    }
+}
+
+void OutputMessage(j_common_ptr) {}
+
+jpeg_error_mgr* InitErrors(JpegErrors& errors) {
+    jpeg_std_error(&errors.Mgr);
+    errors.Mgr.error_exit = ErrorExit;
+    errors.Mgr.emit_message = EmitMessage;
+    errors.Mgr.output_message = OutputMessage;
+    return &errors.Mgr;
+}
+
+// The one place where libjpeg's error exit returns to. `body` runs libjpeg
+// calls and returns its verdict; a longjmp skips its frame, so it must not
+// own anything with a destructor: every owner lives in the caller.
+template <class Body>
+bool Guarded(JpegErrors& errors, Body&& body) {
+    if (setjmp(errors.Jump) != 0) return false;
+    return body();
+}
+
+struct Decompressor {
+    jpeg_decompress_struct Info{};
+    JpegErrors Errors;
+    Decompressor() { Info.err = InitErrors(Errors); }
+    // Safe after a failed or missing create: libjpeg checks its pool pointer.
+    ~Decompressor() { jpeg_destroy_decompress(&Info); }
+    Decompressor(const Decompressor&) = delete;
+    Decompressor& operator=(const Decompressor&) = delete;
+};
+
+struct Compressor {
+    jpeg_compress_struct Info{};
+    JpegErrors Errors;
+    Compressor() { Info.err = InitErrors(Errors); }
+    ~Compressor() { jpeg_destroy_compress(&Info); }
+    Compressor(const Compressor&) = delete;
+    Compressor& operator=(const Compressor&) = delete;
+};
+
+// Output into a std::string owned by the caller. libjpeg's own memory
+// destination hands back a malloc'd buffer that is dangling after an error
+// part-way, so we do not use it.
+struct StringDestination {
+    jpeg_destination_mgr Mgr{};
+    std::string* Out = nullptr;
+    JOCTET Chunk[16384];
+
+    static void Init(j_compress_ptr info) {
+        auto* self = reinterpret_cast<StringDestination*>(info->dest);
+        self->Mgr.next_output_byte = self->Chunk;
+        self->Mgr.free_in_buffer = sizeof self->Chunk;
+    }
+    static boolean Empty(j_compress_ptr info) {
+        auto* self = reinterpret_cast<StringDestination*>(info->dest);
+        self->Out->append(reinterpret_cast<const char*>(self->Chunk), sizeof self->Chunk);
+        self->Mgr.next_output_byte = self->Chunk;
+        self->Mgr.free_in_buffer = sizeof self->Chunk;
+        return TRUE;
+    }
+    static void Term(j_compress_ptr info) {
+        auto* self = reinterpret_cast<StringDestination*>(info->dest);
+        self->Out->append(reinterpret_cast<const char*>(self->Chunk),
+                          sizeof self->Chunk - self->Mgr.free_in_buffer);
+    }
+    explicit StringDestination(std::string& out) : Out(&out) {
+        Mgr.init_destination = Init;
+        Mgr.empty_output_buffer = Empty;
+        Mgr.term_destination = Term;
+    }
+};
+
+inline uint8_t Mul255(unsigned a, unsigned b) {
+    return static_cast<uint8_t>((a * b + 127) / 255);
+}
+
+}  // namespace
+
+bool DecodeJpeg(std::string_view bytes, Bitmap& picture) {
+    if (bytes.empty()) return false;
+    Decompressor d;
+    Bitmap pic;
+    // Set inside the guard only through pointers to these outer objects.
+    const bool ok = Guarded(d.Errors, [&]() -> bool {
+        jpeg_decompress_struct* info = &d.Info;
+        jpeg_create_decompress(info);
+        jpeg_mem_src(info, reinterpret_cast<const unsigned char*>(bytes.data()),
+                     static_cast<unsigned long>(bytes.size()));
+        if (jpeg_read_header(info, TRUE) != JPEG_HEADER_OK) return false;
+        const long long w = info->image_width, h = info->image_height;
+        if (w <= 0 || h <= 0 || w > MaxJpegSide || h > MaxJpegSide || w * h > MaxJpegPixels)
+            return false;
+        bool cmyk = false;
+        switch (info->jpeg_color_space) {
+            case JCS_GRAYSCALE:
+            case JCS_YCbCr:
+            case JCS_RGB:
+                info->out_color_space = JCS_RGB;
+                break;
+            case JCS_CMYK:
+            case JCS_YCCK:
+                info->out_color_space = JCS_CMYK;
+                cmyk = true;
+                break;
+            default:
+                return false;
+        }
+        const bool inverted = cmyk && info->saw_Adobe_marker;
+        jpeg_start_decompress(info);
+        const int width = static_cast<int>(info->output_width);
+        const int height = static_cast<int>(info->output_height);
+        pic.SetSize(width, height);
+        if (pic.Empty()) return false;  // no memory for the picture
+        JSAMPARRAY cmykRow = nullptr;
+        if (cmyk)  // from libjpeg's pool: freed with the decompressor
+            cmykRow = (*info->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE,
+                                                 static_cast<JDIMENSION>(width) * 4, 1);
+        while (info->output_scanline < info->output_height) {
+            const int y = static_cast<int>(info->output_scanline);
+            uint8_t* dst = pic.ScanLine(y);
+            if (!cmyk) {
+                JSAMPROW row = dst;
+                if (jpeg_read_scanlines(info, &row, 1) != 1) return false;
+                continue;
+            }
+            if (jpeg_read_scanlines(info, cmykRow, 1) != 1) return false;
+            // Adobe writes CMYK inverted; either way R = (1 - C)(1 - K).
+            const JSAMPLE* s = cmykRow[0];
+            for (int x = 0; x < width; ++x, s += 4, dst += 3) {
+                const unsigned c = inverted ? s[0] : 255u - s[0];
+                const unsigned m = inverted ? s[1] : 255u - s[1];
+                const unsigned yl = inverted ? s[2] : 255u - s[2];
+                const unsigned k = inverted ? s[3] : 255u - s[3];
+                dst[0] = Mul255(c, k);
+                dst[1] = Mul255(m, k);
+                dst[2] = Mul255(yl, k);
+            }
+        }
+        return true;
+    });
+    if (!ok) return false;
+    // Every pixel came from real data. What follows the picture decides only
+    // a stream cut short right before its end marker; a stray marker in place
+    // of the end (FF D8 for FF D9) is left to the completeness rule of the
+    // tile store, which looks at the bytes themselves.
+    const bool finished = Guarded(d.Errors, [&]() -> bool {
+        jpeg_finish_decompress(&d.Info);
+        return true;
+    });
+    if (!finished && d.Errors.Mgr.msg_code == JWRN_JPEG_EOF) return false;
+    picture.Image().swap(pic.Image());
+    return true;
+}
+
+std::string EncodeJpeg(const Bitmap& picture, int quality) {
+    if (picture.Empty()) return {};
+    std::string out;
+    Compressor c;
+    StringDestination dest(out);
+    const bool ok = Guarded(c.Errors, [&]() -> bool {
+        jpeg_compress_struct* info = &c.Info;
+        jpeg_create_compress(info);
+        info->dest = &dest.Mgr;
+        info->image_width = static_cast<JDIMENSION>(picture.Width());
+        info->image_height = static_cast<JDIMENSION>(picture.Height());
+        info->input_components = 3;
+        info->in_color_space = JCS_RGB;
+        jpeg_set_defaults(info);
+        jpeg_set_quality(info, std::clamp(quality, 1, 100), TRUE);  // baseline tables
+        jpeg_start_compress(info, TRUE);
+        while (info->next_scanline < info->image_height) {
+            // libjpeg's row type is not const, but it only reads input rows.
+            JSAMPROW row =
+                const_cast<uint8_t*>(picture.ScanLine(static_cast<int>(info->next_scanline)));
+            jpeg_write_scanlines(info, &row, 1);
+        }
+        jpeg_finish_compress(info);
+        return true;
+    });
+    if (!ok) return {};
+    return out;
+}
+
+bool JpegImage::Decode(std::string bytes) {
+    Bytes = std::move(bytes);
+    DecodedOk = DecodeJpeg(Bytes, Pic);
+    if (!DecodedOk) Pic = Bitmap();
+    return DecodedOk;
+}
+
+bool JpegImage::LoadFile(const std::string& path) {
+    std::string bytes;
+    if (!ReadWholeFile(path, bytes)) {
+        Clear();
+        return false;
+    }
+    return Decode(std::move(bytes));
+}
+
+bool JpegImage::Encode(const Bitmap& picture, int quality) {
+    std::string bytes = EncodeJpeg(picture, quality);
+    if (bytes.empty()) return false;
+    Bytes = std::move(bytes);
+    if (&picture != &Pic) Pic = picture;
+    DecodedOk = true;
+    return true;
+}
+
+void JpegImage::Assign(const Bitmap& picture) {
+    Bytes.clear();
+    if (&picture != &Pic) Pic = picture;
+    DecodedOk = false;
+}
+
+void JpegImage::Clear() {
+    Bytes.clear();
+    Pic = Bitmap();
+    DecodedOk = false;
+}

@@ -1,0 +1,52 @@
+#include <QMessageBox>
+#include <QToolTip>
+#include <algorithm>
+
+#include "core/app_core.h"
+#include "core/settings_file.h"
+#include "ui/icons.h"
+#include "ui/tform1.h"
+#include "ui/tform5.h"
+#include "ui/windows.h"
+
+namespace {
+const char* const ModeHints[3] = {"Только кэш", "Только интернет", "Кэш и интернет"};
+}
+
+void TForm1::UpdateModeButton() {
+    int image = std::clamp(S.ModeButtonImage, 0, 2);
+    ToolButton2->setIcon(ModeIcon(image));
+    ToolButton2->setToolTip(QString::fromUtf8(ModeHints[image]));
+}
+
+void TForm1::ToolButton2Click() {
+    // Applies to the next tile lookups; no redraw, and the file gets it with
+    // the next save.
+    SetWorkMode(S, NextWorkMode(S));
+    UpdateModeButton();
+    QToolTip::showText(ToolButton2->mapToGlobal(QPoint(0, ToolButton2->height())),
+                       ToolButton2->toolTip(), ToolButton2);
+}
+
+TForm5* TForm1::SettingsDialog() {
+    if (Windows* w = Windows::Instance(); w && w->Form1 == this && w->Form5) return w->Form5;
+    if (!OwnSettingsDialog) OwnSettingsDialog = new TForm5(this);
+    return OwnSettingsDialog;
+}
+
+void TForm1::ToolButton6Click() {
+    TForm5* form = SettingsDialog();
+    form->LoadFromState(S);
+    // Cancel keeps the state; only the archive list file may have changed.
+    if (form->exec() != QDialog::Accepted) return;
+
+    form->ApplyToState(S);
+    UpdateModeButton();
+    LoadArchiveList(S);
+    RefreshView();
+    FileResult saved = SaveSettings(S, S.ProgramFolder + SettingsFileName);
+    if (!saved) {
+        QMessageBox::warning(this, QStringLiteral("Сохранение невозможно"),
+                             SettingsWriteFailedText(), QMessageBox::Ok);
+    }
+}
