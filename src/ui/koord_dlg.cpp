@@ -8,6 +8,7 @@
 #include <QVBoxLayout>
 
 #include "ui/coordinate_edit.h"
+#include "ui/dialog_buttons.h"
 
 namespace {
 
@@ -39,18 +40,8 @@ TKoordDlg::TKoordDlg(QWidget* parent) : QDialog(parent) {
     GroupBox1 = CoordinateGroup(QStringLiteral("Широта"), Edit7, ComboBox1, this);
     GroupBox2 = CoordinateGroup(QStringLiteral("Долгота"), Edit10, ComboBox2, this);
 
-    OKBtn = new QPushButton(QStringLiteral("OK"), this);
-    OKBtn->setObjectName(QStringLiteral("OKBtn"));
-    OKBtn->setDefault(true);
-    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    QHBoxLayout* buttons = MakeOkCancelRow(this, OKBtn, CancelBtn);
     connect(OKBtn, &QPushButton::clicked, this, &TKoordDlg::OKBtnClick);
-    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(OKBtn);
-    buttons->addWidget(CancelBtn);
 
     auto* layout = new QVBoxLayout(this);
     layout->addWidget(GroupBox1);

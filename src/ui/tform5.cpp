@@ -26,6 +26,7 @@
 #include "core/app_core.h"
 #include "core/main_state.h"
 #include "platform/file_io.h"
+#include "ui/dialog_buttons.h"
 
 namespace {
 
@@ -123,19 +124,8 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
     // that the page control keeps whatever page the user left.
     PageControl1->setCurrentWidget(TabSheet8);
 
-    OKBtn = new QPushButton(QStringLiteral("OK"), this);
-    OKBtn->setObjectName(QStringLiteral("OKBtn"));
-    OKBtn->setDefault(true);
-    OKBtn->setAutoDefault(true);
-    CancelBtn = new QPushButton(QStringLiteral("Cancel"), this);
-    CancelBtn->setObjectName(QStringLiteral("CancelBtn"));
+    QHBoxLayout* buttons = MakeOkCancelRow(this, OKBtn, CancelBtn);
     connect(OKBtn, &QPushButton::clicked, this, &QDialog::accept);
-    connect(CancelBtn, &QPushButton::clicked, this, &QDialog::reject);
-
-    auto* buttons = new QHBoxLayout;
-    buttons->addStretch(1);
-    buttons->addWidget(OKBtn);
-    buttons->addWidget(CancelBtn);
     auto* layout = new QVBoxLayout(this);
     layout->setContentsMargins(6, 6, 6, 6);
     layout->addWidget(PageControl1, 1);
