@@ -423,16 +423,7 @@ QString TForm1::PanelText(int index) const { return StatusPanels[index]->text();
 
 void TForm1::SetPanelText(int index, const QString& text) { StatusPanels[index]->setText(text); }
 
-void TForm1::PaintBox1Paint(QPainter& painter) {
-    const QColor face = palette().color(QPalette::Button);
-    painter.fillRect(PaintBox1->rect(), face);
-    auto lock = S.ViewBitmap.LockCanvas();
-    if (S.ViewBitmap.Empty()) return;
-    int x = (PaintBox1->width() - S.ViewBitmap.Width()) / 2;
-    int y = (PaintBox1->height() - S.ViewBitmap.Height()) / 2;
-    painter.drawImage(x, y, S.ViewBitmap.Image());
-    S.FrameShown = false;
-}
+void TForm1::PaintBox1Paint(QPainter& painter) { PaintMapBox(painter); }
 
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);

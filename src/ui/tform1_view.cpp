@@ -24,10 +24,10 @@ namespace {
 // Routes the map box's events (and wheel notches anywhere on the window) to
 // the window's handlers; the map box itself only paints.
 class MapBoxEventFilter : public QObject {
-public:
+  public:
     explicit MapBoxEventFilter(TForm1* form) : Form(form) {}
 
-protected:
+  protected:
     bool eventFilter(QObject* watched, QEvent* event) override {
         if (event->type() == QEvent::Wheel) {
             auto* wheel = static_cast<QWheelEvent*>(event);
@@ -39,11 +39,6 @@ protected:
         }
         if (watched != Form->PaintBox1) return false;
         switch (event->type()) {
-            case QEvent::Paint: {
-                QPainter painter(Form->PaintBox1);
-                Form->PaintMapBox(painter);
-                return true;
-            }
             case QEvent::MouseButtonPress:
             case QEvent::MouseButtonDblClick: {  // a double click is two presses
                 auto* mouse = static_cast<QMouseEvent*>(event);
@@ -93,7 +88,7 @@ protected:
         }
     }
 
-private:
+  private:
     TForm1* Form;
 };
 
@@ -104,10 +99,14 @@ Rgb ToRgb(const QColor& c) {
 
 MouseButton ToMouseButton(Qt::MouseButton button) {
     switch (button) {
-        case Qt::LeftButton: return MouseButton::Left;
-        case Qt::RightButton: return MouseButton::Right;
-        case Qt::MiddleButton: return MouseButton::Middle;
-        default: return MouseButton::Other;
+        case Qt::LeftButton:
+            return MouseButton::Left;
+        case Qt::RightButton:
+            return MouseButton::Right;
+        case Qt::MiddleButton:
+            return MouseButton::Middle;
+        default:
+            return MouseButton::Other;
     }
 }
 
@@ -118,7 +117,8 @@ QPixmap MarkerPixmap() {
     pixmap.fill(Qt::transparent);
     QPainter p(&pixmap);
     p.setRenderHint(QPainter::Antialiasing);
-    for (const auto& [color, width] : {std::pair{QColor(Qt::white), 4.0}, {QColor(220, 0, 0), 2.0}}) {
+    for (const auto& [color, width] :
+         {std::pair{QColor(Qt::white), 4.0}, {QColor(220, 0, 0), 2.0}}) {
         p.setPen(QPen(color, width, Qt::SolidLine, Qt::RoundCap));
         p.setBrush(Qt::NoBrush);
         p.drawEllipse(QRectF(3, 3, 14, 14));
@@ -164,7 +164,8 @@ void TForm1::SetUpView() {
     connect(RxSlider1, &QSlider::valueChanged, this, [this](int value) {
         if (RxSlider1->isVisible() && isActiveWindow()) {
             const QPoint at = RxSlider1->mapToGlobal(QPoint(RxSlider1->width() / 2, 0));
-            QToolTip::showText(at, QStringLiteral("Увеличение ") + QString::number(value), RxSlider1);
+            QToolTip::showText(at, QStringLiteral("Увеличение ") + QString::number(value),
+                               RxSlider1);
         }
     });
     connect(RxSlider1, &QSlider::sliderReleased, this, [this] { RxSlider1Changed(); });
@@ -172,7 +173,8 @@ void TForm1::SetUpView() {
         // Clicks on the groove and keys change the value without a drag;
         // the value is applied once the slider has taken it.
         if (action == QAbstractSlider::SliderMove || RxSlider1->isSliderDown()) return;
-        QMetaObject::invokeMethod(this, [this] { RxSlider1Changed(); }, Qt::QueuedConnection);
+        QMetaObject::invokeMethod(
+            this, [this] { RxSlider1Changed(); }, Qt::QueuedConnection);
     });
 
     connect(ToolButton3, &QToolButton::clicked, this, [this] { ToolButton3Click(); });
@@ -201,11 +203,17 @@ void TForm1::SetUpView() {
     connect(ComboBox1, &QComboBox::activated, this, [this] { ComboBox1Select(); });
 }
 
-void TForm1::RefreshView() { View->RefreshView(); }
+void TForm1::RefreshView() {
+    View->RefreshView();
+}
 
-void TForm1::Panel1Resize() { View->Panel1Resize(PaintBox1->width(), PaintBox1->height()); }
+void TForm1::Panel1Resize() {
+    View->Panel1Resize(PaintBox1->width(), PaintBox1->height());
+}
 
-bool TForm1::SelectionMode() const { return ToolButton8->isChecked(); }
+bool TForm1::SelectionMode() const {
+    return ToolButton8->isChecked();
+}
 
 void TForm1::PaintMapBox(QPainter& painter) {
     const QColor face = palette().color(QPalette::Button);
@@ -225,8 +233,9 @@ void TForm1::PaintMapBox(QPainter& painter) {
     S.FrameShown = false;
 
     if (SelectionMode() && (S.HasSelection || S.Selecting) && !S.Dragging) {
-        for (const FrameStrip& strip : SelectionFrame(bitmap, at.BitmapX, at.BitmapY, S.SelLeft,
-                                                      S.SelTop, S.SelRight, S.SelBottom, FramePhase))
+        for (const FrameStrip& strip :
+             SelectionFrame(bitmap, at.BitmapX, at.BitmapY, S.SelLeft, S.SelTop, S.SelRight,
+                            S.SelBottom, FramePhase))
             painter.drawImage(strip.X, strip.Y, strip.Pixels.Image());
         S.FrameShown = true;
     }
@@ -382,7 +391,9 @@ void TForm1::ToolButton3Click() {
     S.ModeCacheAndInternet = both;
 }
 
-void TForm1::ToolButton5Click() { TBToolWindow2->setVisible(ToolButton5->isChecked()); }
+void TForm1::ToolButton5Click() {
+    TBToolWindow2->setVisible(ToolButton5->isChecked());
+}
 
 void TForm1::ToolButton8Click() {
     if (SelectionMode()) {
@@ -448,9 +459,10 @@ void WriteFavorites(TForm1* form) {
 void TForm1::ButtonSaveClick() {
     const std::string name = FavoriteName(ComboBox1->currentText().toStdString());
     ComboBox1->setEditText(QString::fromStdString(name));
-    const std::string line = BuildFavoriteLine(
-        name, FCB->currentText().toStdString(), SCB->currentText().toStdString(),
-        Edit7->text().toStdString(), DCB->currentText().toStdString(), Edit10->text().toStdString());
+    const std::string line =
+        BuildFavoriteLine(name, FCB->currentText().toStdString(), SCB->currentText().toStdString(),
+                          Edit7->text().toStdString(), DCB->currentText().toStdString(),
+                          Edit10->text().toStdString());
     ComboBox1->insertItem(0, QString::fromStdString(line));
     WriteFavorites(this);
     ComboBox1->setCurrentIndex(0);
@@ -476,8 +488,8 @@ void TForm1::ComboBox1Select() {
     if (index < 0) return;
     const auto fields = ParseFavoriteLine(ComboBox1->itemText(index).toStdString());
     if (!fields) return;
-    FCB->setCurrentIndex(fields->ZoomIndex >= 0 && fields->ZoomIndex < FCB->count() ? fields->ZoomIndex
-                                                                                      : -1);
+    FCB->setCurrentIndex(
+        fields->ZoomIndex >= 0 && fields->ZoomIndex < FCB->count() ? fields->ZoomIndex : -1);
     SCB->setCurrentIndex(fields->LatHemisphere);
     DCB->setCurrentIndex(fields->LonHemisphere);
     Edit7->setText(QString::fromStdString(fields->LatText));

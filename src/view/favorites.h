@@ -23,7 +23,7 @@ std::string BuildFavoriteLine(std::string_view name, std::string_view zoomText,
                               std::string_view lonHemisphere, std::string_view lonText);
 
 struct FavoriteFields {
-    int ZoomIndex = 0;     // item index of the zoom box: the zoom minus one
+    int ZoomIndex = 0;      // item index of the zoom box: the zoom minus one
     int LatHemisphere = 0;  // 0 N, 1 S
     int LonHemisphere = 1;  // 0 W, 1 E
     std::string LatText;

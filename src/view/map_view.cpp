@@ -24,7 +24,7 @@ int ClampToInt(int64_t v) {
 // A key that moves across the grid by neighbour steps only: keys are never
 // recomputed from coordinates during a walk.
 class KeyWalker {
-public:
+  public:
     KeyWalker(std::string key, std::size_t prefixLen) : Key(std::move(key)), Prefix(prefixLen) {}
     const std::string& MoveTo(int column, int row) {
         for (; Column < column; ++Column) StepEast(Key, Prefix);
@@ -34,7 +34,7 @@ public:
         return Key;
     }
 
-private:
+  private:
     std::string Key;
     std::size_t Prefix;
     int Column = 0, Row = 0;  // relative to the centre tile
@@ -147,8 +147,8 @@ void MapView::RenderView() {
         y1 = std::clamp<int64_t>(y1, 0, h);
         if (x1 <= x0 || y1 <= y0) return;
         auto lock = S.ViewBitmap.LockCanvas();
-        S.ViewBitmap.FillRect(static_cast<int>(x0), static_cast<int>(y0),
-                              static_cast<int>(x1 - x0), static_cast<int>(y1 - y0), H.FillColor);
+        S.ViewBitmap.FillRect(static_cast<int>(x0), static_cast<int>(y0), static_cast<int>(x1 - x0),
+                              static_cast<int>(y1 - y0), H.FillColor);
     };
 
     if (w > 0 && h > 0 && !CentreHasPosition(lat, lon)) {
@@ -188,7 +188,8 @@ void MapView::RenderView() {
             LoadViewTile(S, key, record);
             {
                 auto lock = S.ViewBitmap.LockCanvas();
-                S.ViewBitmap.Draw(static_cast<int>(x), static_cast<int>(y), record.Image->Picture());
+                S.ViewBitmap.Draw(static_cast<int>(x), static_cast<int>(y),
+                                  record.Image->Picture());
             }
             if (record.Pending) {
                 // The node keeps the placeholder just drawn; the worker

@@ -36,7 +36,7 @@ bool CentreHasPosition(double lat, double lon);
 // The composition of the map area into ViewBitmap, and its size changes.
 // GUI thread only.
 class MapView {
-public:
+  public:
     MapView(MainState& state, ViewHooks hooks);
 
     // Recomputes the selection frame, stops the newest view-fill worker and
@@ -56,7 +56,7 @@ public:
     int Compositions() const { return CompositionCount; }
     ViewHooks& Hooks() { return H; }
 
-private:
+  private:
     MainState& S;
     ViewHooks H;
     bool InRender = false;

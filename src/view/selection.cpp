@@ -36,15 +36,17 @@ SizeEstimateTexts SizeEstimate(const MainState& state, int taskZoom) {
     }
     t.HasSelection = true;
     const int zt = EffectiveZoom(taskZoom);
-    const PixelOffset d = PixelDelta(zt, state.SelLon2, state.SelLat2, state.SelLon1, state.SelLat1);
+    const PixelOffset d =
+        PixelDelta(zt, state.SelLon2, state.SelLat2, state.SelLon1, state.SelLat1);
     // Pixel counts go up to 2^28 each: their product only fits a double.
     const float megabytes =
         static_cast<float>(static_cast<double>(d.Dx) * d.Dy * 24 * 0.125 / 1024 / 1024);
     const std::string width = std::to_string(std::abs(static_cast<long long>(d.Dx)));
     const std::string height = std::to_string(std::abs(static_cast<long long>(d.Dy)));
     t.Label15 = "Выделено " + width + "x" + height + " пикселей";
-    t.Panel2 = "Выделено " + width + "x" + height + "px, в памяти " + FormatNumber(megabytes, 7, 3) +
-               "mb, скачать~" + FormatNumber(megabytes * 0.05, 7, 3) + "mb";
+    t.Panel2 = "Выделено " + width + "x" + height + "px, в памяти " +
+               FormatNumber(megabytes, 7, 3) + "mb, скачать~" +
+               FormatNumber(megabytes * 0.05, 7, 3) + "mb";
     return t;
 }
 

