@@ -1,4 +1,7 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
+
+#include <csignal>
 
 #include "core/app_core.h"
 #include "core/settings_file.h"
@@ -287,10 +290,22 @@ TEST(Settings, FailedWriteKeepsTheOldFile) {
     ASSERT_TRUE(SaveSettings(f.State, f.Ini()));
     std::string before = f.Dir.ReadFile(SettingsFileName);
     FillNonDefault(f.State);
-    // The settings file's place is taken by a folder: the write must fail.
-    FileResult r = SaveSettings(f.State, f.Dir.File("sub/") + SettingsFileName);
+    // A file-size limit fails the write half-way, as a full disk would; root
+    // (the tests' user) is not stopped by permissions.
+    std::signal(SIGXFSZ, SIG_IGN);
+    rlimit old{};
+    getrlimit(RLIMIT_FSIZE, &old);
+    rlimit tiny = old;
+    tiny.rlim_cur = 64;
+    setrlimit(RLIMIT_FSIZE, &tiny);
+    FileResult r = SaveSettings(f.State, f.Ini());
+    setrlimit(RLIMIT_FSIZE, &old);
     EXPECT_FALSE(r.Ok);
     EXPECT_EQ(f.Dir.ReadFile(SettingsFileName), before);
+    // The state in memory is unchanged and a later write succeeds.
+    EXPECT_EQ(f.State.Zoom, 13);
+    EXPECT_TRUE(SaveSettings(f.State, f.Ini()));
+    EXPECT_NE(f.Dir.ReadFile(SettingsFileName), before);
 }
 
 TEST(StartUp, ArchiveListAndStartupZoom) {
