@@ -3,11 +3,11 @@
 # apt-get update only when something is missing.
 set -euo pipefail
 PACKAGES=(
-  g++ cmake pkg-config
+  g++ make cmake pkg-config
   qt6-base-dev fonts-dejavu-core
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libturbojpeg0-dev
-  libzip-dev libcurl4-openssl-dev libcpp-httplib-dev
+  libzip-dev libcurl4-openssl-dev
   xvfb xauth imagemagick x11-utils
 )
 missing=()

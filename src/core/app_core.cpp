@@ -15,8 +15,11 @@ bool StartUpState(MainState& state, const std::string& programFolder, ScreenSize
     LoadArchiveList(state);
     bool ok = LoadSettings(state, programFolder + SettingsFileName, screen);
     state.StartupZoom = state.Zoom;
+    MakeCacheFolder(state);
     return ok;
 }
+
+void MakeCacheFolder(const MainState& state) { MakeFolders(state.CachePathCopy()); }
 
 void RaiseViewLoaderStop(MainState& state) {
     std::lock_guard<std::mutex> lock(state.ThreadLock);

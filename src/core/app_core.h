@@ -13,6 +13,10 @@ inline constexpr const char* FavoritesFileName = "Favorites.dat";
 // list, the settings file and the start-up zoom. Returns LoadSettings' result.
 bool StartUpState(MainState& state, const std::string& programFolder, ScreenSize screen);
 
+// Creates the cache folder when missing, so that the first tile received can
+// be stored; a failure shows later as a write error of that tile.
+void MakeCacheFolder(const MainState& state);
+
 // Reloads ArchiveList from "CacheList.dat"; an unreadable file gives an empty list.
 void LoadArchiveList(MainState& state);
 

@@ -102,14 +102,18 @@ struct MainState {
     int FcbIndex = -1;         // search zoom list, index 0..19
     int ComboBox3Index = 7;    // JPEG quality list, "10%".."100%"
     int ComboBox2Index = 12;   // task zoom list, index 0..19
-    // Main window geometry; WindowPlaced is set once the file gave a position.
+    // Main window geometry; each value applies once the file gave it.
     int WindowWidth = 734, WindowHeight = 589, WindowTop = 0, WindowLeft = 0;
-    bool WindowSized = false, WindowPlaced = false;
+    bool WindowHeightRead = false, WindowWidthRead = false;
+    bool WindowTopRead = false, WindowLeftRead = false;
     ToolWindowPlace ToolWindow1{-4, 0, 100, 100, false, false, 2};
     ToolWindowPlace ToolWindow2{0, 0, 100, 100, false, false, 3};
     ToolWindowPlace ToolWindow3{0, 1, 100, 200, false, false, 3};
 
     UiSink* Sink = &NullSinkInstance;
+    // Workers may still report after the windows are gone: they then talk to
+    // nobody instead of to a destroyed window.
+    void UseNullSink() { Sink = &NullSinkInstance; }
 
     // Copies for worker threads.
     ProxySettings ProxySnapshot() const;

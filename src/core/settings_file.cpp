@@ -56,8 +56,10 @@ private:
 
 void KeepOnScreen(ToolWindowPlace& place, int window, ScreenSize screen) {
     ToolWindowSize size = ToolWindowClientSize(window, place.Vertical);
-    if (screen.Width < place.FloatLeft + size.Width) place.FloatLeft = screen.Width - size.Width;
-    if (screen.Height < place.FloatTop + size.Height) place.FloatTop = screen.Height - size.Height;
+    // 64-bit sums: a hand-edited position near INT_MAX must not wrap.
+    if (screen.Width < int64_t{place.FloatLeft} + size.Width) place.FloatLeft = screen.Width - size.Width;
+    if (screen.Height < int64_t{place.FloatTop} + size.Height)
+        place.FloatTop = screen.Height - size.Height;
 }
 
 // One tool window's lines: position, row, floating left and top, layout,
@@ -110,9 +112,12 @@ bool ReadLines(MainState& s, const Reader& r, ScreenSize screen) {
     }
     if (!r.Int(11, s.ScbIndex, 0) || !r.Int(12, s.DcbIndex, 1) || !r.Int(14, s.FcbIndex, 1))
         return false;
-    if (!r.Int(53, s.WindowHeight, 480) || !r.Int(54, s.WindowWidth, 640)) return false;
-    s.WindowSized = true;
+    if (!r.Int(53, s.WindowHeight, 480)) return false;
+    s.WindowHeightRead = true;
+    if (!r.Int(54, s.WindowWidth, 640)) return false;
+    s.WindowWidthRead = true;
     if (!r.Int(17, s.ComboBox3Index, 7) || !r.Int(55, s.WindowTop, 0)) return false;
+    s.WindowTopRead = true;
     if (!r.Int(19, s.FetchAttempts, 3) || !r.Int(20, s.MaxWriteErrors, 3) ||
         !r.Int(21, s.MaxFetchErrors, 3) || !r.Int(22, s.MaxBadFileErrors, 25))
         return false;
@@ -138,7 +143,7 @@ bool ReadLines(MainState& s, const Reader& r, ScreenSize screen) {
     if (!ReadToolWindow(r, 37, 2, s.ToolWindow2, screen, 43, &s.SearchPanelVisible)) return false;
     if (!ReadToolWindow(r, 45, 3, s.ToolWindow3, screen, 51, &s.TaskPanelVisible)) return false;
     if (!r.Int(56, s.WindowLeft, 0)) return false;
-    s.WindowPlaced = true;
+    s.WindowLeftRead = true;
     if (!r.Int(57, s.ComboBox2Index, 7)) return false;
     if (!r.Flag(58, "g", s.GenerateUpperLayers) || !r.Flag(59, "G", s.ReplaceUpperLayers) ||
         !r.Flag(60, "z", s.UseArchives) || !r.Flag(61, "l", s.ShowLogAuto) ||

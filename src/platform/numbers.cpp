@@ -2,8 +2,6 @@
 
 #include <charconv>
 #include <cmath>
-#include <cstdio>
-#include <cstdlib>
 #include <limits>
 
 namespace {
@@ -26,8 +24,8 @@ std::string FormatGeneral(double value) {
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
     if (value == 0) return "0";
     char buf[64];
-    std::snprintf(buf, sizeof buf, "%.15g", value);
-    std::string s(buf);
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    std::string s(buf, res.ptr);
     auto e = s.find('e');
     if (e != std::string::npos) {
         // 1e-05 -> 1E-5, 1.5e+20 -> 1,5E20
@@ -43,9 +41,12 @@ std::string FormatGeneral(double value) {
 }
 
 std::string FormatFixed(double value, int decimals) {
+    // to_chars, not printf: QApplication sets the C locale from the
+    // environment, and these texts must not follow it.
     char buf[512];
-    std::snprintf(buf, sizeof buf, "%.*f", decimals, value);
-    std::string s(buf);
+    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
+    if (res.ec != std::errc()) return FormatGeneral(value);
+    std::string s(buf, res.ptr);
     // "-0,000" reads oddly; a value that rounds to zero has no sign.
     if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
     CommaForPoint(s);
@@ -56,8 +57,9 @@ std::string FormatNumber(double value, int precision, int decimals) {
     if (!std::isfinite(value)) return FormatGeneral(value);
     if (value != 0 && precision > 0) {
         char buf[64];
-        std::snprintf(buf, sizeof buf, "%.*e", precision - 1, value);
-        value = std::strtod(buf, nullptr);
+        auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific,
+                                 precision - 1);
+        std::from_chars(buf, res.ptr, value);
     }
     std::string s = FormatFixed(value, decimals);
     bool neg = !s.empty() && s[0] == '-';

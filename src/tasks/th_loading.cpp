@@ -46,12 +46,19 @@ void TThLoading::ViewFillBody() {
     while (Nodes) {
         std::unique_ptr<jtype> node = std::move(Nodes);
         Nodes = std::move(node->Next);
-        if (!stopped() && GetTile(State, *this, *node) && !stopped() && node->Canvas) {
+        if (!stopped() && GetTile(State, *this, *node) && node->Canvas) {
+            bool drawn = false;
             {
+                // The stop byte is tested under the canvas lock: a new view
+                // raises it before drawing, so a tile of the old view can
+                // never land on the new picture.
                 auto lock = node->Canvas->LockCanvas();
-                node->Canvas->Draw(node->X, node->Y, node->Image->Picture());
+                if (!stopped()) {
+                    node->Canvas->Draw(node->X, node->Y, node->Image->Picture());
+                    drawn = true;
+                }
             }
-            State.Sink->RequestRepaint();
+            if (drawn) State.Sink->RequestRepaint();
         }
     }
     // Nothing of State is touched after this: the shutdown may be waiting

@@ -7,7 +7,9 @@
 
 FileRead ReadFileWithIdentity(const std::string& path, std::string& out, FileIdentity& identity) {
     out.clear();
-    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+    // Non-blocking, so a FIFO under a tile's name cannot hang the open;
+    // regular files read the same either way.
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return errno == ENOENT || errno == ENOTDIR ? FileRead::Missing : FileRead::Failed;
     struct stat st;
     if (::fstat(fd, &st) != 0) {

@@ -44,6 +44,8 @@ std::string EncodeJpeg(const Bitmap& picture, int quality);
 // colour space we cannot show, or a size beyond the limits below.
 bool DecodeJpeg(std::string_view bytes, Bitmap& picture);
 
-// Larger declared sizes are refused before any pixel memory is taken.
-inline constexpr int MaxJpegSide = 65500;
-inline constexpr long long MaxJpegPixels = 100'000'000;
+// Larger declared sizes are refused before any pixel memory is taken: tiles
+// are 256 x 256, and a small file claiming a huge picture must not cost each
+// worker hundreds of megabytes.
+inline constexpr int MaxJpegSide = 16384;
+inline constexpr long long MaxJpegPixels = 16'777'216;

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include "core/app_core.h"
+#include "fetch/request_tile.h"
 #include "platform/file_io.h"
 #include "ui/icons.h"
 #include "ui/tform3.h"
@@ -93,7 +94,10 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
         ComboBox1->clear();
         QStringList items;
         for (const auto& line : favorites) items << QString::fromStdString(line);
-        items.sort();
+        // A sorted list box orders by the language, ignoring case.
+        std::sort(items.begin(), items.end(), [](const QString& a, const QString& b) {
+            return QString::localeAwareCompare(a.toCaseFolded(), b.toCaseFolded()) < 0;
+        });
         ComboBox1->addItems(items);
     }
     ComboBox1->setEditText(QStringLiteral("---Новое Имя---"));
@@ -104,9 +108,18 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
 
 TForm1::~TForm1() {
     // Workers hold a reference to the state: never let it go under them.
+    StopViewLoaders(std::chrono::seconds(10));
+    S.UseNullSink();
+}
+
+void TForm1::StopViewLoaders(std::chrono::milliseconds grace) {
     RaiseViewLoaderStop(S);
-    WaitForViewLoaders(S, std::chrono::seconds(30));
-    S.Sink = nullptr;
+    if (WaitForViewLoaders(S, grace)) return;
+    // A server trickling bytes would keep a worker past any patience: cut
+    // the transfers short, then wait for the workers to leave.
+    AbortRequests(true);
+    WaitForViewLoaders(S, std::chrono::seconds(60));
+    AbortRequests(false);
 }
 
 void TForm1::BuildWindow() {
@@ -177,7 +190,6 @@ void TForm1::BuildZoomWindow() {
     Label1->setAlignment(Qt::AlignCenter);
     QFont big = Label1->font();
     big.setPixelSize(17);
-    big.setBold(true);
     Label1->setFont(big);
     Label1->setStyleSheet(QStringLiteral("color: blue;"));
     ToolBar1 = new QToolBar(body);
@@ -348,8 +360,12 @@ void TForm1::BuildTaskPanel() {
 }
 
 void TForm1::ApplyLoadedLayout() {
-    if (S.WindowSized) resize(std::max(S.WindowWidth, 200), std::max(S.WindowHeight, 150));
-    if (S.WindowPlaced) move(S.WindowLeft, S.WindowTop);
+    // Values read before a stop stay in force, each on its own.
+    if (S.WindowWidthRead || S.WindowHeightRead)
+        resize(S.WindowWidthRead ? std::max(S.WindowWidth, 200) : width(),
+               S.WindowHeightRead ? std::max(S.WindowHeight, 150) : height());
+    if (S.WindowTopRead || S.WindowLeftRead)
+        move(S.WindowLeftRead ? S.WindowLeft : x(), S.WindowTopRead ? S.WindowTop : y());
     QDockWidget* docks[3] = {TBToolWindow1, TBToolWindow2, TBToolWindow3};
     const ToolWindowPlace* places[3] = {&S.ToolWindow1, &S.ToolWindow2, &S.ToolWindow3};
     for (int i = 0; i < 3; ++i) {
@@ -383,11 +399,11 @@ void TForm1::ApplyLoadedLayout() {
 }
 
 void TForm1::StoreLayout() {
-    QRect frame = geometry();
-    S.WindowWidth = frame.width();
-    S.WindowHeight = frame.height();
-    S.WindowLeft = frame.left();
-    S.WindowTop = frame.top();
+    // move() places the frame, so the frame's position is what is kept.
+    S.WindowWidth = width();
+    S.WindowHeight = height();
+    S.WindowLeft = x();
+    S.WindowTop = y();
     QDockWidget* docks[3] = {TBToolWindow1, TBToolWindow2, TBToolWindow3};
     ToolWindowPlace* places[3] = {&S.ToolWindow1, &S.ToolWindow2, &S.ToolWindow3};
     for (int i = 0; i < 3; ++i) {
@@ -427,7 +443,8 @@ void TForm1::PaintBox1Paint(QPainter& painter) { PaintMapBox(painter); }
 
 void TForm1::showEvent(QShowEvent* event) {
     QMainWindow::showEvent(event);
-    FormShow();
+    // The window system re-shows a restored window; that is not a show.
+    if (!event->spontaneous()) FormShow();
 }
 
 void TForm1::FormShow() {
@@ -476,13 +493,18 @@ void TForm1::FormClose() {
     Closed = true;
     StoreLayout();
     hide();
-    RaiseViewLoaderStop(S);
-    // Every worker has connect and stall time-outs, so this ends; the bound
-    // only guards against the unforeseen.
-    WaitForViewLoaders(S, std::chrono::seconds(60));
+    // The tile a worker is fetching may finish; a slow one is cut short.
+    StopViewLoaders(std::chrono::seconds(10));
+    WriteSettingsFile();
+}
+
+void TForm1::WriteSettingsFile() {
+    // The layout is taken while the window is still shown (the close takes it
+    // before hiding), so panel visibility is what the user saw.
+    if (isVisible()) StoreLayout();
     FileResult saved = SaveSettings(S, S.ProgramFolder + SettingsFileName);
     if (!saved) {
-        QMessageBox::warning(nullptr, QStringLiteral("Сохранение невозможно"),
+        QMessageBox::warning(isVisible() ? this : nullptr, QStringLiteral("Сохранение невозможно"),
                              SettingsWriteFailedText(), QMessageBox::Ok);
     }
 }

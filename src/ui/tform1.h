@@ -9,6 +9,7 @@
 #include <QTimer>
 #include <QToolBar>
 #include <QToolButton>
+#include <chrono>
 #include <memory>
 #include <string>
 
@@ -63,6 +64,9 @@ public:
     void StoreLayout();
     // The message shown when the settings file cannot be written.
     static QString SettingsWriteFailedText();
+    // Takes the window's layout into the state and writes "Vistrel2.ini";
+    // a failure is shown and the program goes on.
+    void WriteSettingsFile();
 
     // Controls, named as the program names them.
     QWidget* Panel1 = nullptr;
@@ -164,6 +168,9 @@ private:
     void FormShow();
     void FormActivate();
     void FormClose();
+    // Raises the newest view-fill worker's stop flag and waits for every
+    // worker to leave; after `grace`, transfers in flight are cut short.
+    void StopViewLoaders(std::chrono::milliseconds grace);
 
     MainState S;
     std::unique_ptr<GuiSink> Sink;

@@ -43,10 +43,7 @@ void TForm1::ToolButton6Click() {
     form->ApplyToState(S);
     UpdateModeButton();
     LoadArchiveList(S);
+    MakeCacheFolder(S);
     RefreshView();
-    FileResult saved = SaveSettings(S, S.ProgramFolder + SettingsFileName);
-    if (!saved) {
-        QMessageBox::warning(this, QStringLiteral("Сохранение невозможно"),
-                             SettingsWriteFailedText(), QMessageBox::Ok);
-    }
+    WriteSettingsFile();
 }

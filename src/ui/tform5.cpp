@@ -94,7 +94,7 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
 
     ChooseArchive = [this] {
         return QFileDialog::getOpenFileName(this, QStringLiteral("Открыть"), QString(),
-                                            QStringLiteral("Архивы ZIP File (*.zip)"));
+                                            QStringLiteral("Архивы ZIP\\ File (*.zip)"));
     };
     ChooseFolder = [this](const QString& current) {
         return QFileDialog::getExistingDirectory(this, QStringLiteral("Расположение кэша"),

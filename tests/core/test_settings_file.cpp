@@ -2,6 +2,7 @@
 #include <sys/resource.h>
 
 #include <csignal>
+#include <filesystem>
 
 #include "core/app_core.h"
 #include "core/settings_file.h"
@@ -126,7 +127,7 @@ TEST(Settings, WriteThenReadGivesTheSameState) {
     EXPECT_EQ(g.State.CachePath, "/data/Тайлы/");
     EXPECT_EQ(g.State.ModeButtonImage, 1);
     EXPECT_TRUE(g.State.FirstShowPending);
-    EXPECT_TRUE(g.State.WindowPlaced);
+    EXPECT_TRUE(g.State.WindowLeftRead && g.State.WindowTopRead);
 }
 
 TEST(Settings, SourceLengthIsRecomputedFromLineZero) {
@@ -152,6 +153,8 @@ TEST(Settings, ShortFileStopsAndResetsTheSource) {
     EXPECT_EQ(s.FcbIndex, 12);                         // 11, 12, 14 stay
     EXPECT_EQ(s.WindowHeight, 700);                    // 53 stays
     EXPECT_EQ(s.WindowWidth, 734);                     // 54 missing
+    EXPECT_TRUE(s.WindowHeightRead);
+    EXPECT_FALSE(s.WindowWidthRead);
     EXPECT_EQ(s.ComboBox3Index, 7);                    // 17 comes after 54
     EXPECT_EQ(s.FetchAttempts, 3);
     EXPECT_EQ(s.Zoom, 1);
@@ -259,6 +262,7 @@ TEST(Settings, FloatingWindowsAreBroughtOnScreen) {
     lines[32] = "1900";  // window 1, vertical: 28 wide, 461 high
     lines[33] = "1000";
     lines[39] = "-50";   // negative positions stay
+    lines[48] = "2147483647";  // window 3's top: no wrap-around
     lines[40] = "900";   // window 2, vertical: 192 x 142
     f.Write(lines);
     EXPECT_TRUE(f.Load({1024, 768}));
@@ -266,6 +270,7 @@ TEST(Settings, FloatingWindowsAreBroughtOnScreen) {
     EXPECT_EQ(f.State.ToolWindow1.FloatTop, 768 - 461);
     EXPECT_EQ(f.State.ToolWindow2.FloatLeft, -50);
     EXPECT_EQ(f.State.ToolWindow2.FloatTop, 768 - 142);
+    EXPECT_EQ(f.State.ToolWindow3.FloatTop, 768 - 47);
 }
 
 TEST(Settings, DockLinesReadOnlyWhenDocked) {
@@ -314,6 +319,7 @@ TEST(StartUp, ArchiveListAndStartupZoom) {
     Fixture f;
     auto lines = f.FullLines();
     lines[28] = "25";
+    lines[24] = "-";  // the cache folder inside the program folder
     WriteTextLines(dir.File(SettingsFileName), lines);
     MainState s;
     EXPECT_TRUE(StartUpState(s, dir.Path(), {1920, 1080}));
@@ -321,4 +327,6 @@ TEST(StartUp, ArchiveListAndStartupZoom) {
     EXPECT_EQ(s.Zoom, 25);
     EXPECT_EQ(s.StartupZoom, 25);
     EXPECT_EQ(EffectiveZoom(s.Zoom), 20);
+    // A fresh program folder gets its cache folder, so tiles can be stored.
+    EXPECT_TRUE(std::filesystem::is_directory(dir.Path() + "Cache"));
 }

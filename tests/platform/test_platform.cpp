@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/resource.h>
+#include <sys/stat.h>
 
 #include <csignal>
 #include <filesystem>
@@ -44,6 +45,16 @@ TEST(TextLines, WrittenAsCp1251WithCrLf) {
     ASSERT_TRUE(ReadTextLines(dir.File("f.txt"), lines));
     EXPECT_EQ(lines, (std::vector<std::string>{"Дача", "", "x"}));
     EXPECT_FALSE(ReadTextLines(dir.File("missing.txt"), lines));
+}
+
+TEST(ReadFile, FolderOrFifoIsNoFileAndNeverBlocks) {
+    TempDir dir;
+    ASSERT_EQ(::mkfifo(dir.File("pipe.jpg").c_str(), 0644), 0);
+    std::string out = "x";
+    EXPECT_FALSE(ReadWholeFile(dir.File("pipe.jpg"), out));  // would block without a writer
+    EXPECT_TRUE(out.empty());
+    EXPECT_FALSE(ReadWholeFile(dir.Path(), out));
+    EXPECT_FALSE(FileExists(dir.File("pipe.jpg")));
 }
 
 TEST(AtomicWrite, ReplacesWholeAndLeavesNoTemporaries) {

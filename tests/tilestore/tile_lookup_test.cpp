@@ -1,4 +1,5 @@
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include "platform/file_io.h"
 #include "store_fixture.h"
@@ -301,6 +302,9 @@ TEST_F(StoreTest, CacheReadOfSomethingThatIsNoFile) {
     EXPECT_EQ(ReadCachedTile(Cache.File("rq.jpg"), image), CachedTile::Missing);
     EXPECT_TRUE(Cache.Exists("rq.jpg"));
     EXPECT_EQ(ReadCachedTile(Cache.File("nothing.jpg"), image), CachedTile::Missing);
+    // Nor is a FIFO, and opening one without a writer must not hang the view.
+    ASSERT_EQ(::mkfifo(Cache.File("rr.jpg").c_str(), 0644), 0);
+    EXPECT_EQ(ReadCachedTile(Cache.File("rr.jpg"), image), CachedTile::Missing);
 }
 
 }  // namespace

@@ -138,11 +138,14 @@ private slots:
     void favouritesAndArchivesAreLoadedAtStart() {
         QTemporaryDir dir;
         std::string folder = FolderOf(dir);
-        QVERIFY(WriteTextLines(folder + FavoritesFileName, {"Я", "Дача", "Б"}).Ok);
+        QVERIFY(WriteTextLines(folder + FavoritesFileName, {"Я", "дача", "Б", "Ваня"}).Ok);
         QVERIFY(WriteTextLines(folder + ArchiveListFileName, {"/x.zip", "/y.zip"}).Ok);
         TForm1 form(folder);
-        QCOMPARE(form.ComboBox1->count(), 3);
-        QCOMPARE(form.ComboBox1->itemText(0), QStringLiteral("Б"));  // sorted when loaded
+        QCOMPARE(form.ComboBox1->count(), 4);
+        // Sorted when loaded, by the letters and not by their case.
+        QCOMPARE(form.ComboBox1->itemText(0), QStringLiteral("Б"));
+        QCOMPARE(form.ComboBox1->itemText(2), QStringLiteral("дача"));
+        QCOMPARE(form.ComboBox1->itemText(3), QStringLiteral("Я"));
         QCOMPARE(form.ComboBox1->currentText(), QStringLiteral("---Новое Имя---"));
         QCOMPARE(form.State().ArchiveList.Snapshot()->size(), size_t(2));
     }

@@ -279,7 +279,7 @@ private slots:
         QVERIFY(WriteTextLines(ArchiveFile(), {"/old/archive.zip"}));
         Form5()->ChooseArchive = [] { return QStringLiteral("/new/свежий.zip"); };
         RunSettings(
-            [](TForm5* f) {
+            [this](TForm5* f) {
                 f->RadioButton1->setChecked(true);
                 f->CheckBox2->setChecked(true);
                 f->Edit5->setText("10.0.0.1");
@@ -289,7 +289,7 @@ private slots:
                 f->CheckBox1->setChecked(true);
                 f->Edit11->setText("http://localhost:1/kh?v=99&t=");
                 f->CheckBox4->setChecked(true);
-                f->Edit16->setText("/data/кэш");
+                f->Edit16->setText(QString::fromStdString(Folder + "кэш"));
                 f->CheckBox3->setChecked(false);
                 f->UpDown1->setValue(10);
                 f->UpDown6->setValue(60);
@@ -320,8 +320,8 @@ private slots:
         QCOMPARE(s.SourceStringCopy(), std::string("http://localhost:1/kh?v=99&t="));
         QCOMPARE(s.SourceLength, 29);
         QVERIFY(s.UseCustomCachePath);
-        QCOMPARE(s.CustomCachePath, std::string("/data/кэш"));
-        QCOMPARE(s.CachePathCopy(), std::string("/data/кэш/"));
+        QCOMPARE(s.CustomCachePath, Folder + "кэш");
+        QCOMPARE(s.CachePathCopy(), Folder + "кэш/");
         QVERIFY(!s.ErrorControl);
         QCOMPARE(s.FetchAttempts.load(), 10);
         QCOMPARE(s.RetryInterval.load(), 60);
@@ -346,12 +346,12 @@ private slots:
         QCOMPARE(ini[1], std::string("c"));
         QCOMPARE(ini[7], std::string("не число"));
         QCOMPARE(ini[10], std::string("29"));
-        QCOMPARE(ini[23], std::string("/data/кэш"));
+        QCOMPARE(ini[23], Folder + "кэш");
         QCOMPARE(ini[24], std::string("c"));
         QCOMPARE(ini[64], std::string("C"));
         StartProgram();
         QVERIFY(S().ModeCacheOnly);
-        QCOMPARE(S().CachePathCopy(), std::string("/data/кэш/"));
+        QCOMPARE(S().CachePathCopy(), Folder + "кэш/");
         QCOMPARE(S().MaxBadFileErrors.load(), 1);
         QCOMPARE(S().ArchiveList.Copy(), archives);
     }
