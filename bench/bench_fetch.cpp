@@ -62,10 +62,7 @@ void BM_GetTile(benchmark::State& st) {
     TempDir cache;
     MainState state;
     SetSourceString(state, f.Server.UrlPrefix());
-    {
-        std::lock_guard<std::mutex> lock(state.SettingsLock);
-        state.CachePath = cache.Path();
-    }
+    SetCachePath(state, cache.Path());
     SetWorkMode(state, 1);  // internet only: every tile goes to the server
     state.GenerateUpperLayers = false;
     WorkerContext worker;

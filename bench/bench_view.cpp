@@ -55,10 +55,7 @@ void BM_ComposeView(benchmark::State& state) {
     WarmCache& cache = Cache();
     MainState s;
     InitStartValues(s, cache.Dir.Path());
-    {
-        std::lock_guard<std::mutex> lock(s.SettingsLock);
-        s.CachePath = cache.Dir.Path();
-    }
+    SetCachePath(s, cache.Dir.Path());
     SetWorkMode(s, 0);
     s.GenerateUpperLayers = state.range(0) != 0;
     s.Zoom = ViewZoom;

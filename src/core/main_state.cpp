@@ -33,6 +33,11 @@ void SetSourceString(MainState& state, const std::string& source) {
     state.SourceLength = static_cast<int>(Utf8Length(source));
 }
 
+void SetCachePath(MainState& state, const std::string& cachePath) {
+    std::lock_guard<std::mutex> lock(state.SettingsLock);
+    state.CachePath = cachePath;
+}
+
 void SetWorkMode(MainState& state, int mode) {
     state.ModeCacheOnly = mode == 0;
     state.ModeInternetOnly = mode == 1;

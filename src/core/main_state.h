@@ -131,6 +131,8 @@ std::string CachePathFor(bool useCustom, const std::string& customPath,
                          const std::string& programFolder);
 // Sets SourceString and SourceLength together (under SettingsLock).
 void SetSourceString(MainState& state, const std::string& source);
+// Sets the cache folder (ending with '/') under SettingsLock.
+void SetCachePath(MainState& state, const std::string& cachePath);
 // Sets exactly one work mode and the mode button image: 0 cache only,
 // 1 internet only, 2 cache and internet.
 void SetWorkMode(MainState& state, int mode);

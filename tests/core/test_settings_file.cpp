@@ -1,13 +1,11 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
-
-#include <csignal>
 #include <filesystem>
 
 #include "core/app_core.h"
 #include "core/settings_file.h"
 #include "platform/file_io.h"
 #include "platform/text_codec.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 
@@ -295,16 +293,11 @@ TEST(Settings, FailedWriteKeepsTheOldFile) {
     ASSERT_TRUE(SaveSettings(f.State, f.Ini()));
     std::string before = f.Dir.ReadFile(SettingsFileName);
     FillNonDefault(f.State);
-    // A file-size limit fails the write half-way, as a full disk would; root
-    // (the tests' user) is not stopped by permissions.
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit tiny = old;
-    tiny.rlim_cur = 64;
-    setrlimit(RLIMIT_FSIZE, &tiny);
-    FileResult r = SaveSettings(f.State, f.Ini());
-    setrlimit(RLIMIT_FSIZE, &old);
+    FileResult r;
+    {
+        FileSizeLimit full(64);  // fails the write half-way
+        r = SaveSettings(f.State, f.Ini());
+    }
     EXPECT_FALSE(r.Ok);
     EXPECT_EQ(f.Dir.ReadFile(SettingsFileName), before);
     // The state in memory is unchanged and a later write succeeds.

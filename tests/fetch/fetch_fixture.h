@@ -56,10 +56,7 @@ class FetchTest : public ::testing::Test {
     void SetUp() override {
         State.Sink = &Sink;
         SetSourceString(State, Server.Url("/kh?v=9&n=404&t=t"));
-        {
-            std::lock_guard<std::mutex> lock(State.SettingsLock);
-            State.CachePath = Cache.Path();
-        }
+        SetCachePath(State, Cache.Path());
         State.GenerateUpperLayers = false;
         Saved = GetFetchOptions();
         FetchOptions quick;

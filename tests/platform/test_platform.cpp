@@ -1,8 +1,6 @@
 #include <gtest/gtest.h>
-#include <sys/resource.h>
 #include <sys/stat.h>
 
-#include <csignal>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -12,6 +10,7 @@
 #include "platform/numbers.h"
 #include "platform/text_codec.h"
 #include "platform/time_text.h"
+#include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
 
@@ -70,16 +69,11 @@ TEST(AtomicWrite, ReplacesWholeAndLeavesNoTemporaries) {
 TEST(AtomicWrite, FailureKeepsTheOldFile) {
     TempDir dir;
     ASSERT_TRUE(WriteFileAtomic(dir.File("s.ini"), "old"));
-    // A file-size limit makes the write fail the way a full disk does (root
-    // ignores permissions, not this).
-    std::signal(SIGXFSZ, SIG_IGN);
-    rlimit old{};
-    getrlimit(RLIMIT_FSIZE, &old);
-    rlimit tiny = old;
-    tiny.rlim_cur = 4;
-    setrlimit(RLIMIT_FSIZE, &tiny);
-    FileResult r = WriteFileAtomic(dir.File("s.ini"), std::string(100, 'x'), true);
-    setrlimit(RLIMIT_FSIZE, &old);
+    FileResult r;
+    {
+        FileSizeLimit full(4);
+        r = WriteFileAtomic(dir.File("s.ini"), std::string(100, 'x'), true);
+    }
     EXPECT_FALSE(r.Ok);
     EXPECT_FALSE(r.Error.empty());
     EXPECT_EQ(dir.ReadFile("s.ini"), "old");

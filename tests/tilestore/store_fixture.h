@@ -26,10 +26,7 @@ protected:
 
     StoreTest() {
         SetSourceString(State, Source);
-        {
-            std::lock_guard<std::mutex> lock(State.SettingsLock);
-            State.CachePath = Cache.Path();
-        }
+        SetCachePath(State, Cache.Path());
         SetWorkMode(State, 2);
         State.GenerateUpperLayers = false;
         State.ReplaceUpperLayers = false;

@@ -45,10 +45,7 @@ class ViewFixture : public testing::Test {
   protected:
     void SetUp() override {
         InitStartValues(State, Dir.Path());
-        {
-            std::lock_guard<std::mutex> lock(State.SettingsLock);
-            State.CachePath = Dir.Path();
-        }
+        SetCachePath(State, Dir.Path());
         State.GenerateUpperLayers = false;  // keep the cache folder as the test made it
         State.Sink = &Sink;
         ViewHooks hooks;
