@@ -6,6 +6,7 @@
 #include <string>
 
 #include "core/shared_list.h"
+#include "core/task_list.h"
 #include "core/ui_sink.h"
 #include "platform/bitmap.h"
 
@@ -88,6 +89,11 @@ struct MainState {
     int64_t ReceivedBytes = 0;
     int ViewLoaderCount = 0;
     std::shared_ptr<std::atomic<uint8_t>> ViewLoaderStop;
+
+    // Region tasks. TaskRunning: a task worker exists; it is set before the
+    // worker starts and cleared by it, under ThreadLock, as its last act.
+    TaskQueue TaskList;
+    std::atomic<bool> TaskRunning{false};
 
     // Error totals of the GUI thread's own tile lookups.
     std::atomic<int> TotalFetchErrors{0}, TotalBadFileErrors{0}, TotalWriteErrors{0};

@@ -1,5 +1,9 @@
 #pragma once
+#include <cstddef>
+#include <memory>
 #include <string>
+
+struct stichtype;
 
 // How workers and the tile store reach the windows without touching a widget.
 // The GUI implements it with queued calls onto its thread; tests record.
@@ -12,6 +16,12 @@ public:
     virtual void RequestRepaint() {}
     // The progress window shows the error totals.
     virtual void ShowErrorCounts() {}
+    // A task worker added line `index` to the task's log; the report window
+    // follows it when it shows that task.
+    virtual void TaskLogLine(const std::shared_ptr<stichtype>& task, std::size_t index) {
+        (void)task;
+        (void)index;
+    }
     // Lets the GUI handle pending window events (GUI thread only).
     virtual void ProcessMessages() {}
 };
