@@ -134,9 +134,90 @@ std::string ArchiveEntryName(std::string_view tileName) {
     return std::string(tileName) + ".jpg";
 }
 
+namespace {
+
+enum class Placeholder { Zoom, Column, Row, RowFromSouth, Quadkey, Unknown };
+
+Placeholder PlaceholderOf(std::string_view name) {
+    if (name == "z") return Placeholder::Zoom;
+    if (name == "x") return Placeholder::Column;
+    if (name == "y") return Placeholder::Row;
+    if (name == "-y") return Placeholder::RowFromSouth;
+    if (name == "q") return Placeholder::Quadkey;
+    return Placeholder::Unknown;
+}
+
+std::string QuadkeyDigits(std::string_view tileName) {
+    std::string digits(tileName.size(), '0');
+    for (std::size_t i = 0; i < tileName.size(); ++i) {
+        switch (tileName[i]) {
+            case 'r': digits[i] = '1'; break;
+            case 't': digits[i] = '2'; break;
+            case 's': digits[i] = '3'; break;
+            default: break;  // q
+        }
+    }
+    return digits;
+}
+
+}  // namespace
+
+bool IsUrlTemplate(std::string_view sourceString) {
+    return sourceString.find('{') != std::string_view::npos;
+}
+
+std::string CheckUrlTemplate(std::string_view sourceString) {
+    for (std::size_t open = sourceString.find('{'); open != std::string_view::npos;
+         open = sourceString.find('{', open + 1)) {
+        const std::size_t close = sourceString.find('}', open);
+        if (close == std::string_view::npos)
+            return "В шаблоне запроса не закрыта скобка: " + std::string(sourceString.substr(open));
+        const std::string_view name = sourceString.substr(open + 1, close - open - 1);
+        if (PlaceholderOf(name) == Placeholder::Unknown)
+            return "Неизвестная подстановка {" + std::string(name) +
+                   "} в шаблоне запроса. Допустимы {z}, {x}, {y}, {-y} и {q}.";
+        open = close;
+    }
+    return {};
+}
+
+std::string UrlTemplateHelp() {
+    return "Строка без \"{\" - начало запроса, к нему добавляются буквы фрагмента.\n"
+           "Строка с \"{\" - шаблон адреса, ничего не добавляется:\n"
+           "{z} - масштаб (1..20, как в схеме XYZ)\n"
+           "{x} - столбец от запада\n"
+           "{y} - строка от севера\n"
+           "{-y} - строка от юга (TMS)\n"
+           "{q} - ключ квадродерева цифрами 0-3 (0 СЗ, 1 СВ, 2 ЮЗ, 3 ЮВ)\n"
+           "Пример: https://tile.example.org/{z}/{x}/{y}.jpg";
+}
+
 std::string TileUrl(std::string_view sourceString, std::string_view tileName) {
     std::string url;
-    url.reserve(sourceString.size() + tileName.size());
-    url.append(sourceString).append(tileName);
+    if (!IsUrlTemplate(sourceString)) {
+        url.reserve(sourceString.size() + tileName.size());
+        url.append(sourceString).append(tileName);
+        return url;
+    }
+    if (!CheckUrlTemplate(sourceString).empty()) return {};
+    const TileIndex tile = KeyToTile(tileName, 0);
+    std::size_t at = 0;
+    for (std::size_t open = sourceString.find('{'); open != std::string_view::npos;
+         open = sourceString.find('{', at)) {
+        const std::size_t close = sourceString.find('}', open);
+        url.append(sourceString.substr(at, open - at));
+        switch (PlaceholderOf(sourceString.substr(open + 1, close - open - 1))) {
+            case Placeholder::Zoom: url += std::to_string(tile.Zoom); break;
+            case Placeholder::Column: url += std::to_string(tile.Column); break;
+            case Placeholder::Row: url += std::to_string(tile.Row); break;
+            case Placeholder::RowFromSouth:
+                url += std::to_string((1 << tile.Zoom) - 1 - tile.Row);
+                break;
+            case Placeholder::Quadkey: url += QuadkeyDigits(tileName); break;
+            case Placeholder::Unknown: return {};  // CheckUrlTemplate let none through
+        }
+        at = close + 1;
+    }
+    url.append(sourceString.substr(at));
     return url;
 }

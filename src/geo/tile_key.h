@@ -52,5 +52,23 @@ std::string TileName(std::string_view key, std::size_t prefixLen);
 std::string TileFileName(std::string_view cachePath, std::string_view tileName);
 // The entry name inside an archive: letters + ".jpg".
 std::string ArchiveEntryName(std::string_view tileName);
-// The request URL: the source string followed by the letters.
+// The request URL of a tile. A source string without "{" is followed by the
+// letters. One with "{" is a URL template and nothing is appended; its
+// placeholders are
+//   {z}  the zoom, the number of letters (the common XYZ numbering)
+//   {x}  the column from the west, 0..2^z-1
+//   {y}  the row from the north, 0..2^z-1
+//   {-y} the row from the south (TMS)
+//   {q}  the quadtree key in digits: 0 north-west, 1 north-east,
+//        2 south-west, 3 south-east
+// A template that CheckUrlTemplate rejects gives an empty URL, which no
+// request can use: better no request than one to a wrong address.
 std::string TileUrl(std::string_view sourceString, std::string_view tileName);
+
+// True when the source string is a URL template (holds "{").
+bool IsUrlTemplate(std::string_view sourceString);
+// Empty when the source string can be used: not a template, or a template of
+// known placeholders only. Otherwise the reason, a text for the user.
+std::string CheckUrlTemplate(std::string_view sourceString);
+// The placeholders, one per line with their meaning, for a tool tip.
+std::string UrlTemplateHelp();
