@@ -3,7 +3,7 @@
 set -euo pipefail
 cd "$(dirname "$0")"
 ./scripts/install-deps.sh
-cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo
+cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo -DVISTREL_WERROR=ON
 cmake --build build -j2
 cd build
 QT_QPA_PLATFORM=offscreen ctest --output-on-failure -j2

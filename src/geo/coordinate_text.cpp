@@ -186,11 +186,17 @@ std::string FormatMinutes(double minutes) {
     if (std::isfinite(twice) && std::fabs(twice) < 0x1p52 && std::floor(twice) == twice &&
         std::fmod(twice, 2.0) != 0 && std::fma(minutes, 2000, -twice) == 0) {
         const auto thousandths = static_cast<int64_t>((std::fabs(twice) + 1) / 2);
-        text = minutes < 0 ? "-" : "";
-        text += std::to_string(thousandths / 1000);
-        text += '.';
-        const std::string frac = std::to_string(thousandths % 1000);
-        text += std::string(3 - frac.size(), '0') + frac;
+        // Built in a buffer: the three decimals always have their three digits.
+        char buffer[32];
+        char* out = buffer;
+        if (minutes < 0) *out++ = '-';
+        out = std::to_chars(out, buffer + sizeof buffer - 4, thousandths / 1000).ptr;
+        const auto frac = static_cast<int>(thousandths % 1000);
+        *out++ = '.';
+        *out++ = static_cast<char>('0' + frac / 100);
+        *out++ = static_cast<char>('0' + frac / 10 % 10);
+        *out++ = static_cast<char>('0' + frac % 10);
+        text.assign(buffer, out);
     } else {
         text = ToFixed(minutes, 3);
     }
@@ -276,13 +282,12 @@ ParsedCoordinate ParseCoordinate(std::string_view text, CoordKind kind, Hemisphe
 }
 
 std::string FormatStatusCoordinate(double value, CoordKind kind) {
-    std::string text;
-    if (kind == CoordKind::Latitude) {
-        text = value >= 0 ? "N" : "S";
-    } else {
-        text = value >= 0 ? "W" : "E";
-    }
+    // The letter as a char: assigning a literal to the empty string trips
+    // GCC 12's -Wrestrict at -O3 (a false alarm inside std::string).
+    const bool positive = value >= 0;
+    const char letter = kind == CoordKind::Latitude ? (positive ? 'N' : 'S') : (positive ? 'W' : 'E');
     const SplitValue split = Split(value);
+    std::string text(1, letter);
     text += WholeDegrees(split.Whole);
     text += "г ";
     text += split.Minutes;
