@@ -9,6 +9,7 @@
 #include "core/task_list.h"
 #include "core/ui_sink.h"
 #include "platform/bitmap.h"
+#include "platform/dial_up.h"
 
 // The request prefix of our own local tile server; the key letters follow it.
 inline constexpr const char* DefaultSourceString = "http://127.0.0.1:8642/kh?v=9&n=404&t=t";
@@ -115,6 +116,9 @@ struct MainState {
     ToolWindowPlace ToolWindow1{-4, 0, 100, 100, false, false, 2};
     ToolWindowPlace ToolWindow2{0, 0, 100, 100, false, false, 3};
     ToolWindowPlace ToolWindow3{0, 1, 100, 200, false, false, 3};
+
+    // The dial-up service of the delayed start; tests put a fake here.
+    DialUpBackend* DialUpService = &DefaultDialUpBackend();
 
     UiSink* Sink = &NullSinkInstance;
     // Workers may still report after the windows are gone: they then talk to

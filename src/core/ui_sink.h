@@ -22,6 +22,11 @@ public:
         (void)task;
         (void)index;
     }
+    // The status label of the progress window ("Подключение...").
+    virtual void SetProgressStatus(const std::string& text) { (void)text; }
+    // A dial failed: one message box with the text and the caption "ошибки",
+    // shown from the GUI thread whichever thread dialled; the caller goes on.
+    virtual void ShowDialError(const std::string& text) { (void)text; }
     // Lets the GUI handle pending window events (GUI thread only).
     virtual void ProcessMessages() {}
 };
