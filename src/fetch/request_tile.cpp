@@ -183,6 +183,9 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer) {
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, options.StallSeconds);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.MaxBodyBytes));
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
+    curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
+    if (!options.CaFile.empty()) curl_easy_setopt(h, CURLOPT_CAINFO, options.CaFile.c_str());
     curl_easy_setopt(h, CURLOPT_HEADEROPT, CURLHEADER_SEPARATE);
     curl_easy_setopt(h, CURLOPT_HTTPHEADER, headers.List);
     // An explicit proxy, or explicitly none: http_proxy and friends in the

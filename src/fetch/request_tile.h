@@ -28,6 +28,9 @@ struct FetchOptions {
     // covers a server that accepts the connection and never answers.
     long StallSeconds = 30;
     size_t MaxBodyBytes = 64u << 20;
+    // https servers are verified against the system's certificate store;
+    // a PEM file named here replaces it (tests hand in their own CA).
+    std::string CaFile;
 };
 FetchOptions GetFetchOptions();
 void SetFetchOptions(const FetchOptions& options);

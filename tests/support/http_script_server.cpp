@@ -5,6 +5,9 @@
 #include <netinet/in.h>
 #include <poll.h>
 #include <sys/socket.h>
+#include <openssl/err.h>
+#include <openssl/pem.h>
+#include <openssl/ssl.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -38,6 +41,48 @@ Wait WaitFor(int fd, short events, int stopFd, int64_t deadlineMs) {
         if (fds[1].revents != 0) return Wait::Stopped;
         if (fds[0].revents != 0) return Wait::Ready;
     }
+}
+
+// One accepted connection, plain or TLS. Recv and Send return the bytes
+// moved, 0 at the end of the stream, -1 when the socket must first become
+// ready for `want` (POLLIN or POLLOUT), -2 on an error.
+struct Connection {
+    int Fd = -1;
+    SSL* Tls = nullptr;
+
+    ssize_t Recv(char* buffer, size_t size, short& want) {
+        want = POLLIN;
+        if (!Tls) {
+            const ssize_t n = recv(Fd, buffer, size, 0);
+            if (n < 0) return errno == EINTR || errno == EAGAIN ? -1 : -2;
+            return n;
+        }
+        const int n = SSL_read(Tls, buffer, static_cast<int>(size));
+        return n > 0 ? n : TlsWait(n, want);
+    }
+    ssize_t Send(const char* data, size_t size, short& want) {
+        want = POLLOUT;
+        if (!Tls) {
+            const ssize_t n = send(Fd, data, size, MSG_NOSIGNAL);
+            if (n < 0) return errno == EINTR || errno == EAGAIN ? -1 : -2;
+            return n;
+        }
+        const int n = SSL_write(Tls, data, static_cast<int>(size));
+        return n > 0 ? n : TlsWait(n, want);
+    }
+    ssize_t TlsWait(int rc, short& want) {
+        switch (SSL_get_error(Tls, rc)) {
+            case SSL_ERROR_WANT_READ: want = POLLIN; return -1;
+            case SSL_ERROR_WANT_WRITE: want = POLLOUT; return -1;
+            case SSL_ERROR_ZERO_RETURN: return 0;
+            default: ERR_clear_error(); return -2;
+        }
+    }
+};
+
+void CloseConnection(int fd, SSL* tls) {
+    if (tls) SSL_free(tls);
+    close(fd);
 }
 
 bool ContainsHeader(const std::string& headers, const char* name) {
@@ -104,6 +149,31 @@ ScriptedAnswer ScriptedAnswer::Hangup() {
 }
 
 HttpScriptServer::HttpScriptServer() {
+    Start();
+}
+
+HttpScriptServer::HttpScriptServer(const TlsIdentity& tls) {
+    SSL_CTX* ctx = SSL_CTX_new(TLS_server_method());
+    if (!ctx) throw std::runtime_error("HttpScriptServer: no TLS context");
+    tls_ = ctx;
+    BIO* certBio = BIO_new_mem_buf(tls.CertPem.data(), static_cast<int>(tls.CertPem.size()));
+    BIO* keyBio = BIO_new_mem_buf(tls.KeyPem.data(), static_cast<int>(tls.KeyPem.size()));
+    X509* cert = certBio ? PEM_read_bio_X509(certBio, nullptr, nullptr, nullptr) : nullptr;
+    EVP_PKEY* key = keyBio ? PEM_read_bio_PrivateKey(keyBio, nullptr, nullptr, nullptr) : nullptr;
+    const bool ok = cert && key && SSL_CTX_use_certificate(ctx, cert) == 1 &&
+                    SSL_CTX_use_PrivateKey(ctx, key) == 1;
+    X509_free(cert);
+    EVP_PKEY_free(key);
+    BIO_free(certBio);
+    BIO_free(keyBio);
+    if (!ok) {
+        SSL_CTX_free(ctx);
+        throw std::runtime_error("HttpScriptServer: bad TLS certificate or key");
+    }
+    Start();
+}
+
+void HttpScriptServer::Start() {
     listenFd_ = socket(AF_INET, SOCK_STREAM | SOCK_CLOEXEC, 0);
     if (listenFd_ < 0) throw std::runtime_error("HttpScriptServer: socket failed");
     sockaddr_in addr{};
@@ -117,6 +187,7 @@ HttpScriptServer::HttpScriptServer() {
         pipe2(stopPipe_, O_CLOEXEC) != 0) {
         const std::string reason = std::strerror(errno);
         close(listenFd_);
+        if (tls_) SSL_CTX_free(tls_);
         throw std::runtime_error("HttpScriptServer: cannot listen: " + reason);
     }
     port_ = ntohs(addr.sin_port);
@@ -128,14 +199,15 @@ HttpScriptServer::~HttpScriptServer() {
     while (write(stopPipe_[1], &byte, 1) < 0 && errno == EINTR) {
     }
     thread_.join();
-    for (const Held& h : held_) close(h.Fd);
+    for (const Held& h : held_) CloseConnection(h.Fd, h.Tls);
     close(listenFd_);
+    if (tls_) SSL_CTX_free(tls_);
     close(stopPipe_[0]);
     close(stopPipe_[1]);
 }
 
 std::string HttpScriptServer::Url(const std::string& target) const {
-    return "http://" + HostPort() + target;
+    return (tls_ ? "https://" : "http://") + HostPort() + target;
 }
 
 std::string HttpScriptServer::HostPort() const {
@@ -170,7 +242,7 @@ void HttpScriptServer::Run() {
         const int64_t now = NowMs();
         for (auto it = held_.begin(); it != held_.end();) {
             if (it->DeadlineMs != 0 && it->DeadlineMs <= now) {
-                close(it->Fd);
+                CloseConnection(it->Fd, it->Tls);
                 it = held_.erase(it);
                 continue;
             }
@@ -208,19 +280,42 @@ void HttpScriptServer::Answer(int fd) {
         return;
     }
     const int stopFd = stopPipe_[0];
+    Connection conn{fd, nullptr};
+    short want = POLLIN;
+
+    if (tls_) {
+        conn.Tls = SSL_new(tls_);
+        if (!conn.Tls || SSL_set_fd(conn.Tls, fd) != 1) {
+            CloseConnection(fd, conn.Tls);
+            return;
+        }
+        const int64_t deadline = NowMs() + kReadTimeoutMs;
+        for (;;) {
+            const int rc = SSL_accept(conn.Tls);
+            if (rc == 1) break;
+            // A client that refuses the certificate ends here with an alert.
+            if (conn.TlsWait(rc, want) != -1 ||
+                WaitFor(fd, want, stopFd, deadline) != Wait::Ready) {
+                CloseConnection(fd, conn.Tls);
+                return;
+            }
+        }
+    }
 
     std::string request;
     const int64_t readDeadline = NowMs() + kReadTimeoutMs;
     char buffer[4096];
     bool stopped = false;
     while (request.find("\r\n\r\n") == std::string::npos) {
-        const Wait w = WaitFor(fd, POLLIN, stopFd, readDeadline);
-        if (w != Wait::Ready) {
-            stopped = w == Wait::Stopped;
-            break;
+        const ssize_t n = conn.Recv(buffer, sizeof buffer, want);
+        if (n == -1) {
+            const Wait w = WaitFor(fd, want, stopFd, readDeadline);
+            if (w != Wait::Ready) {
+                stopped = w == Wait::Stopped;
+                break;
+            }
+            continue;
         }
-        const ssize_t n = recv(fd, buffer, sizeof buffer, 0);
-        if (n < 0 && (errno == EINTR || errno == EAGAIN)) continue;
         if (n <= 0) break;
         request.append(buffer, static_cast<size_t>(n));
     }
@@ -230,17 +325,17 @@ void HttpScriptServer::Answer(int fd) {
     }
     recorded_.notify_all();
     if (stopped) {
-        close(fd);
+        CloseConnection(fd, conn.Tls);
         return;
     }
 
     if (answer.DelayMs > 0 &&
         WaitFor(stopFd, POLLIN, stopFd, NowMs() + answer.DelayMs) == Wait::Stopped) {
-        close(fd);
+        CloseConnection(fd, conn.Tls);
         return;
     }
     if (answer.NeverAnswer) {
-        held_.push_back({fd, answer.HoldMs > 0 ? NowMs() + answer.HoldMs : 0});
+        held_.push_back({fd, answer.HoldMs > 0 ? NowMs() + answer.HoldMs : 0, conn.Tls});
         return;
     }
 
@@ -248,19 +343,27 @@ void HttpScriptServer::Answer(int fd) {
     size_t sent = 0;
     const int64_t writeDeadline = NowMs() + kWriteTimeoutMs;
     while (sent < total) {
-        const ssize_t n = send(fd, answer.Bytes.data() + sent, total - sent, MSG_NOSIGNAL);
+        const ssize_t n = conn.Send(answer.Bytes.data() + sent, total - sent, want);
         if (n > 0) {
             sent += static_cast<size_t>(n);
-        } else if (n < 0 && (errno == EINTR || errno == EAGAIN)) {
-            if (WaitFor(fd, POLLOUT, stopFd, writeDeadline) != Wait::Ready) break;
+        } else if (n == -1) {
+            if (WaitFor(fd, want, stopFd, writeDeadline) != Wait::Ready) break;
         } else {
             break;
         }
+    }
+    // A TLS stream ends with its close_notify, so the client can tell the end
+    // of a body without Content-Length from a cut connection.
+    if (conn.Tls && sent == answer.Bytes.size()) {
+        const int64_t deadline = NowMs() + kWriteTimeoutMs;
+        for (int rc = SSL_shutdown(conn.Tls); rc < 0; rc = SSL_shutdown(conn.Tls))
+            if (conn.TlsWait(rc, want) != -1 || WaitFor(fd, want, stopFd, deadline) != Wait::Ready)
+                break;
     }
     // Half-close and drop unread input first, so the close is a FIN and not a
     // reset that could destroy the answer before the client reads it.
     shutdown(fd, SHUT_WR);
     while (recv(fd, buffer, sizeof buffer, 0) > 0) {
     }
-    close(fd);
+    CloseConnection(fd, conn.Tls);
 }

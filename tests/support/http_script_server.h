@@ -14,6 +14,10 @@
 // script is used up every connection gets a plain 404. An answer never reads
 // a request body and always ends by closing the connection (or holding it,
 // see NoAnswer). The destructor closes everything and joins the thread.
+//
+// Given a TlsIdentity it speaks https instead: the handshake comes first,
+// then the same script over TLS; Requests() holds the decrypted bytes, and a
+// handshake the client refuses records no request.
 #pragma once
 
 #include <condition_variable>
@@ -62,15 +66,25 @@ struct ScriptedAnswer {
     static ScriptedAnswer Hangup();
 };
 
+// The server's certificate and private key, PEM (see test_certificate.h).
+struct TlsIdentity {
+    std::string CertPem;
+    std::string KeyPem;
+};
+
+struct ssl_ctx_st;
+struct ssl_st;
+
 class HttpScriptServer {
   public:
     HttpScriptServer();  // binds 127.0.0.1 on a free port; throws std::runtime_error on failure
+    explicit HttpScriptServer(const TlsIdentity& tls);  // the same, over TLS
     ~HttpScriptServer();
     HttpScriptServer(const HttpScriptServer&) = delete;
     HttpScriptServer& operator=(const HttpScriptServer&) = delete;
 
     uint16_t Port() const { return port_; }
-    // "http://127.0.0.1:<port>" + target.
+    // "http://127.0.0.1:<port>" + target ("https://" with TLS).
     std::string Url(const std::string& target = "") const;
     // "127.0.0.1:<port>", as a Host header names it.
     std::string HostPort() const;
@@ -90,6 +104,7 @@ class HttpScriptServer {
   private:
     void Run();
     void Answer(int fd);
+    void Start();
 
     int listenFd_ = -1;
     int stopPipe_[2] = {-1, -1};
@@ -102,7 +117,9 @@ class HttpScriptServer {
     struct Held {
         int Fd;
         int64_t DeadlineMs;  // steady clock; 0 = until destroyed
+        ssl_st* Tls;         // null without TLS
     };
+    ssl_ctx_st* tls_ = nullptr;
     std::vector<Held> held_;  // server thread only
     std::thread thread_;
 };
