@@ -1,0 +1,30 @@
+#include "tasks/task_params.h"
+
+#include <cstdlib>
+#include <utility>
+
+#include "geo/projection.h"
+#include "platform/numbers.h"
+
+RegionSize RegionPixelSize(int z, const RegionCorners& c) {
+    const PixelOffset d = PixelDelta(z, c.Lon2, c.Lat2, c.Lon1, c.Lat1);
+    return {std::abs(d.Dx), std::abs(d.Dy)};
+}
+
+void OrderRegionCorners(int z, RegionCorners& c) {
+    // Offset of corner 1 from corner 2: positive x when corner 2 is west of it.
+    const PixelOffset d = PixelDelta(z, c.Lon2, c.Lat2, c.Lon1, c.Lat1);
+    if (d.Dx > 0) std::swap(c.Lon1, c.Lon2);
+    if (d.Dy > 0) std::swap(c.Lat1, c.Lat2);
+    for (double* lat : {&c.Lat1, &c.Lat2}) {
+        if (*lat > ClampLatitude) *lat = ClampLatitude;
+        if (!(*lat >= -ClampLatitude)) *lat = -ClampLatitude;
+    }
+}
+
+PieceSizeCheck CheckPieceSize(const std::string& text, int regionSize) {
+    PieceSizeCheck check;
+    if (!ParseInt(text, check.Value)) check.Value = -1;
+    check.Accepted = check.Value >= 256 && check.Value < regionSize;
+    return check;
+}

@@ -1,0 +1,47 @@
+#pragma once
+#include <string>
+
+// The region of a task: corner 1 and corner 2, degrees, longitudes west
+// positive.
+struct RegionCorners {
+    double Lat1 = 0, Lon1 = 0, Lat2 = 0, Lon2 = 0;
+};
+
+struct RegionSize {
+    int Width = 0, Height = 0;  // pixels, never negative
+};
+
+// The size of the region in pixels at zoom z (1..20).
+RegionSize RegionPixelSize(int z, const RegionCorners& c);
+
+// Puts corner 1 at the north-west: the longitudes are exchanged when corner 2
+// lies at least one pixel west of corner 1 at zoom z, the latitudes when it
+// lies at least one pixel north. Then both latitudes are clamped to
+// +-85.05113, the edge of the map.
+void OrderRegionCorners(int z, RegionCorners& c);
+
+// A piece size as typed: the number, or -1 when the text is not one. It is
+// accepted from 256 up to one less than the region's size in that direction.
+struct PieceSizeCheck {
+    int Value = -1;
+    bool Accepted = false;
+};
+PieceSizeCheck CheckPieceSize(const std::string& text, int regionSize);
+
+enum class TaskKind { Stitch = 0, Download = 1, Export = 2 };
+
+// What the task parameters dialog hands to the task makers after OK.
+struct TaskParamsResult {
+    TaskKind Kind = TaskKind::Stitch;
+    RegionCorners Corners;  // ordered: corner 1 north-west; latitudes clamped
+    int ZoomIndex = 12;     // the dialog's zoom item, 0..19 for zoom 1..20
+    RegionSize Size;        // of the ordered corners at the dialog's zoom
+    // Stitch.
+    bool Pieces = false;
+    int PieceWidth = 0, PieceHeight = 0;  // at least 1 each
+    bool AddCoordinates = false;
+    bool WriteWorldFile = false;
+    // Export.
+    std::string ExportFolder;  // as typed, followed by "/"
+    bool ExportMapInfo = false;
+};
