@@ -1,5 +1,6 @@
 #include "platform/numbers.h"
 
+#include <algorithm>
 #include <charconv>
 #include <cmath>
 #include <limits>
@@ -17,14 +18,95 @@ void CommaForPoint(std::string& s) {
         if (c == '.') c = ',';
 }
 
+// A finite double written out in full: every binary fraction has a finite
+// decimal expansion, so rounding on these digits is exact. Rounding works on
+// them, not on the double, so that exact ties (0,0625 to three decimals) go
+// away from zero like every other number the program shows, instead of to
+// even as the standard library's formatting does.
+struct Decimal {
+    bool Negative = false;
+    std::string Digits;  // the integer part's digits (at least one), then the fraction's
+    size_t Point = 1;    // the integer part's length
+};
+
+Decimal ExactDecimal(double value) {
+    int exponent = 0;
+    std::frexp(value, &exponent);
+    // A double is m * 2^(exponent - 53): that many fraction digits, at most 1074.
+    const int fractionDigits = std::clamp(53 - exponent, 0, 1074);
+    char buf[1500];
+    const auto res = std::to_chars(buf, buf + sizeof buf, std::fabs(value),
+                                   std::chars_format::fixed, fractionDigits);
+    Decimal d;
+    d.Negative = std::signbit(value);
+    const std::string_view text(buf, static_cast<size_t>(res.ptr - buf));
+    const size_t point = text.find('.');
+    d.Point = point == std::string_view::npos ? text.size() : point;
+    d.Digits.assign(text.substr(0, d.Point));
+    if (point != std::string_view::npos) d.Digits.append(text.substr(point + 1));
+    return d;
+}
+
+// Keeps the digits before index `cut`, half away from zero: the magnitude
+// goes up when the first dropped digit is 5 or more. Dropped integer digits
+// become zeros.
+void RoundDigitsAt(Decimal& d, size_t cut) {
+    if (cut >= d.Digits.size()) return;
+    const bool up = d.Digits[cut] >= '5';
+    d.Digits.resize(std::max(cut, d.Point), '0');
+    for (size_t i = cut; i < d.Point; ++i) d.Digits[i] = '0';
+    if (!up) return;
+    size_t i = cut;
+    while (i > 0 && d.Digits[i - 1] == '9') d.Digits[--i] = '0';
+    if (i == 0) {
+        d.Digits.insert(d.Digits.begin(), '1');
+        ++d.Point;
+    } else {
+        ++d.Digits[i - 1];
+    }
+}
+
+void RoundDecimals(Decimal& d, int decimals) {
+    RoundDigitsAt(d, d.Point + static_cast<size_t>(std::max(decimals, 0)));
+}
+
+void RoundSignificant(Decimal& d, int precision) {
+    const size_t first = d.Digits.find_first_not_of('0');
+    if (first == std::string::npos || precision <= 0) return;
+    RoundDigitsAt(d, first + static_cast<size_t>(precision));
+}
+
+// "-12,340" for decimals 3; a value that shows as zero has no sign.
+std::string FixedText(const Decimal& d, int decimals) {
+    std::string whole = d.Digits.substr(0, d.Point);
+    const size_t lead = std::min(whole.find_first_not_of('0'), whole.size() - 1);
+    whole.erase(0, lead);
+    std::string fraction = d.Digits.substr(d.Point);
+    fraction.resize(static_cast<size_t>(std::max(decimals, 0)), '0');
+    std::string s;
+    const bool zero = (whole + fraction).find_first_not_of('0') == std::string::npos;
+    if (d.Negative && !zero) s += '-';
+    s += whole;
+    if (decimals > 0) s += ',' + fraction;
+    return s;
+}
+
 }  // namespace
 
 std::string FormatGeneral(double value) {
     if (std::isnan(value)) return "NAN";
     if (std::isinf(value)) return value > 0 ? "INF" : "-INF";
     if (value == 0) return "0";
+    // Rounded to 15 digits in decimal first; 15 digits survive the way
+    // through a double, so the general format then shows exactly them.
+    Decimal d = ExactDecimal(value);
+    RoundSignificant(d, 15);
+    std::string plain = d.Negative ? "-" : "";
+    plain += d.Digits.substr(0, d.Point) + "." + d.Digits.substr(d.Point) + "0";
+    double rounded = value;
+    std::from_chars(plain.data(), plain.data() + plain.size(), rounded);
     char buf[64];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::general, 15);
+    auto res = std::to_chars(buf, buf + sizeof buf, rounded, std::chars_format::general, 15);
     std::string s(buf, res.ptr);
     auto e = s.find('e');
     if (e != std::string::npos) {
@@ -41,27 +123,21 @@ std::string FormatGeneral(double value) {
 }
 
 std::string FormatFixed(double value, int decimals) {
-    // to_chars, not printf: QApplication sets the C locale from the
-    // environment, and these texts must not follow it.
-    char buf[512];
-    auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::fixed, decimals);
-    if (res.ec != std::errc()) return FormatGeneral(value);
-    std::string s(buf, res.ptr);
-    // "-0,000" reads oddly; a value that rounds to zero has no sign.
-    if (s[0] == '-' && s.find_first_not_of("-0.") == std::string::npos) s.erase(0, 1);
-    CommaForPoint(s);
-    return s;
+    // Never printf: QApplication sets the C locale from the environment,
+    // and these texts must not follow it.
+    if (!std::isfinite(value)) return FormatGeneral(value);
+    Decimal d = ExactDecimal(value);
+    RoundDecimals(d, decimals);
+    return FixedText(d, decimals);
 }
 
 std::string FormatNumber(double value, int precision, int decimals) {
     if (!std::isfinite(value)) return FormatGeneral(value);
-    if (value != 0 && precision > 0) {
-        char buf[64];
-        auto res = std::to_chars(buf, buf + sizeof buf, value, std::chars_format::scientific,
-                                 precision - 1);
-        std::from_chars(buf, res.ptr, value);
-    }
-    std::string s = FormatFixed(value, decimals);
+    // As a person would: first to `precision` digits, then those to `decimals`.
+    Decimal d = ExactDecimal(value);
+    RoundSignificant(d, precision);
+    RoundDecimals(d, decimals);
+    std::string s = FixedText(d, decimals);
     bool neg = !s.empty() && s[0] == '-';
     if (neg) s.erase(0, 1);
     auto comma = s.find(',');

@@ -349,6 +349,8 @@ TEST(TrafficTextTest, ThreeDecimalsWithAComma) {
         {1572864, "1,500 Mb из интернета "},
         {3 * 1048576 / 1000, "0,003 Mb из интернета "},
         {int64_t{5'000'000'000}, "4768,372 Mb из интернета "},  // past 32 bits
+        {65536, "0,063 Mb из интернета "},                       // exact ties: away from zero
+        {196608, "0,188 Mb из интернета "},
     };
     for (const auto& [bytes, text] : cases) EXPECT_EQ(TrafficText(bytes), text) << bytes;
 }

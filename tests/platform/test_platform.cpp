@@ -1,6 +1,7 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
 
+#include <cmath>
 #include <filesystem>
 #include <thread>
 #include <vector>
@@ -124,6 +125,35 @@ TEST(Numbers, IntegersAndFixedPatterns) {
     EXPECT_EQ(FormatNumber(24.0, 7, 3), "24,000");
     EXPECT_EQ(FormatNumber(10299.682617, 7, 3), "10\u00A0299,680");
     EXPECT_EQ(FormatThousands(1234567), "1\u00A0234\u00A0567");
+}
+
+// Exact binary ties go away from zero in every formatted number, the
+// traffic and size texts as much as the coordinates; a value a hair below a
+// tie still goes down.
+TEST(Numbers, ExactTiesRoundHalfAwayFromZero) {
+    EXPECT_EQ(FormatFixed(0.0625, 3), "0,063");
+    EXPECT_EQ(FormatFixed(-0.0625, 3), "-0,063");
+    EXPECT_EQ(FormatFixed(std::nextafter(0.0625, 0.0), 3), "0,062");
+    EXPECT_EQ(FormatFixed(0.125, 2), "0,13");
+    EXPECT_EQ(FormatFixed(2.5, 0), "3");
+    EXPECT_EQ(FormatFixed(-2.5, 0), "-3");
+    EXPECT_EQ(FormatFixed(99.5, 0), "100");
+    EXPECT_EQ(FormatFixed(2047.0 / 2048, 3), "1,000");  // 0,99951...: the carry runs through
+    EXPECT_EQ(FormatFixed(-0.0005, 3), "-0,001");       // just above the tie in size
+    EXPECT_EQ(FormatFixed(1e300, 2).size(), 301u + 3u);
+    EXPECT_EQ(FormatFixed(0x1p-1074, 3), "0,000");
+    // Significant digits first, then the decimals, both half away from zero.
+    EXPECT_EQ(FormatNumber(0.0625, 7, 3), "0,063");
+    EXPECT_EQ(FormatNumber(1234.5625, 7, 3), "1\u00A0234,563");
+    EXPECT_EQ(FormatNumber(9999999.5, 7, 3), "10\u00A0000\u00A0000,000");
+    EXPECT_EQ(FormatNumber(-0.1875, 7, 3), "-0,188");
+    EXPECT_EQ(FormatThousands(-1234567), "-1\u00A0234\u00A0567");
+    // 2^-22 has sixteen digits and ends in 5.
+    EXPECT_EQ(FormatGeneral(0x1p-22), "2,38418579101563E-7");
+    EXPECT_EQ(FormatGeneral(-0x1p-22), "-2,38418579101563E-7");
+    EXPECT_EQ(FormatGeneral(0.0001), "0,0001");
+    EXPECT_EQ(FormatGeneral(1.5e20), "1,5E20");
+    EXPECT_EQ(FormatGeneral(123456789012345.6), "123456789012346");
 }
 
 TEST(Numbers, SafeOnManyThreads) {
