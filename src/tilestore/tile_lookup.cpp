@@ -97,11 +97,11 @@ bool LoadTile(MainState& state, jtype& tile) {
     return true;
 }
 
-void LoadViewTile(MainState& state, const std::string& url, jtype& tile) {
+void LoadViewTile(MainState& state, const std::string& key, jtype& tile) {
     state.Sink->ProcessMessages();
     const std::string source = state.SourceStringCopy();
-    tile.Url = url;
-    tile.TileName = TileName(url, source.size());
+    tile.TileName = TileName(key, source.size());
+    tile.Url = TileUrl(source, tile.TileName);
     tile.FileName = TileFileName(state.CachePathCopy(), tile.TileName);
     tile.Pending = 0;
     if (!LoadTile(state, tile)) MakePlaceholderTile(*tile.Image, CaptionLoadFailed, tile.TileName);

@@ -50,8 +50,8 @@ bool ReadArchiveTile(const MainState& state, const std::string& tileName, JpegIm
 // only when a cache file existed and could not be read or decoded.
 bool LoadTile(MainState& state, jtype& tile);
 
-// One tile position of the view (GUI thread): fills Url, TileName, FileName,
-// clears Pending and runs LoadTile; a failure shows the "cannot load"
-// placeholder. Afterwards tile.Image is drawable and tile.Pending says
+// One tile position of the view (GUI thread): from the key string fills
+// TileName, Url (TileUrl: a template is expanded), FileName, clears Pending
+// and runs LoadTile; a failure shows the "cannot load" placeholder. Afterwards tile.Image is drawable and tile.Pending says
 // whether the tile still has to be fetched.
-void LoadViewTile(MainState& state, const std::string& url, jtype& tile);
+void LoadViewTile(MainState& state, const std::string& key, jtype& tile);

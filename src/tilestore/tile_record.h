@@ -18,7 +18,7 @@ struct jtype {
 
     std::unique_ptr<JpegImage> Image = std::make_unique<JpegImage>();
     std::string FileName;  // CachePath + TileName + ".jpg"
-    std::string Url;       // SourceString + TileName
+    std::string Url;       // TileUrl(SourceString, TileName)
     uint8_t Pending = 0;   // a lookup found nothing while fetching is allowed
     Bitmap* Canvas = nullptr;
     int32_t X = 0, Y = 0;
