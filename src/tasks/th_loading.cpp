@@ -33,7 +33,10 @@ std::unique_ptr<jtype> Reversed(std::unique_ptr<jtype> list) {
 
 void TThLoading::Execute() {
     if (IsTask) {
-        if (TaskBody) TaskBody(*this);
+        if (TaskBody)
+            TaskBody(*this);
+        else
+            TaskModeBody();
     } else {
         ViewFillBody();
     }

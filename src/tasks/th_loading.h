@@ -23,8 +23,8 @@ class TThLoading : public WorkerContext {
 
     // View fill: the queued tiles, newest first; the worker takes the oldest first.
     std::unique_ptr<jtype> Nodes;
-    // Task mode: the running task and the body that runs it.
-    stichtype* Task = nullptr;
+    // Task mode: the task to run. TaskBody replaces the task body (tests).
+    std::shared_ptr<stichtype> Task;
     std::function<void(TThLoading&)> TaskBody;
     // View fill: 0 go on, 1 stop; shared with the view's ViewLoaderStop.
     std::shared_ptr<std::atomic<uint8_t>> StopFlag;
@@ -41,6 +41,7 @@ class TThLoading : public WorkerContext {
 
   private:
     void ViewFillBody();
+    void TaskModeBody();
 };
 
 // Hands the view's queued tiles to a new view-fill worker: a fresh stop byte

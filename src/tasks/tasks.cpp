@@ -1,0 +1,191 @@
+#include "tasks/tasks.h"
+
+#include <cmath>
+#include <cstdio>
+#include <thread>
+
+#include "geo/projection.h"
+#include "geo/tile_key.h"
+#include "platform/numbers.h"
+#include "platform/time_text.h"
+#include "tasks/th_loading.h"
+
+namespace {
+
+std::string Now() { return TimeText(std::chrono::system_clock::now()); }
+
+}  // namespace
+
+std::shared_ptr<stichtype> NewTask(const MainState& state, const TaskRequest& request,
+                                   stichtype::Clock::time_point now) {
+    auto task = std::make_shared<stichtype>();
+    task->IsStitch = request.IsStitch;
+    task->StartTime = now + std::chrono::hours(request.DelayHours) +
+                      std::chrono::minutes(request.DelayMinutes);
+    task->Log.Append((request.IsStitch ? "Поступила команда Склеить "
+                                       : "Поступила команда Выкачать ") +
+                     TimeText(task->StartTime, now));
+    task->DialUp = request.DialUp;
+    task->HangUp = request.HangUp;
+    task->DialEntry = request.DialEntry;
+    task->DialUser = request.DialUser;
+    task->DialPassword = request.DialPassword;
+    task->Lat1 = state.SelLat1;
+    task->Lon1 = state.SelLon1;
+    task->RetryPause = state.ErrorControl ? state.RetryInterval * 1000 : 0;
+    task->Quality = request.Quality;
+    task->FileName = request.FileName;
+    return task;
+}
+
+std::string NewTaskEntryText(const stichtype& task, const std::string& sizeLabel) {
+    return TimeText(task.StartTime) + " начало ... " + sizeLabel;
+}
+
+RegionSize SelectionSize(const MainState& state, int zoom) {
+    const PixelOffset d = PixelDelta(EffectiveZoom(zoom), state.SelLon1, state.SelLat1,
+                                     state.SelLon2, state.SelLat2);
+    return {std::abs(d.Dx), std::abs(d.Dy)};
+}
+
+bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width, int height,
+                    std::string& error) {
+    task.Log.Append((task.IsStitch ? "Начато формирование списка склеиваимых фрагментов "
+                                   : "Начато формирование списка выкачиваемых фрагментов ") +
+                    Now());
+    const int z = EffectiveZoom(zoom);
+    const std::string source = state.SourceStringCopy();
+    const std::string cachePath = state.CachePathCopy();
+    const TileKey corner = TileKeyAt(z, task.Lon1, task.Lat1, source);
+    const int ox = corner.XOffset, oy = corner.YOffset;
+    // Counted first: a region of millions of tiles is refused before any
+    // record is made.
+    auto steps = [](int offset, int size) {
+        return size + offset <= 0 ? 0LL : (static_cast<long long>(size) + offset + 255) / 256;
+    };
+    const long long columns = steps(ox, width), rows = steps(oy, height);
+    if (columns * rows > MaxTaskTiles) {
+        error = "Слишком большая область: " + FormatThousands(columns * rows) +
+                " фрагментов, не более " + FormatThousands(MaxTaskTiles);
+        return false;
+    }
+    std::unique_ptr<jtype> list;
+    int count = 0;
+    std::string columnKey = corner.Key;
+    for (long long x = -ox; x < width; x += 256) {
+        std::string rowKey = columnKey;
+        for (long long y = -oy; y < height; y += 256) {
+            auto tile = std::make_unique<jtype>();
+            tile->Image.reset();  // the worker lends its own picture to each tile
+            tile->X = static_cast<int32_t>(x);
+            tile->Y = static_cast<int32_t>(y);
+            tile->TileName = TileName(rowKey, source.size());
+            tile->Url = TileUrl(source, tile->TileName);
+            tile->FileName = TileFileName(cachePath, tile->TileName);
+            tile->Next = std::move(list);
+            list = std::move(tile);
+            ++count;
+            StepSouth(rowKey, source.size());
+        }
+        StepEast(columnKey, source.size());
+    }
+    task.Tiles = std::move(list);
+    task.TileCount = count;
+    return true;
+}
+
+bool QueueTask(MainState& state, const std::shared_ptr<stichtype>& task) {
+    state.TaskList.PushFront(task);
+    task->Log.Append("Список создан " + Now());
+    return state.TaskList.Size() == 1;
+}
+
+bool StartTaskWorker(MainState& state, const std::shared_ptr<stichtype>& task) {
+    task->Log.Append("Запуск потока " + Now());
+    auto worker = std::make_unique<TThLoading>(state);
+    worker->IsTask = true;
+    worker->Task = task;
+    state.TaskRunning = true;
+    if (TThLoading::Start(std::move(worker))) return true;
+    state.TaskRunning = false;
+    return false;
+}
+
+bool StartNextTask(MainState& state) {
+    if (state.TaskRunning) return false;
+    const auto head = state.TaskList.Head();
+    if (!head || !head->Tiles) return false;
+    return StartTaskWorker(state, head);
+}
+
+std::string TaskEntryText(const stichtype& task, stichtype::Clock::time_point now) {
+    const std::string start = "С " + TimeText(task.StartTime, now);
+    if (task.Stop) return start + " Отменено ";
+    const int done = task.TilesDone, count = task.TileCount;
+    if (done < count)
+        return start + " ожидайте, закачано " + std::to_string(done) + " из " +
+               std::to_string(count) + " фрагментов";
+    return start + " все закачано, обработка " + std::to_string(count) + " фрагментов";
+}
+
+std::shared_ptr<stichtype> StopTaskAt(MainState& state, int index,
+                                      stichtype::Clock::time_point now) {
+    auto task = state.TaskList.At(index);
+    if (!task) return nullptr;
+    task->RequestStop();
+    task->Log.Append("Поступила команда Прекратить в  " + TimeText(now, now));
+    return task;
+}
+
+void StopAllTasks(MainState& state) {
+    for (const auto& task : state.TaskList.Snapshot()) task->RequestStop();
+}
+
+bool WaitForTaskWorker(MainState& state, std::chrono::milliseconds limit) {
+    const auto until = std::chrono::steady_clock::now() + limit;
+    for (;;) {
+        {
+            std::lock_guard<std::mutex> lock(state.ThreadLock);
+            if (!state.TaskRunning) return true;
+        }
+        if (std::chrono::steady_clock::now() >= until) return false;
+        std::this_thread::sleep_for(std::chrono::milliseconds(50));
+    }
+}
+
+void AddLog(MainState& state, const std::shared_ptr<stichtype>& task, const std::string& line) {
+    const std::size_t index = task->Log.Append(line);
+    state.Sink->TaskLogLine(task, index);
+}
+
+TaskProgress ProgressOf(const stichtype& task) {
+    TaskProgress p;
+    p.Done = task.TilesDone;
+    p.Count = task.TileCount;
+    p.Percent = p.Count > 0 ? static_cast<int>(100LL * p.Done / p.Count) : 0;
+    const int64_t started = task.LoopStartMs;
+    if (started > 0 && p.Done > 0) {
+        const int64_t nowMs = std::chrono::duration_cast<std::chrono::milliseconds>(
+                                  std::chrono::steady_clock::now().time_since_epoch())
+                                  .count();
+        const double seconds = static_cast<double>(nowMs - started) / 1000.0;
+        if (seconds > 0.5) {
+            p.TilesPerSecond = p.Done / seconds;
+            p.SecondsLeft = (p.Count - p.Done) / p.TilesPerSecond;
+        }
+    }
+    return p;
+}
+
+std::string ProgressToolTip(const TaskProgress& p) {
+    std::string text = std::to_string(p.Done) + " из " + std::to_string(p.Count) +
+                       " фрагментов, " + std::to_string(p.Percent) + "%";
+    if (p.TilesPerSecond > 0) {
+        text += "; " + FormatFixed(p.TilesPerSecond, 1) + " фрагм./с";
+        const long long left = std::llround(p.SecondsLeft);
+        char buf[32];
+        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", left / 3600, left / 60 % 60, left % 60);
+        text += ", осталось " + std::string(buf);
+    }
+    return text;
+}

@@ -1,0 +1,86 @@
+#pragma once
+#include <chrono>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "core/main_state.h"
+#include "tasks/task_record.h"
+
+// What the windows hand to the making of a task; the corners are the
+// selection's (SelLat1..SelLon2).
+struct TaskRequest {
+    bool IsStitch = false;
+    int Zoom = 13;  // the task zoom, 1..20
+    int Quality = 80;
+    // The delayed-start dialog's fields (their last values when it was not
+    // shown this time).
+    int DelayHours = 0, DelayMinutes = 0;
+    bool DialUp = false, HangUp = false;
+    std::string DialEntry, DialUser, DialPassword;
+    std::string FileName;
+};
+
+// Larger tile lists are refused instead of taking all memory (a record costs
+// a few hundred bytes).
+inline constexpr long long MaxTaskTiles = 16'000'000;
+
+// A new task record for the request: start time, the command line of its log,
+// dial-up fields, corner, retry pause, quality.
+std::shared_ptr<stichtype> NewTask(const MainState& state, const TaskRequest& request,
+                                   stichtype::Clock::time_point now = stichtype::Clock::now());
+// The entry the task list shows for a task just made: its start time,
+// " начало ... " and the size label.
+std::string NewTaskEntryText(const stichtype& task, const std::string& sizeLabel);
+
+// Width and height in pixels of the selection at zoom z.
+struct RegionSize {
+    int Width = 0, Height = 0;
+};
+RegionSize SelectionSize(const MainState& state, int zoom);
+
+// Builds the task's tile list over width x height pixels from its corner
+// (Lat1, Lon1) at zoom z, with its log line. False, with nothing built and
+// `error` set, when the list would be too long.
+bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width, int height,
+                    std::string& error);
+
+// Pushes the task at the head of the task list and logs "Список создан".
+// True when it is alone in the list.
+bool QueueTask(MainState& state, const std::shared_ptr<stichtype>& task);
+
+// Logs "Запуск потока" and starts the task worker on `task`. False when no
+// thread could be made (TaskRunning is clear again).
+bool StartTaskWorker(MainState& state, const std::shared_ptr<stichtype>& task);
+
+// The task list refresh: when no worker runs and the newest task has tiles,
+// its worker starts. True when one was started.
+bool StartNextTask(MainState& state);
+
+// The task list's entry for a task at `now`.
+std::string TaskEntryText(const stichtype& task,
+                          stichtype::Clock::time_point now = stichtype::Clock::now());
+
+// The Stop command for the task at `index` from the head: Stop set and the
+// command logged. The task, or none when the index has no task.
+std::shared_ptr<stichtype> StopTaskAt(MainState& state, int index,
+                                      stichtype::Clock::time_point now = stichtype::Clock::now());
+
+// Shutdown: every task is asked to stop; then waits, checking every 50 ms,
+// until no task worker is left or the limit has passed. True when none is left.
+void StopAllTasks(MainState& state);
+bool WaitForTaskWorker(MainState& state, std::chrono::milliseconds limit);
+
+// Appends a worker's line to the task's log and lets the report window follow.
+void AddLog(MainState& state, const std::shared_ptr<stichtype>& task, const std::string& line);
+
+// How far a task is, for the progress bar beside the task list.
+struct TaskProgress {
+    int Done = 0, Count = 0;
+    int Percent = 0;
+    double TilesPerSecond = 0;  // 0 until the tile loop has run a while
+    double SecondsLeft = -1;    // unknown when negative
+};
+TaskProgress ProgressOf(const stichtype& task);
+// "N из M фрагментов, P%" and, known once the loop runs, the rate and the time left.
+std::string ProgressToolTip(const TaskProgress& progress);
