@@ -2,12 +2,14 @@
 
 #include <curl/curl.h>
 
+#include <algorithm>
 #include <atomic>
 #include <mutex>
 #include <string_view>
 
 #include "platform/file_io.h"
 #include "platform/numbers.h"
+#include "platform/text_codec.h"
 #include "tilestore/parent_tiles.h"
 
 namespace {
@@ -126,6 +128,18 @@ std::string ProxyUrl(const std::string& host) {
     return ipv6 ? "http://[" + host + "]" : "http://" + host;
 }
 
+// The URL without "user:password@": curl would turn user info into an
+// Authorization header of its own, and the request is exactly our lines.
+std::string WithoutUserInfo(const std::string& url) {
+    const size_t scheme = url.find("://");
+    if (scheme == std::string::npos) return url;
+    const size_t host = scheme + 3;
+    const size_t end = std::min(url.find_first_of("/?#", host), url.size());
+    const size_t at = url.rfind('@', end == 0 ? 0 : end - 1);
+    if (at == std::string::npos || at < host) return url;
+    return url.substr(0, host) + url.substr(at + 1);
+}
+
 std::string StatusTextOf(const std::string& statusLine) {
     const size_t blank = statusLine.find(' ');
     return blank == std::string::npos ? std::string() : statusLine.substr(blank + 1);
@@ -152,8 +166,10 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer) {
     HeaderList headers, proxyHeaders;
     bool listsOk = headers.Add(AcceptHeader) && headers.Add(UserAgentHeader);
     if (viaProxy && !proxy.ProxyUser.empty()) {
-        const std::string auth =
-            "Proxy-Authorization: Basic " + Base64(proxy.ProxyUser + ":" + proxy.ProxyPassword);
+        // The Windows-1251 bytes, as the settings file and a proxy's
+        // password file hold them, not the UTF-8 we keep in memory.
+        const std::string auth = "Proxy-Authorization: Basic " +
+                                 Base64(Utf8ToCp1251(proxy.ProxyUser + ":" + proxy.ProxyPassword));
         // Over https the proxy only sees the CONNECT request; the credentials
         // belong there and never inside the tunnel to the server.
         listsOk = listsOk && (https ? proxyHeaders.Add(auth) : headers.Add(auth));
@@ -169,7 +185,8 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer) {
     if (!easy.Handle) return false;
     CURL* h = easy.Handle;
     answer.MaxBody = options.MaxBodyBytes;
-    curl_easy_setopt(h, CURLOPT_URL, url.c_str());
+    const std::string target = WithoutUserInfo(url);
+    curl_easy_setopt(h, CURLOPT_URL, target.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
     curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);

@@ -80,9 +80,34 @@ INSTANTIATE_TEST_SUITE_P(
         ProxyCase{"OnePadding", "ab", "cd", "Proxy-Authorization: Basic YWI6Y2Q=\r\n"},
         ProxyCase{"NoPadding", "abc", "de", "Proxy-Authorization: Basic YWJjOmRl\r\n"},
         ProxyCase{"EmptyPassword", "a", "", "Proxy-Authorization: Basic YTo=\r\n"},
+        // The user and password are Windows-1251 text, as the settings file
+        // and a proxy's password file hold them.
+        ProxyCase{"CyrillicAsWindows1251", "Иван", "пароль",
+                  "Proxy-Authorization: Basic yOLg7Trv4PDu6/w=\r\n"},
         ProxyCase{"EmptyUserSendsNothing", "", "secret", ""},
         ProxyCase{"NoCredentials", "", "", ""}),
     [](const auto& info) { return std::string(info.param.Name); });
+
+// User info in the source string is no reason for a header of our own: the
+// request is exactly the specified lines, directly and through a proxy.
+TEST_F(FetchTest, UserInfoInTheUrlAddsNoHeader) {
+    Server.Push(ScriptedAnswer::Ok(MakeTileJpeg()));
+    Server.Push(ScriptedAnswer::Ok(MakeTileJpeg()));
+    jtype tile = Tile("q");
+    tile.Url = "http://u:p@" + Server.HostPort() + "/kh?v=9&n=404&t=tq";
+    std::string status;
+    EXPECT_EQ(RequestTile(State, tile, false, status), RequestOutcome::Stored);
+    SetProxy(true, "127.0.0.1", std::to_string(Server.Port()), "", "");
+    tile.Url = "http://user@tiles.example/kh?v=9&n=404&t=tq";
+    EXPECT_EQ(RequestTile(State, tile, false, status), RequestOutcome::Stored);
+    ASSERT_EQ(Server.Requests().size(), 2u);
+    EXPECT_EQ(Server.Requests()[0], "GET /kh?v=9&n=404&t=tq HTTP/1.1\r\nHost: " +
+                                        Server.HostPort() + "\r\n" + Accept + Agent + "\r\n");
+    EXPECT_EQ(Server.Requests()[1],
+              "GET http://tiles.example/kh?v=9&n=404&t=tq HTTP/1.1\r\n"
+              "Host: tiles.example\r\n" +
+                  Accept + Agent + "\r\n");
+}
 
 TEST_F(FetchTest, ProxyOnWithEmptyHostGoesDirectWithoutCredentials) {
     SetProxy(true, "", "3128", "user", "secret");
