@@ -96,7 +96,6 @@ bool ReadEntry(zip_t* archive, zip_uint64_t index, std::string& out) {
 // One archive as last seen: its directory and its idle readers.
 struct ArchiveDir {
     FileIdentity Identity;
-    bool Readable = false;
     // Lower-case top-level entry name -> index of its first entry. Never
     // changed once the directory is published.
     std::unordered_map<std::string, zip_uint64_t> Entries;
@@ -104,11 +103,10 @@ struct ArchiveDir {
     uint64_t LastUse = 0;         // likewise
 };
 
+// `reader` is open.
 std::shared_ptr<ArchiveDir> ReadDirectory(ZipReader& reader, const FileIdentity& identity) {
     auto dir = std::make_shared<ArchiveDir>();
     dir->Identity = identity;
-    if (!reader) return dir;
-    dir->Readable = true;
     const zip_int64_t count = zip_get_num_entries(reader.get(), 0);
     dir->Entries.reserve(count > 0 ? static_cast<size_t>(count) : 0);
     for (zip_int64_t i = 0; i < count; ++i) {
@@ -134,10 +132,13 @@ public:
         if (!dir) {
             FileIdentity opened = seen;
             reader = OpenArchive(path, opened);
+            // Only what was read is kept: an archive that failed to open
+            // (permissions, a passing I/O error, not yet a whole archive) is
+            // tried again at the next lookup.
+            if (!reader) return false;
             dir = ReadDirectory(reader, opened);
             Keep(path, dir);
         }
-        if (!dir->Readable) return false;
         auto entry = dir->Entries.find(lowerName);
         if (entry == dir->Entries.end()) return false;
 

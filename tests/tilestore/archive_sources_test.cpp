@@ -1,6 +1,11 @@
 #include <gtest/gtest.h>
+#include <sys/resource.h>
 #include <sys/stat.h>
 #include <sys/time.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <vector>
 
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
@@ -226,6 +231,39 @@ TEST_P(ArchiveLookup, AChangedArchiveIsReadAfresh) {
     EXPECT_EQ(Find({path}, "rtt"), "");
     ASSERT_TRUE(RemoveFile(path));
     EXPECT_EQ(Find({path}, "rtt"), "");
+}
+
+// Uses up every free file descriptor while it lives, so that opening any
+// file fails the way a passing resource shortage does; root is not stopped
+// by file permissions, but by this.
+class NoFreeDescriptors {
+public:
+    NoFreeDescriptors() {
+        getrlimit(RLIMIT_NOFILE, &Old);
+        rlimit low = Old;
+        low.rlim_cur = std::min<rlim_t>(Old.rlim_cur, 512);
+        setrlimit(RLIMIT_NOFILE, &low);
+        for (int fd; (fd = ::dup(0)) >= 0;) Held.push_back(fd);
+    }
+    ~NoFreeDescriptors() {
+        for (int fd : Held) ::close(fd);
+        setrlimit(RLIMIT_NOFILE, &Old);
+    }
+    NoFreeDescriptors(const NoFreeDescriptors&) = delete;
+    NoFreeDescriptors& operator=(const NoFreeDescriptors&) = delete;
+
+private:
+    rlimit Old{};
+    std::vector<int> Held;
+};
+
+TEST_P(ArchiveLookup, AnArchiveThatFailedToOpenIsOpenedAgainNextTime) {
+    const std::string path = Zip("later.zip", {{"rtt.jpg", A}});
+    {
+        NoFreeDescriptors shortage;
+        EXPECT_EQ(Find({path}, "rtt"), "");
+    }
+    EXPECT_EQ(Find({path}, "rtt"), Short(A));
 }
 
 INSTANTIATE_TEST_SUITE_P(KeptAndReopened, ArchiveLookup, testing::Bool(),
