@@ -19,6 +19,8 @@ namespace {
 struct JpegErrors {
     jpeg_error_mgr Mgr{};
     std::jmp_buf Jump{};
+    bool AcceptCutShort = false;
+    bool SawCutShort = false;
 };
 
 [[noreturn]] void ErrorExit(j_common_ptr info) {
@@ -29,10 +31,16 @@ struct JpegErrors {
 // means the picture is at least partly invented: a failure for us, and no
 // reason to decode the rest. Trace messages are ignored.
 void EmitMessage(j_common_ptr info, int level) {
-    if (level < 0) {
-        ++info->err->num_warnings;
-        ErrorExit(info);
+    if (level >= 0) return;
+    ++info->err->num_warnings;
+    auto* errors = reinterpret_cast<JpegErrors*>(info->err);
+    // Once the data has run out, the warnings that follow (the decoder
+    // hitting the end marker put in its place) are that same cut.
+    if (errors->AcceptCutShort && (errors->SawCutShort || info->err->msg_code == JWRN_JPEG_EOF)) {
+        errors->SawCutShort = true;
+        return;
     }
+    ErrorExit(info);
 }
 
 void OutputMessage(j_common_ptr) {}
@@ -111,9 +119,10 @@ inline uint8_t Mul255(unsigned a, unsigned b) {
 
 }  // namespace
 
-bool DecodeJpeg(std::string_view bytes, Bitmap& picture) {
+bool DecodeJpeg(std::string_view bytes, Bitmap& picture, CutShort cutShort) {
     if (bytes.empty()) return false;
     Decompressor d;
+    d.Errors.AcceptCutShort = cutShort == CutShort::Accept;
     Bitmap pic;
     // Set inside the guard only through pointers to these outer objects.
     const bool ok = Guarded(d.Errors, [&]() -> bool {
@@ -216,9 +225,9 @@ std::string EncodeJpeg(const Bitmap& picture, int quality) {
     return out;
 }
 
-bool JpegImage::Decode(std::string bytes) {
+bool JpegImage::Decode(std::string bytes, CutShort cutShort) {
     Bytes = std::move(bytes);
-    DecodedOk = DecodeJpeg(Bytes, Pic);
+    DecodedOk = DecodeJpeg(Bytes, Pic, cutShort);
     if (!DecodedOk) Pic = Bitmap();
     return DecodedOk;
 }

@@ -42,7 +42,9 @@ CachedTile ReadCachedTile(const std::string& fileName, JpegImage& image) {
         case FileRead::Ok:
             break;
     }
-    if (!image.Decode(std::move(bytes))) {
+    // A file cut short is an interrupted download: it decodes, as it always
+    // has with libjpeg, and fails the completeness rule below.
+    if (!image.Decode(std::move(bytes), CutShort::Accept)) {
         RemoveIfSame(fileName, identity);
         return CachedTile::Broken;
     }

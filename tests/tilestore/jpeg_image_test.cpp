@@ -174,6 +174,33 @@ TEST(JpegImage, WhatFollowsACompletePictureIsLeftToTheByteRule) {
     EXPECT_TRUE(image.Decode(good + std::string(100, '\0')));
 }
 
+// For files already in the cache a premature end is what libjpeg makes of
+// it, a warning: the rows that arrived are the picture's, the rest is grey.
+// Other damage, and a cut inside the headers, still fail.
+TEST(JpegImage, CutShortAcceptedOnlyWhenAskedFor) {
+    const std::string good = MakeTileJpeg(256, 256, 8);
+    JpegImage whole;
+    ASSERT_TRUE(whole.Decode(good));
+    for (size_t keep : {good.size() / 2, good.size() - 2, good.size() - 40}) {
+        SCOPED_TRACE(keep);
+        const std::string cut = good.substr(0, keep);
+        JpegImage image;
+        EXPECT_FALSE(image.Decode(cut));
+        ASSERT_TRUE(image.Decode(cut, CutShort::Accept));
+        EXPECT_TRUE(image.Data() == cut);
+        ASSERT_EQ(image.Picture().Width(), 256);
+        ASSERT_EQ(image.Picture().Height(), 256);
+        for (int x = 0; x < 256; x += 51)
+            EXPECT_EQ(image.Picture().Pixel(x, 3), whole.Picture().Pixel(x, 3));
+    }
+    std::string scrambled = good;
+    for (size_t i = good.size() / 2; i < good.size() / 2 + 200; ++i)
+        scrambled[i] = static_cast<char>(0xFF);
+    Bitmap picture;
+    EXPECT_FALSE(DecodeJpeg(scrambled, picture, CutShort::Accept));
+    EXPECT_FALSE(DecodeJpeg(good.substr(0, 300), picture, CutShort::Accept));
+}
+
 TEST(JpegImage, EncodesBaselineAtTheGivenQuality) {
     Bitmap picture(256, 256);
     for (int y = 0; y < 256; ++y)

@@ -122,7 +122,7 @@ TEST(Placeholder, CaptionAndNameChangeTheirOwnBandOnly) {
 
 // The lookup of one tile in every work mode, with what the cache folder and
 // the archive hold.
-enum class Stored { None, Valid, Exactly1701, Exactly1700, EndsFFD8, NotJpeg, Empty };
+enum class Stored { None, Valid, Exactly1701, Exactly1700, EndsFFD8, CutShort, NotJpeg, Empty };
 enum class Shows { CacheTile, ArchiveTile, Awaiting, NotInCache, Unchanged, Nothing };
 enum class InArchive { No, Tile, Garbage, TileButArchivesOff };
 
@@ -146,6 +146,10 @@ const LookupCase LookupCases[] = {
     {"both, 1701 bytes", 2, Stored::Exactly1701, InArchive::No, true, true, Shows::CacheTile, false, true, 0},
     {"both, 1700 bytes", 2, Stored::Exactly1700, InArchive::No, true, true, Shows::Awaiting, true, false, 1},
     {"both, ends FF D8", 2, Stored::EndsFFD8, InArchive::No, true, true, Shows::Awaiting, true, false, 1},
+    // An interrupted download is an incomplete file, not a broken one.
+    {"both, cut short", 2, Stored::CutShort, InArchive::No, true, true, Shows::Awaiting, true, false, 1},
+    {"cache only, cut short", 0, Stored::CutShort, InArchive::No, true, true, Shows::NotInCache, false, false, 1},
+    {"both, cut short, archive has it", 2, Stored::CutShort, InArchive::Tile, true, true, Shows::ArchiveTile, false, false, 1},
     {"cache only, 1700 bytes", 0, Stored::Exactly1700, InArchive::No, true, true, Shows::NotInCache, false, false, 1},
     {"both, not a JPEG, archive not tried", 2, Stored::NotJpeg, InArchive::Tile, true, false, Shows::Nothing, false, false, 1},
     {"cache only, empty file", 0, Stored::Empty, InArchive::No, true, false, Shows::Nothing, false, false, 1},
@@ -186,6 +190,11 @@ TEST_P(LoadTileModes, Outcome) {
         case Stored::EndsFFD8:
             stored = WithLastBytes(PadJpegToSize(small, 4000), 0xFF, 0xD8);
             break;
+        case Stored::CutShort: {
+            const std::string whole = MakeTileJpeg(256, 256, 12);
+            stored = whole.substr(0, whole.size() / 2);
+            break;
+        }
         case Stored::NotJpeg:
             stored = Bytes(3000, 0xFF, 0xD9);
             break;
