@@ -6,7 +6,7 @@
 #include "geo/projection.h"
 #include "platform/numbers.h"
 
-RegionSize RegionPixelSize(int z, const RegionCorners& c) {
+RegionPixels RegionPixelSize(int z, const RegionCorners& c) {
     const PixelOffset d = PixelDelta(z, c.Lon2, c.Lat2, c.Lon1, c.Lat1);
     return {std::abs(d.Dx), std::abs(d.Dy)};
 }

@@ -7,12 +7,12 @@ struct RegionCorners {
     double Lat1 = 0, Lon1 = 0, Lat2 = 0, Lon2 = 0;
 };
 
-struct RegionSize {
+struct RegionPixels {
     int Width = 0, Height = 0;  // pixels, never negative
 };
 
 // The size of the region in pixels at zoom z (1..20).
-RegionSize RegionPixelSize(int z, const RegionCorners& c);
+RegionPixels RegionPixelSize(int z, const RegionCorners& c);
 
 // Puts corner 1 at the north-west: the longitudes are exchanged when corner 2
 // lies at least one pixel west of corner 1 at zoom z, the latitudes when it
@@ -35,7 +35,7 @@ struct TaskParamsResult {
     TaskKind Kind = TaskKind::Stitch;
     RegionCorners Corners;  // ordered: corner 1 north-west; latitudes clamped
     int ZoomIndex = 12;     // the dialog's zoom item, 0..19 for zoom 1..20
-    RegionSize Size;        // of the ordered corners at the dialog's zoom
+    RegionPixels Size;      // of the ordered corners at the dialog's zoom
     // Stitch.
     bool Pieces = false;
     int PieceWidth = 0, PieceHeight = 0;  // at least 1 each

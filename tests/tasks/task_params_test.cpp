@@ -30,7 +30,7 @@ TEST(OrderRegionCorners, SouthEastFirstExchangesBothPairsOnTheSameGround) {
     EXPECT_EQ(c.Lon1, -37.50);
     EXPECT_EQ(c.Lat2, 55.70);
     EXPECT_EQ(c.Lon2, -37.70);
-    RegionSize before = RegionPixelSize(13, MouseDrawn), after = RegionPixelSize(13, c);
+    RegionPixels before = RegionPixelSize(13, MouseDrawn), after = RegionPixelSize(13, c);
     EXPECT_EQ(before.Width, after.Width);
     EXPECT_EQ(before.Height, after.Height);
     // North-east first: only the longitudes change places.
@@ -63,7 +63,7 @@ TEST(OrderRegionCorners, LatitudesAreClampedToTheMapEdge) {
 }
 
 TEST(RegionPixelSize, TwoZoomLevelsUpIsFourTimesTheSize) {
-    RegionSize z13 = RegionPixelSize(13, MouseDrawn), z15 = RegionPixelSize(15, MouseDrawn);
+    RegionPixels z13 = RegionPixelSize(13, MouseDrawn), z15 = RegionPixelSize(15, MouseDrawn);
     ASSERT_GT(z13.Width, 100);
     EXPECT_NEAR(z15.Width, 4 * z13.Width, 4);
     EXPECT_NEAR(z15.Height, 4 * z13.Height, 4);
