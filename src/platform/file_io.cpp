@@ -8,6 +8,7 @@
 #include <cstring>
 #include <filesystem>
 #include <fstream>
+#include <utility>
 
 #include "platform/text_codec.h"
 
@@ -46,41 +47,79 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
 }
 
 FileResult WriteFileAtomic(const std::string& path, std::string_view data, bool durable) {
-    auto slash = path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? std::string() : path.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? path : path.substr(slash + 1);
-    std::string tmp = folder + "." + name + ".tmpXXXXXX";
-    int fd = ::mkstemp(tmp.data());
-    if (fd < 0) return {false, path + ": " + std::strerror(errno)};
-    auto fail = [&](int err) {
-        ::close(fd);
-        ::unlink(tmp.c_str());
-        return FileResult{false, path + ": " + std::strerror(err)};
-    };
-    ::fchmod(fd, 0644);
+    AtomicFileWriter file(path);
+    if (FileResult opened = file.Open(); !opened) return opened;
+    if (!file.Write(data)) return {false, file.LastError()};
+    return file.Commit(durable);
+}
+
+AtomicFileWriter::AtomicFileWriter(std::string path) : Path(std::move(path)) {}
+
+AtomicFileWriter::~AtomicFileWriter() { Abandon(); }
+
+FileResult AtomicFileWriter::Fail(int err) {
+    Abandon();
+    Error = Path + ": " + std::strerror(err);
+    return {false, Error};
+}
+
+FileResult AtomicFileWriter::Open() {
+    Abandon();
+    auto slash = Path.find_last_of('/');
+    std::string folder = slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? Path : Path.substr(slash + 1);
+    TempPath = folder + "." + name + ".tmpXXXXXX";
+    Fd = ::mkstemp(TempPath.data());
+    if (Fd < 0) {
+        TempPath.clear();
+        Error = Path + ": " + std::strerror(errno);
+        return {false, Error};
+    }
+    ::fchmod(Fd, 0644);
+    Error.clear();
+    return {};
+}
+
+bool AtomicFileWriter::Write(std::string_view data) {
+    if (Fd < 0) {
+        if (Error.empty()) Error = Path + ": not open";
+        return false;
+    }
     const char* p = data.data();
     size_t left = data.size();
     while (left > 0) {
-        ssize_t n = ::write(fd, p, left);
+        ssize_t n = ::write(Fd, p, left);
         if (n < 0) {
             if (errno == EINTR) continue;
-            return fail(errno);
+            Fail(errno);
+            return false;
         }
         p += n;
         left -= static_cast<size_t>(n);
     }
-    if (durable && ::fsync(fd) != 0) return fail(errno);
-    if (::close(fd) != 0) {
-        int err = errno;
-        ::unlink(tmp.c_str());
-        return {false, path + ": " + std::strerror(err)};
-    }
-    if (::rename(tmp.c_str(), path.c_str()) != 0) {
-        int err = errno;
-        ::unlink(tmp.c_str());
-        return {false, path + ": " + std::strerror(err)};
-    }
+    return true;
+}
+
+FileResult AtomicFileWriter::Commit(bool durable) {
+    if (Fd < 0) return {false, Error.empty() ? Path + ": not open" : Error};
+    if (durable && ::fsync(Fd) != 0) return Fail(errno);
+    const int fd = Fd;
+    Fd = -1;
+    if (::close(fd) != 0) return Fail(errno);
+    if (::rename(TempPath.c_str(), Path.c_str()) != 0) return Fail(errno);
+    TempPath.clear();
     return {};
+}
+
+void AtomicFileWriter::Abandon() {
+    if (Fd >= 0) {
+        ::close(Fd);
+        Fd = -1;
+    }
+    if (!TempPath.empty()) {
+        ::unlink(TempPath.c_str());
+        TempPath.clear();
+    }
 }
 
 bool MakeFolders(const std::string& path) {

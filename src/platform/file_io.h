@@ -18,6 +18,33 @@ bool ReadWholeFile(const std::string& path, std::string& out);
 // a kill or a full disk never leaves a half-written file. `durable` also syncs
 // the data before the rename (settings and lists; tiles skip it for speed).
 FileResult WriteFileAtomic(const std::string& path, std::string_view data, bool durable = false);
+
+// The same for a file written piece by piece: the data goes into a temporary
+// file in the target's folder, which takes the target's name only when
+// Commit succeeds. Given up (or destroyed uncommitted), it leaves nothing.
+class AtomicFileWriter {
+public:
+    explicit AtomicFileWriter(std::string path);
+    ~AtomicFileWriter();
+    AtomicFileWriter(const AtomicFileWriter&) = delete;
+    AtomicFileWriter& operator=(const AtomicFileWriter&) = delete;
+
+    FileResult Open();
+    // Appends; false after any failure, with the reason in LastError().
+    bool Write(std::string_view data);
+    FileResult Commit(bool durable);
+    // Removes the temporary file; the target stays as it was.
+    void Abandon();
+    const std::string& LastError() const { return Error; }
+
+private:
+    FileResult Fail(int err);
+
+    std::string Path;
+    std::string TempPath;
+    int Fd = -1;
+    std::string Error;
+};
 bool MakeFolders(const std::string& path);
 
 // Text lines ended by CR LF, CR or LF; a last line without an ending counts.

@@ -81,38 +81,6 @@ struct Compressor {
     Compressor& operator=(const Compressor&) = delete;
 };
 
-// Output into a std::string owned by the caller. libjpeg's own memory
-// destination hands back a malloc'd buffer that is dangling after an error
-// part-way, so we do not use it.
-struct StringDestination {
-    jpeg_destination_mgr Mgr{};
-    std::string* Out = nullptr;
-    JOCTET Chunk[16384];
-
-    static void Init(j_compress_ptr info) {
-        auto* self = reinterpret_cast<StringDestination*>(info->dest);
-        self->Mgr.next_output_byte = self->Chunk;
-        self->Mgr.free_in_buffer = sizeof self->Chunk;
-    }
-    static boolean Empty(j_compress_ptr info) {
-        auto* self = reinterpret_cast<StringDestination*>(info->dest);
-        self->Out->append(reinterpret_cast<const char*>(self->Chunk), sizeof self->Chunk);
-        self->Mgr.next_output_byte = self->Chunk;
-        self->Mgr.free_in_buffer = sizeof self->Chunk;
-        return TRUE;
-    }
-    static void Term(j_compress_ptr info) {
-        auto* self = reinterpret_cast<StringDestination*>(info->dest);
-        self->Out->append(reinterpret_cast<const char*>(self->Chunk),
-                          sizeof self->Chunk - self->Mgr.free_in_buffer);
-    }
-    explicit StringDestination(std::string& out) : Out(&out) {
-        Mgr.init_destination = Init;
-        Mgr.empty_output_buffer = Empty;
-        Mgr.term_destination = Term;
-    }
-};
-
 inline uint8_t Mul255(unsigned a, unsigned b) {
     return static_cast<uint8_t>((a * b + 127) / 255);
 }
@@ -196,33 +164,153 @@ bool DecodeJpeg(std::string_view bytes, Bitmap& picture, CutShort cutShort) {
     return true;
 }
 
-std::string EncodeJpeg(const Bitmap& picture, int quality) {
-    if (picture.Empty()) return {};
-    std::string out;
-    Compressor c;
-    StringDestination dest(out);
-    const bool ok = Guarded(c.Errors, [&]() -> bool {
-        jpeg_compress_struct* info = &c.Info;
+namespace {
+
+// Output through the encoder's sink, a chunk at a time. A sink that fails
+// turns into libjpeg's write error, which lands in the guard.
+struct SinkDestination {
+    jpeg_destination_mgr Mgr{};
+    JpegLineEncoder::Sink Out;
+    JOCTET Chunk[65536];
+
+    static SinkDestination* Of(j_compress_ptr info) {
+        return reinterpret_cast<SinkDestination*>(info->dest);
+    }
+    static void Init(j_compress_ptr info) {
+        Of(info)->Mgr.next_output_byte = Of(info)->Chunk;
+        Of(info)->Mgr.free_in_buffer = sizeof Of(info)->Chunk;
+    }
+    static boolean Empty(j_compress_ptr info) {
+        SinkDestination* self = Of(info);
+        if (!self->Out(reinterpret_cast<const char*>(self->Chunk), sizeof self->Chunk))
+            ERREXIT(info, JERR_FILE_WRITE);
+        self->Mgr.next_output_byte = self->Chunk;
+        self->Mgr.free_in_buffer = sizeof self->Chunk;
+        return TRUE;
+    }
+    static void Term(j_compress_ptr info) {
+        SinkDestination* self = Of(info);
+        const size_t used = sizeof self->Chunk - self->Mgr.free_in_buffer;
+        if (used > 0 && !self->Out(reinterpret_cast<const char*>(self->Chunk), used))
+            ERREXIT(info, JERR_FILE_WRITE);
+    }
+    SinkDestination() {
+        Mgr.init_destination = Init;
+        Mgr.empty_output_buffer = Empty;
+        Mgr.term_destination = Term;
+    }
+};
+
+}  // namespace
+
+struct JpegLineEncoder::State {
+    Compressor C;
+    SinkDestination Dest;
+};
+
+JpegLineEncoder::JpegLineEncoder() : S(std::make_unique<State>()) {}
+
+JpegLineEncoder::~JpegLineEncoder() = default;
+
+namespace {
+
+std::string LibjpegMessage(jpeg_compress_struct& info) {
+    char text[JMSG_LENGTH_MAX] = {};
+    (*info.err->format_message)(reinterpret_cast<j_common_ptr>(&info), text);
+    return text;
+}
+
+}  // namespace
+
+bool JpegLineEncoder::Start(int width, int height, int quality, Sink sink) {
+    if (Failed) return false;
+    S->Dest.Out = std::move(sink);
+    jpeg_compress_struct* info = &S->C.Info;
+    const bool ok = Guarded(S->C.Errors, [&]() -> bool {
         jpeg_create_compress(info);
-        info->dest = &dest.Mgr;
-        info->image_width = static_cast<JDIMENSION>(picture.Width());
-        info->image_height = static_cast<JDIMENSION>(picture.Height());
+        info->dest = &S->Dest.Mgr;
+        info->image_width = static_cast<JDIMENSION>(std::max(width, 0));
+        info->image_height = static_cast<JDIMENSION>(std::max(height, 0));
         info->input_components = 3;
         info->in_color_space = JCS_RGB;
         jpeg_set_defaults(info);
         jpeg_set_quality(info, std::clamp(quality, 1, 100), TRUE);  // baseline tables
         jpeg_start_compress(info, TRUE);
-        while (info->next_scanline < info->image_height) {
+        return true;
+    });
+    if (!ok) {
+        Failed = true;
+        Message = LibjpegMessage(*info);
+    }
+    return ok;
+}
+
+bool JpegLineEncoder::WriteRows(const Bitmap& rows, int firstRow, int count) {
+    if (Failed) return false;
+    jpeg_compress_struct* info = &S->C.Info;
+    if (rows.Width() != static_cast<int>(info->image_width) || firstRow < 0 || count < 0 ||
+        firstRow + count > rows.Height()) {
+        Failed = true;
+        Message = "rows do not fit the image";
+        return false;
+    }
+    const bool ok = Guarded(S->C.Errors, [&]() -> bool {
+        for (int i = 0; i < count; ++i) {
             // libjpeg's row type is not const, but it only reads input rows.
-            JSAMPROW row =
-                const_cast<uint8_t*>(picture.ScanLine(static_cast<int>(info->next_scanline)));
-            jpeg_write_scanlines(info, &row, 1);
+            JSAMPROW row = const_cast<uint8_t*>(rows.ScanLine(firstRow + i));
+            if (jpeg_write_scanlines(info, &row, 1) != 1) return false;
         }
+        return true;
+    });
+    if (!ok) {
+        Failed = true;
+        Message = LibjpegMessage(*info);
+    }
+    return ok;
+}
+
+bool JpegLineEncoder::Finish() {
+    if (Failed) return false;
+    jpeg_compress_struct* info = &S->C.Info;
+    const bool ok = Guarded(S->C.Errors, [&]() -> bool {
         jpeg_finish_compress(info);
         return true;
     });
-    if (!ok) return {};
+    if (!ok) {
+        Failed = true;
+        Message = LibjpegMessage(*info);
+    }
+    return ok;
+}
+
+std::string EncodeJpeg(const Bitmap& picture, int quality) {
+    if (picture.Empty()) return {};
+    std::string out;
+    JpegLineEncoder encoder;
+    const auto toString = [&out](const char* data, size_t size) {
+        out.append(data, size);
+        return true;
+    };
+    if (!encoder.Start(picture.Width(), picture.Height(), quality, toString) ||
+        !encoder.WriteRows(picture, 0, picture.Height()) || !encoder.Finish())
+        return {};
     return out;
+}
+
+bool ReadJpegSize(std::string_view bytes, int& width, int& height) {
+    if (bytes.empty()) return false;
+    Decompressor d;
+    jpeg_decompress_struct* info = &d.Info;
+    const bool ok = Guarded(d.Errors, [&]() -> bool {
+        jpeg_create_decompress(info);
+        jpeg_mem_src(info, reinterpret_cast<const unsigned char*>(bytes.data()),
+                     static_cast<unsigned long>(bytes.size()));
+        return jpeg_read_header(info, TRUE) == JPEG_HEADER_OK;
+    });
+    if (!ok) return false;
+    width = static_cast<int>(info->image_width);
+    height = static_cast<int>(info->image_height);
+    return true;
 }
 
 bool JpegImage::Decode(std::string bytes, CutShort cutShort) {

@@ -1,4 +1,6 @@
 #pragma once
+#include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -44,6 +46,40 @@ private:
 
 // JPEG bytes of a picture (baseline, given quality); empty on failure.
 std::string EncodeJpeg(const Bitmap& picture, int quality);
+
+// A baseline JPEG encoder fed a few rows at a time, so a picture far larger
+// than memory can be written from bands. Every setting but the quality is
+// libjpeg's default; fed the same rows, it writes exactly what EncodeJpeg
+// writes. The bytes go to `sink` as they come; a sink returning false stops
+// the encoding (an ordinary failure).
+class JpegLineEncoder {
+public:
+    using Sink = std::function<bool(const char* data, std::size_t size)>;
+
+    JpegLineEncoder();
+    ~JpegLineEncoder();
+    JpegLineEncoder(const JpegLineEncoder&) = delete;
+    JpegLineEncoder& operator=(const JpegLineEncoder&) = delete;
+
+    // False for a size libjpeg refuses (a side above 65,500 or below 1).
+    bool Start(int width, int height, int quality, Sink sink);
+    // `count` rows of `rows` from `firstRow` on, in order; the width must be
+    // the image's. After a failure every call is false.
+    bool WriteRows(const Bitmap& rows, int firstRow, int count);
+    // After the last row: writes the end of the stream.
+    bool Finish();
+    // libjpeg's message for the first failure; empty while all is well.
+    const std::string& Error() const { return Message; }
+
+private:
+    struct State;
+    std::unique_ptr<State> S;
+    std::string Message;
+    bool Failed = false;
+};
+
+// The picture size a JPEG declares, read from its header alone.
+bool ReadJpegSize(std::string_view bytes, int& width, int& height);
 
 // Decodes JPEG bytes into a 24-bit picture. Grey and CMYK images come out as
 // RGB. False, with `picture` untouched, for anything but a clean decode: a

@@ -1,0 +1,377 @@
+#include "tasks/stitch_image.h"
+
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <condition_variable>
+#include <cstring>
+#include <filesystem>
+#include <new>
+#include <system_error>
+#include <thread>
+#include <utility>
+
+#include "geo/projection.h"
+#include "platform/bitmap.h"
+#include "platform/file_io.h"
+#include "platform/numbers.h"
+#include "platform/time_text.h"
+#include "tilestore/jpeg_image.h"
+#include "tilestore/tile_lookup.h"
+
+namespace {
+
+constexpr Rgb White{255, 255, 255};
+
+std::string ErrnoText(const std::string& what) {
+    return what + ": " + std::strerror(errno);
+}
+
+// An unlinked file: it vanishes with the descriptor, even after a crash.
+int OpenUnlinkedFile(const std::string& folder) {
+    if (folder.empty()) return -1;
+#ifdef O_TMPFILE
+    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
+    if (fd >= 0) return fd;
+#endif
+    std::string name = folder + (folder.back() == '/' ? "" : "/") + ".stitch.XXXXXX";
+    int fd2 = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd2 >= 0) ::unlink(name.c_str());
+    return fd2;
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0) {
+            if (errno == EINTR) continue;
+            return false;
+        }
+        data.remove_prefix(static_cast<size_t>(n));
+    }
+    return true;
+}
+
+// Bands follow the tile rows: their edges lie where the tiles' edges lie
+// (the phase), so each tile is decoded once.
+struct BandLayout {
+    int Height = 0;
+    int Phase = 0;  // 0..255: where the first full band starts
+
+    int Of(int row) const {
+        if (Phase == 0) return row / TileSize;
+        return row < Phase ? 0 : 1 + (row - Phase) / TileSize;
+    }
+    int Start(int band) const {
+        if (Phase == 0) return band * TileSize;
+        return band == 0 ? 0 : Phase + (band - 1) * TileSize;
+    }
+    int Count() const { return Height > 0 ? Of(Height - 1) + 1 : 0; }
+    int Rows(int band) const { return std::min(Start(band + 1), Height) - Start(band); }
+};
+
+}  // namespace
+
+StitchImage::StitchImage(int width, int height, std::string spillFolder, std::size_t memoryLimit)
+    : ImageWidth(width),
+      ImageHeight(height),
+      SpillFolder(std::move(spillFolder)),
+      MemoryLimit(memoryLimit) {}
+
+StitchImage::~StitchImage() {
+    if (SpillFd >= 0) ::close(SpillFd);
+}
+
+std::string StitchImage::AllocationLine(int width, int height,
+                                        std::chrono::system_clock::time_point now) {
+    const int64_t bytes = int64_t{std::abs(width)} * std::abs(height) * 3;
+    return "Выделение памяти под битовый образ Мб:" +
+           FormatFixed(static_cast<double>(bytes / 1048576), 6) + TimeText(now, now);
+}
+
+bool StitchImage::Visible(int x, int y, int w, int h) const {
+    return int64_t{x} < ImageWidth && int64_t{y} < ImageHeight && int64_t{x} + w > 0 &&
+           int64_t{y} + h > 0 && w > 0 && h > 0;
+}
+
+bool StitchImage::OpenSpill() {
+    SpillFd = OpenUnlinkedFile(SpillFolder);
+    if (SpillFd < 0) {
+        std::error_code ec;
+        SpillFd = OpenUnlinkedFile(std::filesystem::temp_directory_path(ec).string());
+    }
+    if (SpillFd < 0) {
+        StoreError = ErrnoText("временный файл в " + SpillFolder);
+        return false;
+    }
+    if (!WriteAll(SpillFd, Memory)) {
+        StoreError = ErrnoText("временный файл");
+        return false;
+    }
+    std::string().swap(Memory);
+    return true;
+}
+
+void StitchImage::Store(std::string_view bytes, Piece& piece) {
+    piece.Offset = Stored;
+    piece.Size = static_cast<uint32_t>(bytes.size());
+    if (SpillFd < 0 && Memory.size() + bytes.size() <= MemoryLimit) {
+        Memory.append(bytes);
+    } else {
+        if (SpillFd < 0 && !OpenSpill()) return;
+        if (!WriteAll(SpillFd, bytes)) {
+            StoreError = ErrnoText("временный файл");
+            return;
+        }
+    }
+    Stored += bytes.size();
+}
+
+void StitchImage::AddJpeg(int x, int y, std::string jpegBytes) {
+    int w = 0, h = 0;
+    if (jpegBytes.size() > UINT32_MAX || !ReadJpegSize(jpegBytes, w, h)) return;
+    std::lock_guard<std::mutex> lock(Mutex);
+    if (!Visible(x, y, w, h) || !StoreError.empty()) return;
+    Piece piece{x, y, w, h};
+    Store(jpegBytes, piece);
+    if (StoreError.empty()) Pieces.push_back(piece);
+}
+
+void StitchImage::AddPlaceholder(int x, int y, std::string caption, std::string tileName) {
+    std::lock_guard<std::mutex> lock(Mutex);
+    if (!Visible(x, y, TileSize, TileSize)) return;
+    Piece piece{x, y, TileSize, TileSize};
+    piece.Texts = static_cast<int>(PlaceholderTexts.size());
+    PlaceholderTexts.emplace_back(std::move(caption), std::move(tileName));
+    Pieces.push_back(piece);
+}
+
+std::size_t StitchImage::BytesInMemory() const {
+    std::lock_guard<std::mutex> lock(Mutex);
+    return Memory.size();
+}
+
+bool StitchImage::Spilled() const {
+    std::lock_guard<std::mutex> lock(Mutex);
+    return SpillFd >= 0;
+}
+
+bool StitchImage::ReadPiece(const Piece& piece, std::string& buffer, std::string_view& bytes,
+                            std::string& error) const {
+    if (SpillFd < 0) {
+        bytes = std::string_view(Memory).substr(piece.Offset, piece.Size);
+        return true;
+    }
+    buffer.resize(piece.Size);
+    size_t done = 0;
+    while (done < piece.Size) {
+        ssize_t n = ::pread(SpillFd, buffer.data() + done, piece.Size - done,
+                            static_cast<off_t>(piece.Offset + done));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            error = n < 0 ? ErrnoText("временный файл") : "временный файл: данные потеряны";
+            return false;
+        }
+        done += static_cast<size_t>(n);
+    }
+    bytes = buffer;
+    return true;
+}
+
+// Two band buffers: the decoding thread fills one while the encoder drains
+// the other.
+struct StitchImage::Composer {
+    const StitchImage& Image;
+    BandLayout Layout;
+    std::vector<std::vector<uint32_t>> BandPieces;  // per band, in the order added
+    Bitmap Bands[2];
+    bool Ready[2] = {false, false};
+    std::mutex M;
+    std::condition_variable Changed;
+    bool Abort = false;   // the encoder gave up: the decoder stops too
+    std::string Failure;  // why the decoder gave up
+
+    explicit Composer(const StitchImage& image) : Image(image) {
+        Layout.Height = image.ImageHeight;
+        if (!image.Pieces.empty())
+            Layout.Phase = ((image.Pieces.front().Y % TileSize) + TileSize) % TileSize;
+        BandPieces.resize(static_cast<size_t>(Layout.Count()));
+        for (size_t i = 0; i < image.Pieces.size(); ++i) {
+            const Piece& p = image.Pieces[i];
+            const int first = Layout.Of(std::max(p.Y, 0));
+            const int last = Layout.Of(
+                static_cast<int>(std::min<int64_t>(int64_t{p.Y} + p.H, image.ImageHeight) - 1));
+            for (int b = first; b <= last; ++b) BandPieces[b].push_back(static_cast<uint32_t>(i));
+        }
+    }
+
+    bool Compose(int band, Bitmap& target, std::string& error) {
+        target.Fill(White);
+        const int top = Layout.Start(band);
+        std::string buffer;
+        Bitmap tile;
+        JpegImage placeholder;
+        for (uint32_t index : BandPieces[band]) {
+            const Piece& p = Image.Pieces[index];
+            if (p.Texts >= 0) {
+                const auto& texts = Image.PlaceholderTexts[p.Texts];
+                MakePlaceholderTile(placeholder, texts.first, texts.second);
+                target.Draw(p.X, p.Y - top, placeholder.Picture());
+                continue;
+            }
+            std::string_view bytes;
+            if (!Image.ReadPiece(p, buffer, bytes, error)) return false;
+            // It decoded when it was got; should it not now, its place stays white.
+            if (DecodeJpeg(bytes, tile)) target.Draw(p.X, p.Y - top, tile);
+        }
+        return true;
+    }
+
+    void DecodeLoop() {
+        for (int band = 0; band < Layout.Count(); ++band) {
+            const int slot = band % 2;
+            {
+                std::unique_lock<std::mutex> lock(M);
+                Changed.wait(lock, [&] { return Abort || !Ready[slot]; });
+                if (Abort) return;
+            }
+            std::string error;
+            const bool ok = Compose(band, Bands[slot], error);
+            std::lock_guard<std::mutex> lock(M);
+            if (!ok) {
+                Failure = error;
+                Changed.notify_all();
+                return;
+            }
+            Ready[slot] = true;
+            Changed.notify_all();
+        }
+    }
+
+    // The band in `slot` once it is composed; false when the decoder failed.
+    bool Take(int slot, std::string& error) {
+        std::unique_lock<std::mutex> lock(M);
+        Changed.wait(lock, [&] { return Ready[slot] || !Failure.empty(); });
+        if (Ready[slot]) return true;
+        error = Failure;
+        return false;
+    }
+
+    void Release(int slot) {
+        std::lock_guard<std::mutex> lock(M);
+        Ready[slot] = false;
+        Changed.notify_all();
+    }
+
+    void Stop() {
+        std::lock_guard<std::mutex> lock(M);
+        Abort = true;
+        Changed.notify_all();
+    }
+};
+
+void StitchImage::CompressAndSave(const std::string& fileName, int quality,
+                                  const std::function<void(const std::string&)>& addLog,
+                                  const std::atomic<bool>* stop) {
+    std::lock_guard<std::mutex> lock(Mutex);
+    const auto log = [&](const std::string& line) {
+        if (addLog) addLog(line);
+    };
+    const auto stopped = [&] { return stop && stop->load(); };
+    log("начало сжатия");
+    const auto compressionFailed = [&](const std::string& why) {
+        log("ошибка в процессе сжатия");
+        log(why);
+        // Nothing was made that could be saved.
+        log("ошибка в процессе сохранения");
+    };
+    if (ImageWidth < 1 || ImageHeight < 1) {
+        compressionFailed("пустое изображение " + std::to_string(ImageWidth) + "x" +
+                          std::to_string(ImageHeight));
+        return;
+    }
+    if (ImageWidth > MaxSide || ImageHeight > MaxSide) {
+        compressionFailed("размеры " + std::to_string(ImageWidth) + "x" +
+                          std::to_string(ImageHeight) + " больше допустимых для JPEG " +
+                          std::to_string(MaxSide) + "x" + std::to_string(MaxSide));
+        return;
+    }
+    if (!StoreError.empty()) {
+        compressionFailed(StoreError);
+        return;
+    }
+
+    // A failed write does not stop the compression: as with an image
+    // compressed in memory, it is the saving that fails, and the log says so.
+    AtomicFileWriter file(fileName);
+    std::string saveError;
+    if (FileResult opened = file.Open(); !opened) saveError = opened.Error;
+    const auto sink = [&](const char* data, size_t size) {
+        if (saveError.empty() && !file.Write(std::string_view(data, size)))
+            saveError = file.LastError();
+        return true;
+    };
+
+    JpegLineEncoder encoder;
+    std::string why;
+    bool compressed = false;
+    try {
+        Composer composer(*this);
+        composer.Bands[0].SetSize(ImageWidth, TileSize);
+        composer.Bands[1].SetSize(ImageWidth, TileSize);
+        if (composer.Bands[0].Empty() || composer.Bands[1].Empty()) throw std::bad_alloc();
+        if (!encoder.Start(ImageWidth, ImageHeight, quality, sink)) {
+            why = encoder.Error();
+        } else {
+            std::thread decoder([&composer] { composer.DecodeLoop(); });
+            bool ok = true;
+            for (int band = 0; ok && band < composer.Layout.Count(); ++band) {
+                const int slot = band % 2;
+                if (stopped()) {
+                    why = "сжатие прервано";
+                    ok = false;
+                } else if (!composer.Take(slot, why)) {
+                    ok = false;
+                } else {
+                    ok = encoder.WriteRows(composer.Bands[slot], 0, composer.Layout.Rows(band));
+                    if (!ok) why = encoder.Error();
+                    composer.Release(slot);
+                }
+            }
+            composer.Stop();
+            decoder.join();
+            if (ok && stopped()) {
+                why = "сжатие прервано";
+                ok = false;
+            }
+            if (ok && !encoder.Finish()) {
+                why = encoder.Error();
+                ok = false;
+            }
+            compressed = ok;
+        }
+    } catch (const std::bad_alloc&) {
+        why = "недостаточно памяти";
+    } catch (const std::system_error& e) {
+        why = e.what();  // no thread for decoding
+    }
+    if (!compressed) {
+        file.Abandon();
+        compressionFailed(why);
+        return;
+    }
+    log("сжатие завершено");
+    if (saveError.empty()) {
+        if (FileResult committed = file.Commit(true); !committed) saveError = committed.Error;
+    }
+    if (!saveError.empty()) {
+        file.Abandon();
+        log("ошибка в процессе сохранения");
+        log(saveError);
+        return;
+    }
+    log("файл сохранен");
+}
