@@ -28,6 +28,27 @@ TEST(TextCodec, Cp1251RoundTripAndReplacement) {
     EXPECT_EQ(Utf8Offset("55°45", 3), 4u);
 }
 
+// Every byte of a Windows-1251 file survives a read and a write, the one
+// the code page leaves undefined included; a text is checked before it is
+// written, so nothing is ever saved changed.
+TEST(TextCodec, EveryByteSurvivesAndUnwritableCharactersAreNamed) {
+    std::string all;
+    for (int b = 1; b < 256; ++b) all += static_cast<char>(b);
+    const std::string utf8 = Cp1251ToUtf8(all);
+    EXPECT_EQ(utf8.find('?'), all.find('?'));  // only the real question mark
+    EXPECT_EQ(Utf8ToCp1251(utf8), all);
+    EXPECT_EQ(Cp1251ToUtf8("a\x98z"), "a\u0098z");
+    EXPECT_EQ(Utf8ToCp1251("a\u0098z"), "a\x98z");
+    EXPECT_EQ(Cp1251Unencodable(utf8), "");
+
+    EXPECT_EQ(Cp1251Unencodable("/tmp/café"), "é");
+    EXPECT_EQ(Utf8ToCp1251("/tmp/café"), "/tmp/caf?");
+    EXPECT_EQ(Cp1251Unencodable("é中é-中ü"), "é中ü");
+    EXPECT_EQ(Cp1251Unencodable("Кэш №1 «ок» €"), "");
+    EXPECT_EQ(Cp1251Unencodable("plain ascii"), "");
+    EXPECT_EQ(Cp1251Unencodable("emoji \U0001F600"), "\U0001F600");
+}
+
 TEST(TextLines, EveryLineEndingAndTheLastLine) {
     using V = std::vector<std::string>;
     EXPECT_EQ(SplitLines("a\r\nb\rc\nd"), (V{"a", "b", "c", "d"}));
