@@ -37,15 +37,12 @@ double WorldPixelSize(int zoom) {
 }
 
 void WorldPixelAt(int zoom, double lat, double lon, int64_t& left, int64_t& top) {
-    // A corner that PointAtDelta computed lies a rounding error off its pixel
-    // boundary, often on the wrong side; truncating as TileAt does would
-    // shift the image by a pixel. Within a millionth of a pixel counts as on it.
-    constexpr double Tolerance = 1e-6;
-    const double tiles = std::ldexp(1.0, zoom);
-    const double east = TileSize * (tiles - GridX(zoom, lon));
-    const double south = TileSize * (tiles - GridY(zoom, lat));
-    left = static_cast<int64_t>(std::floor(east + Tolerance));
-    top = static_cast<int64_t>(std::floor(south + Tolerance));
+    // TileAt's pixel, truncation included: the stitch's tile list starts at
+    // the offsets TileKeyAt gives for this corner, so these are the pixels
+    // the image really holds.
+    const TilePosition pos = TileAt(zoom, lon, lat);
+    left = int64_t{TileSize} * pos.Column + pos.XOffset;
+    top = int64_t{TileSize} * pos.Row + pos.YOffset;
 }
 
 std::string WorldFileName(const std::string& imagePath) {

@@ -26,10 +26,12 @@ struct WorldFileParams {
 };
 
 // The image's top-left pixel in the world grid from its top-left corner,
-// lat north positive and lon WEST positive, as the calibration files take it.
-// A corner within a millionth of a pixel of a pixel boundary is on it (the
-// corners PointAtDelta gives are such), any other point gives the pixel
-// holding it.
+// lat north positive and lon WEST positive, as the calibration files take it:
+// the pixel TileAt (and so the stitch's tile list) gives for that corner.
+// A corner that PointAtDelta made can lie a rounding error north of its pixel
+// boundary and then belongs to the pixel above, in the image as here; the
+// ".map" names the corner as given, so its top-left can differ from this by
+// that one pixel while its bottom-right agrees.
 void WorldPixelAt(int zoom, double lat, double lon, int64_t& left, int64_t& top);
 
 // x.jpg -> x.jgw, a.jpeg -> a.jgw (first and last letter of the extension,
