@@ -8,10 +8,12 @@
 #include <QPainter>
 #include <QScreen>
 #include <QStatusBar>
+#include <QThread>
 #include <QToolTip>
 #include <QVBoxLayout>
 
 #include "core/app_core.h"
+#include "fetch/dial_up_ops.h"
 #include "fetch/request_tile.h"
 #include "platform/file_io.h"
 #include "ui/icons.h"
@@ -72,6 +74,33 @@ void GuiSink::RequestRepaint() {
 void GuiSink::ShowErrorCounts() {}
 
 void GuiSink::ProcessMessages() { QCoreApplication::processEvents(); }
+
+void GuiSink::SetProgressStatus(const std::string& text) {
+    QString qtext = QString::fromStdString(text);
+    QMetaObject::invokeMethod(
+        Form,
+        [qtext] {
+            Windows* w = Windows::Instance();
+            if (!w || !w->Form3) return;
+            if (auto* label = w->Form3->findChild<QLabel*>(QStringLiteral("Label1")))
+                label->setText(qtext);
+        },
+        Qt::QueuedConnection);
+}
+
+void GuiSink::ShowDialError(const std::string& text) {
+    QString qtext = QString::fromStdString(text);
+    auto show = [form = Form, qtext] {
+        QWidget* parent = QApplication::activeModalWidget();
+        QMessageBox::warning(parent ? parent : form, QString::fromUtf8(DialErrorCaption), qtext,
+                             QMessageBox::Ok);
+    };
+    // A worker goes on with its task; the box waits for the GUI thread.
+    if (QThread::currentThread() == Form->thread())
+        show();
+    else
+        QMetaObject::invokeMethod(Form, show, Qt::QueuedConnection);
+}
 
 TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(parent) {
     // 1. The window and its controls.

@@ -40,6 +40,8 @@ public:
     void RequestRepaint() override;
     void ShowErrorCounts() override;
     void ProcessMessages() override;
+    void SetProgressStatus(const std::string& text) override;
+    void ShowDialError(const std::string& text) override;
 
 private:
     TForm1* Form;
