@@ -25,6 +25,7 @@
 
 #include "core/app_core.h"
 #include "core/main_state.h"
+#include "geo/tile_key.h"
 #include "platform/file_io.h"
 #include "ui/dialog_buttons.h"
 
@@ -211,8 +212,20 @@ QWidget* TForm5::BuildSourcePage() {
     auto* row = new QHBoxLayout;
     row->addWidget(new QLabel(QStringLiteral("Запрос"), group));
     Edit11 = NamedEdit("Edit11", group);
+    Edit11->setToolTip(QString::fromStdString(UrlTemplateHelp()));
     row->addWidget(Edit11, 1);
     groupLayout->addLayout(row);
+    SourceError = new QLabel(group);
+    SourceError->setObjectName(QStringLiteral("SourceError"));
+    SourceError->setStyleSheet(QStringLiteral("color: #c00000;"));
+    SourceError->setWordWrap(true);
+    SourceError->hide();
+    groupLayout->addWidget(SourceError);
+    connect(Edit11, &QLineEdit::textChanged, this, [this](const QString& text) {
+        const std::string error = CheckUrlTemplate(text.toStdString());
+        SourceError->setText(QString::fromStdString(error));
+        SourceError->setVisible(!error.empty());
+    });
     auto* buttons = new QHBoxLayout;
     buttons->addStretch(1);
     ButtonS = new QPushButton(QStringLiteral("Восстановить"), group);
@@ -227,7 +240,9 @@ QWidget* TForm5::BuildSourcePage() {
     groupLayout->addLayout(buttons);
     groupLayout->addWidget(HelpLabel(
         QStringLiteral("Строка запроса - неизменная часть запроса к серверу за фрагментами "
-                       "снимков: буквы фрагмента дописываются к ней в конце. Номер версии после "
+                       "снимков: буквы фрагмента дописываются к ней в конце. Строка с фигурными "
+                       "скобками - шаблон адреса, подстановки указаны в подсказке поля. Номер "
+                       "версии после "
                        "\"v=\" со временем меняется, поэтому имеет смысл пробовать номера "
                        "побольше."),
         group));
@@ -599,6 +614,18 @@ void TForm5::ApplyToState(MainState& state) const {
     state.WriteOziMap = CheckBox9->isChecked();
     state.WriteMapInfoTab = CheckBox10->isChecked();
     state.WheelZoom = RadioButton5->isChecked();
+}
+
+void TForm5::accept() {
+    const std::string error = CheckUrlTemplate(Edit11->text().toStdString());
+    if (!error.empty()) {
+        PageControl1->setCurrentWidget(TabSheet2);
+        Edit11->setFocus();
+        QMessageBox::warning(this, QStringLiteral("Источник"), QString::fromStdString(error),
+                             QMessageBox::Ok);
+        return;
+    }
+    QDialog::accept();
 }
 
 void TForm5::CheckBox2Click() {

@@ -54,6 +54,9 @@ public:
     void ListBox1Click();
     void Button1Click();
     void Edit16BrowseClick();
+    // OK: a source string that is an unusable URL template is refused with
+    // its reason; the dialog stays open on "Источник".
+    void accept() override;
 
     QTabWidget* PageControl1;
     QWidget *TabSheet1, *TabSheet2, *TabSheet3, *TabSheet4, *TabSheet5, *TabSheet6, *TabSheet7,
@@ -66,6 +69,7 @@ public:
     // "Источник".
     QLineEdit* Edit11;
     QPushButton *ButtonS, *ButtonSOK;
+    QLabel* SourceError;  // why the template cannot be used; hidden while it can
     // "Кэш".
     QCheckBox *CheckBox4, *CheckBox7, *CheckBox5, *CheckBox6;
     QLineEdit* Edit16;

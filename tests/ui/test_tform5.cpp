@@ -674,6 +674,34 @@ private slots:
         QVERIFY(!FileExists(Folder + SettingsFileName));
         Form1()->hide();
     }
+
+    void anUnusableUrlTemplateIsRefusedWithItsReason() {
+        const QString good = QStringLiteral("https://tiles.example/{z}/{x}/{-y}.jpg");
+        RunSettings(
+            [&](TForm5* f) {
+                for (const char* p : {"{z}", "{x}", "{y}", "{-y}", "{q}"})
+                    QVERIFY(f->Edit11->toolTip().contains(QString::fromUtf8(p)));
+                QVERIFY(f->SourceError->isHidden());
+                f->PageControl1->setCurrentWidget(f->TabSheet1);
+                f->Edit11->setText(QStringLiteral("https://tiles.example/{z}/{x}/{row}.jpg"));
+                QVERIFY(!f->SourceError->isHidden());
+                QVERIFY(f->SourceError->text().contains(QStringLiteral("{row}")));
+                MessageBoxCatcher catcher;
+                QTest::mouseClick(f->OKBtn, Qt::LeftButton);
+                QCOMPARE(catcher.Seen, 1);
+                QCOMPARE(catcher.Title, QStringLiteral("Источник"));
+                QVERIFY(catcher.Text.contains(QStringLiteral("{row}")));
+                // Refused: still open, on the page with the culprit.
+                QVERIFY(f->isVisible());
+                QCOMPARE(f->PageControl1->currentWidget(), f->TabSheet2);
+                QCOMPARE(S().SourceStringCopy(), std::string(DefaultSourceString));
+                f->Edit11->setText(good);
+                QVERIFY(f->SourceError->isHidden());
+            },
+            true);
+        QCOMPARE(S().SourceStringCopy(), good.toStdString());
+        QCOMPARE(S().SourceLength, static_cast<int>(good.size()));
+    }
 };
 
 QTEST_MAIN(TestTForm5)
