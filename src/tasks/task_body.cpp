@@ -49,6 +49,7 @@ void TThLoading::TaskModeBody() {
     auto image = std::make_unique<JpegImage>();
     if (!Task) Task = S.TaskList.Head();
     const std::shared_ptr<stichtype> task = Task;
+    task->Started = true;
     WorkerLog log(S, task);
     Log = &log;
     auto addLog = [&](const std::string& line) { AddLog(S, task, line); };

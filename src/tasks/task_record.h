@@ -81,6 +81,8 @@ struct stichtype {
     std::string FileName;
     std::atomic<bool> LogShown{false};
     TaskLogLines Log;
+    // Its worker runs it (set once, at the start of the worker's body).
+    std::atomic<bool> Started{false};
     // When the tile loop began, for the rate and the time left.
     std::atomic<int64_t> LoopStartMs{0};
 

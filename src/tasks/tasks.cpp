@@ -42,12 +42,6 @@ std::string NewTaskEntryText(const stichtype& task, const std::string& sizeLabel
     return TimeText(task.StartTime) + " начало ... " + sizeLabel;
 }
 
-RegionSize SelectionSize(const MainState& state, int zoom) {
-    const PixelOffset d = PixelDelta(EffectiveZoom(zoom), state.SelLon1, state.SelLat1,
-                                     state.SelLon2, state.SelLat2);
-    return {std::abs(d.Dx), std::abs(d.Dy)};
-}
-
 bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width, int height,
                     std::string& error) {
     task.Log.Append((task.IsStitch ? "Начато формирование списка склеиваимых фрагментов "

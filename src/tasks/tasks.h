@@ -33,12 +33,6 @@ std::shared_ptr<stichtype> NewTask(const MainState& state, const TaskRequest& re
 // " начало ... " and the size label.
 std::string NewTaskEntryText(const stichtype& task, const std::string& sizeLabel);
 
-// Width and height in pixels of the selection at zoom z.
-struct RegionSize {
-    int Width = 0, Height = 0;
-};
-RegionSize SelectionSize(const MainState& state, int zoom);
-
 // Builds the task's tile list over width x height pixels from its corner
 // (Lat1, Lon1) at zoom z, with its log line. False, with nothing built and
 // `error` set, when the list would be too long.

@@ -5,7 +5,9 @@
 #include <QGuiApplication>
 #include <QHBoxLayout>
 #include <QMessageBox>
+#include <QMenu>
 #include <QPainter>
+#include <QProgressBar>
 #include <QScreen>
 #include <QStatusBar>
 #include <QThread>
@@ -22,24 +24,6 @@
 
 namespace {
 
-
-Qt::DockWidgetArea AreaOfDock(int dock) {
-    switch (dock) {
-        case 1: return Qt::LeftDockWidgetArea;
-        case 2: return Qt::BottomDockWidgetArea;
-        case 4: return Qt::RightDockWidgetArea;
-        default: return Qt::TopDockWidgetArea;
-    }
-}
-
-int DockOfArea(Qt::DockWidgetArea area) {
-    switch (area) {
-        case Qt::LeftDockWidgetArea: return 1;
-        case Qt::BottomDockWidgetArea: return 2;
-        case Qt::RightDockWidgetArea: return 4;
-        default: return 3;
-    }
-}
 
 QLabel* NewLabel(const QString& text, QWidget* parent) {
     auto* label = new QLabel(text, parent);
@@ -71,7 +55,22 @@ void GuiSink::RequestRepaint() {
                               Qt::QueuedConnection);
 }
 
-void GuiSink::ShowErrorCounts() {}
+void GuiSink::ShowErrorCounts() {
+    if (CountsQueued.exchange(true)) return;
+    QMetaObject::invokeMethod(
+        Form,
+        [this] {
+            CountsQueued = false;
+            Form->ProgressWindow()->ShowErrorCounts(Form->State());
+        },
+        Qt::QueuedConnection);
+}
+
+void GuiSink::TaskLogLine(const std::shared_ptr<stichtype>& task, std::size_t index) {
+    QMetaObject::invokeMethod(
+        Form, [form = Form, task, index] { form->TaskLogLineAdded(task, index); },
+        Qt::QueuedConnection);
+}
 
 void GuiSink::ProcessMessages() { QCoreApplication::processEvents(); }
 
@@ -133,11 +132,17 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
     connect(ToolButton2, &QToolButton::clicked, this, [this] { ToolButton2Click(); });
     connect(ToolButton6, &QToolButton::clicked, this, [this] { ToolButton6Click(); });
     SetUpView();
+    connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
+    connect(SpeedButton3, &QPushButton::clicked, this, [this] { SpeedButton3Click(); });
+    connect(ComboBox4, &QComboBox::activated, this, [this] { ComboBox4Select(); });
+    connect(PMenu->actions().at(1), &QAction::triggered, this, [this] { StartDownloadTask(); });
 }
 
 TForm1::~TForm1() {
     // Workers hold a reference to the state: never let it go under them.
+    StopAllTasks(S);
     StopViewLoaders(std::chrono::seconds(10));
+    StopTasks(std::chrono::seconds(10));
     S.UseNullSink();
 }
 
@@ -378,81 +383,20 @@ void TForm1::BuildTaskPanel() {
     ComboBox4 = new QComboBox(Panel4);
     ComboBox4->setObjectName("ComboBox4");
     p4->addWidget(ComboBox4);
-    ButtonStop = new QPushButton(QStringLiteral("Прекратить"), Panel4);
-    ButtonStop->setObjectName("ButtonStop");
-    p4->addWidget(ButtonStop);
+    TaskProgressBar = new QProgressBar(Panel4);
+    TaskProgressBar->setObjectName("TaskProgressBar");
+    TaskProgressBar->setRange(0, 100);
+    TaskProgressBar->setFixedWidth(90);
+    p4->addWidget(TaskProgressBar);
+    SpeedButton3 = new QPushButton(QStringLiteral("Прекратить"), Panel4);
+    SpeedButton3->setObjectName("SpeedButton3");
+    SpeedButton3->setEnabled(false);
+    p4->addWidget(SpeedButton3);
     Panel4->hide();
     layout->addWidget(Panel4);
     layout->addStretch(1);
     TBToolWindow3->setWidget(body);
     addDockWidget(Qt::TopDockWidgetArea, TBToolWindow3);
-}
-
-void TForm1::ApplyLoadedLayout() {
-    // Values read before a stop stay in force, each on its own.
-    if (S.WindowWidthRead || S.WindowHeightRead)
-        resize(S.WindowWidthRead ? std::max(S.WindowWidth, 200) : width(),
-               S.WindowHeightRead ? std::max(S.WindowHeight, 150) : height());
-    if (S.WindowTopRead || S.WindowLeftRead)
-        move(S.WindowLeftRead ? S.WindowLeft : x(), S.WindowTopRead ? S.WindowTop : y());
-    QDockWidget* docks[3] = {TBToolWindow1, TBToolWindow2, TBToolWindow3};
-    const ToolWindowPlace* places[3] = {&S.ToolWindow1, &S.ToolWindow2, &S.ToolWindow3};
-    for (int i = 0; i < 3; ++i) {
-        const ToolWindowPlace& p = *places[i];
-        Qt::DockWidgetArea area = AreaOfDock(p.Dock);
-        if (!(docks[i]->allowedAreas() & area)) area = Qt::TopDockWidgetArea;
-        addDockWidget(area, docks[i]);
-        if (p.Floating) {
-            docks[i]->setFloating(true);
-            docks[i]->move(p.FloatLeft, p.FloatTop);
-        }
-    }
-    // Panels docked at one edge in different rows stack instead of sharing a row.
-    const ToolWindowPlace& p2 = S.ToolWindow2;
-    const ToolWindowPlace& p3 = S.ToolWindow3;
-    if (!p2.Floating && !p3.Floating && p2.Dock == p3.Dock && p2.DockRow != p3.DockRow) {
-        if (p2.DockRow < p3.DockRow)
-            splitDockWidget(TBToolWindow2, TBToolWindow3, Qt::Vertical);
-        else
-            splitDockWidget(TBToolWindow3, TBToolWindow2, Qt::Vertical);
-    }
-    bool vertical = S.ToolWindow1.Vertical;
-    RxSlider1->setOrientation(vertical ? Qt::Vertical : Qt::Horizontal);
-    RxSlider1->setFixedSize(vertical ? QSize(28, 269) : QSize(269, 28));
-    ComboBox2->setCurrentIndex(std::clamp(S.ComboBox2Index, -1, 19));
-    ComboBox3->setCurrentIndex(std::clamp(S.ComboBox3Index, -1, 9));
-    SCB->setCurrentIndex(std::clamp(S.ScbIndex, -1, 1));
-    DCB->setCurrentIndex(std::clamp(S.DcbIndex, -1, 1));
-    FCB->setCurrentIndex(std::clamp(S.FcbIndex, -1, 19));
-    UpdateModeButton();
-}
-
-void TForm1::StoreLayout() {
-    // move() places the frame, so the frame's position is what is kept.
-    S.WindowWidth = width();
-    S.WindowHeight = height();
-    S.WindowLeft = x();
-    S.WindowTop = y();
-    QDockWidget* docks[3] = {TBToolWindow1, TBToolWindow2, TBToolWindow3};
-    ToolWindowPlace* places[3] = {&S.ToolWindow1, &S.ToolWindow2, &S.ToolWindow3};
-    for (int i = 0; i < 3; ++i) {
-        ToolWindowPlace& p = *places[i];
-        p.Floating = docks[i]->isFloating();
-        if (p.Floating) {
-            p.FloatLeft = docks[i]->x();
-            p.FloatTop = docks[i]->y();
-        } else {
-            p.Dock = DockOfArea(dockWidgetArea(docks[i]));
-        }
-    }
-    S.ToolWindow1.Vertical = RxSlider1->orientation() == Qt::Vertical;
-    S.SearchPanelVisible = TBToolWindow2->isVisible();
-    S.TaskPanelVisible = TBToolWindow3->isVisible();
-    S.ScbIndex = SCB->currentIndex();
-    S.DcbIndex = DCB->currentIndex();
-    S.FcbIndex = FCB->currentIndex();
-    S.ComboBox3Index = ComboBox3->currentIndex();
-    S.ComboBox2Index = ComboBox2->currentIndex();
 }
 
 void TForm1::EnableControls(bool on) {
@@ -523,7 +467,11 @@ void TForm1::FormClose() {
     StoreLayout();
     hide();
     // The tile a worker is fetching may finish; a slow one is cut short.
+    // A task ends through its end phase, which for a stopped task is short.
+    Timer2->stop();
+    StopAllTasks(S);
     StopViewLoaders(std::chrono::seconds(10));
+    StopTasks(std::chrono::seconds(10));
     WriteSettingsFile();
 }
 

@@ -15,6 +15,7 @@
 
 #include "core/main_state.h"
 #include "core/settings_file.h"
+#include "tasks/tasks.h"
 
 class TForm1;
 
@@ -39,12 +40,15 @@ public:
     void SetTrafficText(const std::string& text) override;
     void RequestRepaint() override;
     void ShowErrorCounts() override;
+    void TaskLogLine(const std::shared_ptr<stichtype>& task, std::size_t index) override;
     void ProcessMessages() override;
     void SetProgressStatus(const std::string& text) override;
     void ShowDialError(const std::string& text) override;
 
 private:
     TForm1* Form;
+    // Workers count on every tile: one update waiting in the queue is enough.
+    std::atomic<bool> CountsQueued{false};
 };
 
 class TForm1 : public QMainWindow {
@@ -95,7 +99,9 @@ public:
     QWidget *Panel7 = nullptr, *Panel4 = nullptr;
     QComboBox *ComboBox2 = nullptr, *ComboBox3 = nullptr, *ComboBox4 = nullptr;
     QLabel* Label15 = nullptr;
-    QPushButton *SpeedButton2 = nullptr, *ButtonStop = nullptr;
+    QPushButton *SpeedButton2 = nullptr, *SpeedButton3 = nullptr;
+    // The selected task's progress, beside the task list.
+    class QProgressBar* TaskProgressBar = nullptr;
     QTimer *Timer1 = nullptr, *Timer2 = nullptr, *Timer3 = nullptr;
 
     // ---- Map view, navigation, selection, search and favourites (tform1_view.cpp)
@@ -142,6 +148,67 @@ public:
     bool ViewComposedOnShow = false;
     bool ResizeQueued = false;
     // ---- end of map view section
+
+    // ---- Region tasks (tform1_tasks.cpp)
+    // Makes a download task of the selection at the task zoom and queues it.
+    void StartDownloadTask();
+    // The common making of a task from the selection: the request's zoom and
+    // quality come from the task panel. `switchTimer` false leaves Timer2 to
+    // the caller (a piece of a series). The task, or none when none was made.
+    std::shared_ptr<stichtype> MakeTask(TaskRequest request, bool switchTimer = true);
+    void Timer2Timer();
+    void SpeedButton3Click();
+    void ComboBox4Select();
+    // A worker wrote a line of a task's log (GUI thread).
+    void TaskLogLineAdded(const std::shared_ptr<stichtype>& task, std::size_t index);
+    // The task panel's size for the task list shown or hidden: docked width
+    // 723 / 363, floating height 98 / 47.
+    void SizeTaskPanel(bool withTasks);
+    // The progress bar beside the task list and the progress window's bar.
+    void UpdateTaskProgress();
+    class TForm6* ReportWindow();
+    class TForm3* ProgressWindow();
+    // Asks every task to stop and waits a bounded time for the running one;
+    // transfers still in flight are then cut short.
+    void StopTasks(std::chrono::milliseconds grace);
+
+private:
+    class TForm6* OwnReportWindow = nullptr;
+    class TForm3* OwnProgressWindow = nullptr;
+
+public:
+    // ---- end of tasks section
+
+    // ---- Tool window layout (tform1_layout.cpp)
+    // The two layouts of each tool window; the task panel's `wide` is its
+    // one-row layout, docked at the top or bottom.
+    void SetZoomWindowLayout(bool vertical);
+    void SetSearchPanelLayout(bool vertical);
+    void SetTaskPanelLayout(bool wide);
+    void TBToolWindow1DockChanged();
+    void TBToolWindow2DockChanged();
+    void TBToolWindow2VisibleChanged();
+    void TBToolWindow3DockChanged();
+    void TBToolWindow3VisibleChanged();
+    // Also run when the search panel moves.
+    void TBToolWindow3Move();
+    // A floating tool window inside the screen's available area, at its real size.
+    void KeepOnScreen(QDockWidget* dock);
+    bool LayoutEventFilter(QObject* watched, QEvent* event);
+
+private:
+    // Repaint, then ViewBitmap the size of the map area and a new composition.
+    void RecomposeAfterPanelChange();
+    std::shared_ptr<QObject> LayoutEvents;
+    bool LayoutSignalsConnected = false;
+    bool ApplyingLayout = false;
+    bool RecomposeQueued = false;
+    // Moved by the user since start-up: its dock row and position are then
+    // taken from the window instead of kept as read.
+    bool ToolWindowMoved[3] = {};
+
+public:
+    // ---- end of layout section
 
     // ---- Settings dialog and mode button (tform1_settings.cpp)
     void ToolButton2Click();

@@ -1,0 +1,157 @@
+// The main window's region tasks: making them, the task list, Stop and the
+// report window. The logic is in tasks/; this file only joins it to controls.
+#include <QMessageBox>
+#include <QProgressBar>
+
+#include "fetch/request_tile.h"
+#include "platform/time_text.h"
+#include "tasks/task_params.h"
+#include "ui/tform1.h"
+#include "ui/tform3.h"
+#include "ui/tform6.h"
+#include "ui/windows.h"
+
+TForm6* TForm1::ReportWindow() {
+    if (Windows::Instance() && Windows::Instance()->Form1 == this && Windows::Instance()->Form6)
+        return Windows::Instance()->Form6;
+    if (!OwnReportWindow) OwnReportWindow = new TForm6(this);
+    return OwnReportWindow;
+}
+
+TForm3* TForm1::ProgressWindow() {
+    if (Windows::Instance() && Windows::Instance()->Form1 == this && Windows::Instance()->Form3)
+        return Windows::Instance()->Form3;
+    if (!OwnProgressWindow) OwnProgressWindow = new TForm3(this);
+    return OwnProgressWindow;
+}
+
+void TForm1::StartDownloadTask() {
+    TaskRequest request;
+    request.IsStitch = false;
+    MakeTask(request);
+}
+
+std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTimer) {
+    if (!S.HasSelection) return nullptr;
+    EnableControls(false);
+    std::shared_ptr<stichtype> task;
+    try {
+        request.Zoom = ComboBox2->currentIndex() + 1;
+        request.Quality = ComboBox3->currentIndex() * 10 + 10;
+        task = NewTask(S, request);
+        ComboBox4->blockSignals(true);
+        ComboBox4->insertItem(0, QString::fromStdString(
+                                     NewTaskEntryText(*task, Label15->text().toStdString())));
+        ComboBox4->setCurrentIndex(ComboBox4->count() - 1);
+        ComboBox4->blockSignals(false);
+        SpeedButton3->setEnabled(true);
+        Panel4->show();
+        SizeTaskPanel(true);
+        const RegionPixels size = RegionPixelSize(
+            EffectiveZoom(request.Zoom), {S.SelLat1, S.SelLon1, S.SelLat2, S.SelLon2});
+        if (request.IsStitch) {
+            task->ImageWidth = size.Width;
+            task->ImageHeight = size.Height;
+        }
+        std::string error;
+        if (!BuildTaskTiles(S, *task, request.Zoom, size.Width, size.Height, error)) {
+            QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
+            task.reset();
+        } else {
+            const bool alone = QueueTask(S, task);
+            if (switchTimer && !Timer2->isActive()) Timer2->start();
+            if (alone) {
+                if (S.ShowLogAuto) ReportWindow()->ShowTaskLog(task);
+                if (task->Tiles && !StartTaskWorker(S, task))
+                    QMessageBox::warning(this, windowTitle(),
+                                         QStringLiteral("Не удалось запустить поток"));
+            }
+        }
+    } catch (const std::exception& e) {
+        // The window must never stay disabled after a failed task.
+        QMessageBox::warning(this, windowTitle(), QString::fromUtf8(e.what()));
+        task.reset();
+    }
+    if (!task) Timer2Timer();  // the entry of a task that was not made goes again
+    EnableControls(true);
+    return task;
+}
+
+void TForm1::Timer2Timer() {
+    const int selected = ComboBox4->currentIndex();
+    const auto tasks = S.TaskList.Snapshot();
+    TForm6* report = ReportWindow();
+    ComboBox4->blockSignals(true);
+    ComboBox4->clear();
+    for (std::size_t i = 0; i < tasks.size(); ++i) {
+        ComboBox4->addItem(QString::fromStdString(TaskEntryText(*tasks[i])));
+        if (static_cast<int>(i) == selected && tasks[i]->LogShown && report->isVisible())
+            report->Reload(tasks[i]);
+    }
+    ComboBox4->setCurrentIndex(selected >= 0 && selected < ComboBox4->count() ? selected
+                                                                             : ComboBox4->count() - 1);
+    ComboBox4->blockSignals(false);
+    if (tasks.empty()) {
+        SpeedButton3->setEnabled(false);
+        if (!ToolButton8->isChecked()) {
+            TBToolWindow3->hide();
+            S.HasSelection = false;
+        }
+        Panel4->hide();
+        SizeTaskPanel(false);
+    }
+    StartNextTask(S);
+    UpdateTaskProgress();
+}
+
+void TForm1::SpeedButton3Click() {
+    const auto task = StopTaskAt(S, ComboBox4->currentIndex());
+    if (task && task->LogShown && ReportWindow()->isVisible()) ReportWindow()->Reload(task);
+}
+
+void TForm1::ComboBox4Select() {
+    const auto task = S.TaskList.At(ComboBox4->currentIndex());
+    if (!task) return;
+    ReportWindow()->ShowTaskLog(task);
+    UpdateTaskProgress();
+}
+
+void TForm1::TaskLogLineAdded(const std::shared_ptr<stichtype>& task, std::size_t index) {
+    ReportWindow()->LineAdded(task, index);
+}
+
+void TForm1::SizeTaskPanel(bool withTasks) {
+    // Docked, the panel keeps its width instead of spanning the window's edge.
+    if (TBToolWindow3->isFloating()) {
+        TBToolWindow3->setMinimumWidth(0);
+        TBToolWindow3->setMaximumWidth(QWIDGETSIZE_MAX);
+        TBToolWindow3->resize(TBToolWindow3->width(), withTasks ? 98 : 47);
+    } else {
+        TBToolWindow3->setFixedWidth(withTasks ? 723 : 363);
+    }
+}
+
+void TForm1::UpdateTaskProgress() {
+    const auto selected = S.TaskList.At(ComboBox4->currentIndex());
+    if (selected) {
+        const TaskProgress p = ProgressOf(*selected);
+        TaskProgressBar->setValue(p.Percent);
+        TaskProgressBar->setToolTip(QString::fromStdString(ProgressToolTip(p)));
+    } else {
+        TaskProgressBar->setValue(0);
+        TaskProgressBar->setToolTip(QString());
+    }
+    int running = 0;
+    for (const auto& task : S.TaskList.Snapshot())
+        if (task->Started && !task->Stop) running = ProgressOf(*task).Percent;
+    ProgressWindow()->ProgressBar1->setValue(running);
+}
+
+void TForm1::StopTasks(std::chrono::milliseconds grace) {
+    StopAllTasks(S);
+    if (WaitForTaskWorker(S, grace)) return;
+    // A server trickling bytes would keep the worker past any patience.
+    AbortRequests(true);
+    WaitForTaskWorker(S, std::chrono::seconds(60));
+    AbortRequests(false);
+}

@@ -1,0 +1,254 @@
+#include <QApplication>
+#include <QDir>
+#include <QFile>
+#include <QMenu>
+#include <QMessageBox>
+#include <QProgressBar>
+#include <QTemporaryDir>
+#include <QTimer>
+#include <QtTest>
+#include <memory>
+
+#include "fetch/request_tile.h"
+#include "support/http_script_server.h"
+#include "support/tile_factory.h"
+#include "tasks/tasks.h"
+#include "ui/tform1.h"
+#include "ui/tform3.h"
+#include "ui/tform6.h"
+
+namespace {
+
+// Closes every message box that pops up and keeps its text.
+class MessageCatcher : public QObject {
+public:
+    QStringList Texts;
+    MessageCatcher() {
+        Timer.setInterval(10);
+        QObject::connect(&Timer, &QTimer::timeout, this, [this] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                Texts << box->text();
+                box->accept();
+            }
+        });
+        Timer.start();
+    }
+
+private:
+    QTimer Timer;
+};
+
+}  // namespace
+
+class TestTForm1Tasks : public QObject {
+    Q_OBJECT
+
+private:
+    std::unique_ptr<QTemporaryDir> Dir;
+    std::unique_ptr<HttpScriptServer> Server;
+    std::unique_ptr<TForm1> Form;
+
+    MainState& S() { return Form->State(); }
+    TForm6* Report() { return Form->ReportWindow(); }
+    QString Memo() { return Report()->Memo1->toPlainText(); }
+
+    void MakeForm() {
+        Dir = std::make_unique<QTemporaryDir>();
+        QVERIFY(Dir->isValid());
+        Server = std::make_unique<HttpScriptServer>();
+        // The view finds its tiles in the cache: the server sees only the task.
+        QVERIFY(QDir(Dir->path()).mkdir("Cache"));
+        for (const char* name : {"q", "r", "s", "t"}) {
+            QFile f(Dir->path() + "/Cache/" + name + ".jpg");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            const std::string jpeg = MakeTileJpeg(256, 256, 9);
+            f.write(jpeg.data(), static_cast<qint64>(jpeg.size()));
+        }
+        Form = std::make_unique<TForm1>((Dir->path() + "/").toStdString());
+        SetSourceString(S(), Server->Url("/kh?v=9&n=404&t=t"));
+        S().GenerateUpperLayers = false;
+        Form->resize(900, 700);
+        Form->show();
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+    }
+
+    // A selection of 3 x 3 to 4 x 4 tiles at task zoom 10.
+    void Select(double lat = 55.70, double lon = -37.55) {
+        S().SelLat1 = lat;
+        S().SelLon1 = lon;
+        S().SelLat2 = lat - 0.6;
+        S().SelLon2 = lon - 1;
+        S().HasSelection = true;
+        Form->ComboBox2->setCurrentIndex(9);
+    }
+
+    void SlowTiles(int count, int delayMs) {
+        for (int i = 0; i < count; ++i)
+            Server->Push(ScriptedAnswer::Ok(MakeTileJpeg(256, 256, static_cast<uint32_t>(i)))
+                             .Delay(delayMs));
+    }
+
+private slots:
+    void init() { MakeForm(); }
+    void cleanup() {
+        Form.reset();
+        Server.reset();
+        Dir.reset();
+    }
+
+    void menuStartsADownloadThatTheReportWindowFollows() {
+        // A failure on the way writes a line while the window is closed.
+        SlowTiles(3, 300);
+        Server->Push(ScriptedAnswer::Status(404, "Not Found"));
+        SlowTiles(14, 300);
+        Select();
+        Form->PMenu->actions().at(1)->trigger();
+        QVERIFY(S().ControlsEnabled);
+        QCOMPARE(Form->ComboBox4->count(), 1);
+        QVERIFY(Form->ComboBox4->itemText(0).contains(" начало ... Выделено "));
+        QVERIFY(Form->Panel4->isVisibleTo(Form.get()));
+        QVERIFY(Form->SpeedButton3->isEnabled());
+        QVERIFY(Form->Timer2->isActive());
+        QCOMPARE(Form->Timer2->interval(), 3000);
+        // Opened with the lines made so far, then following the worker.
+        QVERIFY(Report()->isVisible());
+        QVERIFY(Memo().startsWith("Поступила команда Выкачать "));
+        QVERIFY(Memo().contains("\nСписок создан "));
+        QTRY_VERIFY(Memo().contains("\nНачало выкачивания в "));
+
+        Form->Timer2Timer();
+        QVERIFY(Form->ComboBox4->itemText(0).startsWith("С "));
+        QVERIFY(Form->ComboBox4->itemText(0).contains(" ожидайте, закачано "));
+        QVERIFY(Form->TaskProgressBar->toolTip().contains(" из "));
+
+        // Closed: lines written meanwhile are not followed.
+        Report()->Button1->click();
+        QVERIFY(!Report()->isVisible());
+        const auto task = S().TaskList.Head();
+        QVERIFY(task);
+        QTRY_VERIFY_WITH_TIMEOUT(!task->LogShown, 20000);
+        // Reopened by selecting the task: the whole log, followed again.
+        Form->ComboBox4->setCurrentIndex(0);
+        Form->ComboBox4Select();
+        QVERIFY(Report()->isVisible());
+        QVERIFY(task->LogShown);
+        QTRY_VERIFY_WITH_TIMEOUT(Memo().contains("\nвыполнено в "), 20000);
+        const QStringList lines = Memo().split('\n');
+        QCOMPARE(lines.size(), static_cast<qsizetype>(task->Log.Size()));
+        QCOMPARE(lines.filter("выполнено в ").size(), 1);  // no line twice
+        QVERIFY(lines.contains("Выкачано"));
+
+        // The last task gone, the list empties; the selection stays while the
+        // selection button is down.
+        Form->ToolButton8->setChecked(true);
+        Form->Timer2Timer();
+        QCOMPARE(Form->ComboBox4->count(), 0);
+        QVERIFY(!Form->SpeedButton3->isEnabled());
+        QVERIFY(!Form->Panel4->isVisibleTo(Form.get()));
+        QVERIFY(S().HasSelection);
+    }
+
+    void secondTaskDoesNotOpenTheReportAndStopEndsIt() {
+        SlowTiles(16, 100);
+        Select();
+        const auto first = Form->MakeTask({});
+        QVERIFY(first);
+        Report()->hide();
+        Select(40.1, -30.2);
+        const auto second = Form->MakeTask({});
+        QVERIFY(second);
+        QVERIFY(!Report()->isVisible());
+        QCOMPARE(Form->ComboBox4->count(), 2);
+        QCOMPARE(Form->ComboBox4->currentIndex(), 1);  // the last entry stays selected
+
+        // Stop the queued one (the newest, at the top of the list).
+        Form->ComboBox4->setCurrentIndex(0);
+        Form->SpeedButton3Click();
+        QVERIFY(second->Stop);
+        QVERIFY(QString::fromStdString(second->Log.Lines().back())
+                    .startsWith("Поступила команда Прекратить в  "));
+        Form->Timer2Timer();
+        QVERIFY(Form->ComboBox4->itemText(0).endsWith(" Отменено "));
+        // The first ends, the stopped one then only runs its end phase.
+        Form->ToolButton8->setChecked(false);
+        QTRY_VERIFY_WITH_TIMEOUT((Form->Timer2Timer(), S().TaskList.Empty()), 30000);
+        QCOMPARE(QString::fromStdString(second->Log.Lines().back()).left(12), QString("выполнено в "));
+        Form->Timer2Timer();
+        QVERIFY(!Form->TBToolWindow3->isVisibleTo(Form.get()));
+        QVERIFY(!S().HasSelection);
+        // The stopped task fetched nothing.
+        QCOMPARE(Server->Requests().size(), static_cast<size_t>(first->TileCount));
+    }
+
+    void taskPanelSizesFollowTheList() {
+        Form->TBToolWindow3->show();
+        Select();
+        S().ModeCacheOnly = true;
+        S().ModeCacheAndInternet = false;
+        QVERIFY(Form->MakeTask({}));
+        QTRY_COMPARE(Form->TBToolWindow3->width(), 723);
+        QTRY_VERIFY((Form->Timer2Timer(), S().TaskList.Empty()));
+        QTRY_COMPARE(Form->TBToolWindow3->width(), 363);
+        Form->TBToolWindow3->setFloating(true);
+        Form->SizeTaskPanel(true);
+        QTRY_COMPARE(Form->TBToolWindow3->height(), 98);
+        Form->SizeTaskPanel(false);
+        QTRY_COMPARE(Form->TBToolWindow3->height(), 47);
+    }
+
+    void failedMakingLeavesTheWindowUsable() {
+        MessageCatcher catcher;
+        S().SelLat1 = 85;
+        S().SelLon1 = 179;
+        S().SelLat2 = -85;
+        S().SelLon2 = -179;
+        S().HasSelection = true;
+        Form->ComboBox2->setCurrentIndex(19);
+        QVERIFY(!Form->MakeTask({}));
+        QTRY_COMPARE(catcher.Texts.size(), 1);
+        QVERIFY(catcher.Texts[0].contains("фрагментов"));
+        QVERIFY(S().ControlsEnabled);
+        QVERIFY(S().TaskList.Empty());
+        QCOMPARE(Form->ComboBox4->count(), 0);
+        // No selection, no task.
+        S().HasSelection = false;
+        QVERIFY(!Form->MakeTask({}));
+    }
+
+    void errorCountsReachTheProgressWindow() {
+        S().TotalBadFileErrors = 7;
+        S().Sink->ShowErrorCounts();
+        S().Sink->ShowErrorCounts();
+        TForm3* progress = Form->ProgressWindow();
+        QTRY_COMPARE(progress->Label3->text(), QString("7 ошибок jpeg"));
+        QCOMPARE(progress->Label2->text(), QString("0 ошибок получения"));
+        QCOMPARE(progress->Label4->text(), QString("0 ошибок записи"));
+        QCOMPARE(progress->windowTitle(), QString("Процесс"));
+        QCOMPARE(progress->Button1->text(), QString("Отмена"));
+        QCOMPARE(Report()->windowTitle(), QString("Отчет"));
+        QCOMPARE(Report()->size(), QSize(392, 298));
+        QVERIFY(Report()->Memo1->isReadOnly());
+        QVERIFY(Report()->windowFlags() & Qt::WindowStaysOnTopHint);
+    }
+
+    void closingWithAWaitingTaskEndsItAndSavesTheSettings() {
+        Select();
+        TaskRequest request;
+        request.DelayHours = 1;
+        const auto task = Form->MakeTask(request);
+        QVERIFY(task);
+        QTRY_VERIFY(task->Started);
+        QElapsedTimer clock;
+        clock.start();
+        Form->close();
+        QVERIFY(clock.elapsed() < 5000);
+        QVERIFY(!S().TaskRunning);
+        QVERIFY(task->Stop);
+        QCOMPARE(QString::fromStdString(task->Log.Lines().back()).left(12), QString("выполнено в "));
+        QVERIFY(QFile::exists(Dir->path() + "/Vistrel2.ini"));
+        QCOMPARE(Server->Connections(), 0u);
+    }
+};
+
+QTEST_MAIN(TestTForm1Tasks)
+#include "test_tform1_tasks.moc"
