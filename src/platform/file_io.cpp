@@ -63,11 +63,56 @@ FileResult AtomicFileWriter::Fail(int err) {
     return {false, Error};
 }
 
+namespace {
+
+// The file a chain of symbolic links ends at (which need not exist yet);
+// false for a chain that never ends.
+bool FollowLinks(std::string& path) {
+    for (int hops = 0; hops < 40; ++hops) {
+        struct stat st;
+        if (::lstat(path.c_str(), &st) != 0 || !S_ISLNK(st.st_mode)) return true;
+        std::string link(static_cast<size_t>(st.st_size > 0 ? st.st_size : 4096) + 1, '\0');
+        const ssize_t n = ::readlink(path.c_str(), link.data(), link.size());
+        if (n < 0 || static_cast<size_t>(n) >= link.size()) return true;
+        link.resize(static_cast<size_t>(n));
+        const auto slash = path.find_last_of('/');
+        if (link.empty() || link[0] == '/' || slash == std::string::npos)
+            path = link;
+        else
+            path = path.substr(0, slash + 1) + link;
+    }
+    return false;
+}
+
+// Write-protected by the user. Root may write anything, so for root a file
+// without any write permission counts as protected.
+bool WriteProtected(const std::string& path, const struct stat& st) {
+    if (::geteuid() == 0) return (st.st_mode & (S_IWUSR | S_IWGRP | S_IWOTH)) == 0;
+    return ::access(path.c_str(), W_OK) != 0 && errno == EACCES;
+}
+
+}  // namespace
+
 FileResult AtomicFileWriter::Open() {
     Abandon();
-    auto slash = Path.find_last_of('/');
-    std::string folder = slash == std::string::npos ? std::string() : Path.substr(0, slash + 1);
-    std::string name = slash == std::string::npos ? Path : Path.substr(slash + 1);
+    Target = Path;
+    if (!FollowLinks(Target)) {
+        Error = Path + ": " + std::strerror(ELOOP);
+        return {false, Error};
+    }
+    mode_t mode = 0644;
+    struct stat existing;
+    const bool exists = ::stat(Target.c_str(), &existing) == 0 && S_ISREG(existing.st_mode);
+    if (exists) {
+        if (WriteProtected(Target, existing)) {
+            Error = Path + ": " + std::strerror(EACCES);
+            return {false, Error};
+        }
+        mode = existing.st_mode & 07777;
+    }
+    auto slash = Target.find_last_of('/');
+    std::string folder = slash == std::string::npos ? std::string() : Target.substr(0, slash + 1);
+    std::string name = slash == std::string::npos ? Target : Target.substr(slash + 1);
     TempPath = folder + "." + name + ".tmpXXXXXX";
     Fd = ::mkstemp(TempPath.data());
     if (Fd < 0) {
@@ -75,7 +120,11 @@ FileResult AtomicFileWriter::Open() {
         Error = Path + ": " + std::strerror(errno);
         return {false, Error};
     }
-    ::fchmod(Fd, 0644);
+    // Best effort: only root can give the file back to its owner.
+    if (exists && ::geteuid() == 0) {
+        [[maybe_unused]] const int ignored = ::fchown(Fd, existing.st_uid, existing.st_gid);
+    }
+    ::fchmod(Fd, mode);
     Error.clear();
     return {};
 }
@@ -106,7 +155,7 @@ FileResult AtomicFileWriter::Commit(bool durable) {
     const int fd = Fd;
     Fd = -1;
     if (::close(fd) != 0) return Fail(errno);
-    if (::rename(TempPath.c_str(), Path.c_str()) != 0) return Fail(errno);
+    if (::rename(TempPath.c_str(), Target.c_str()) != 0) return Fail(errno);
     TempPath.clear();
     return {};
 }

@@ -22,6 +22,9 @@ FileResult WriteFileAtomic(const std::string& path, std::string_view data, bool 
 // The same for a file written piece by piece: the data goes into a temporary
 // file in the target's folder, which takes the target's name only when
 // Commit succeeds. Given up (or destroyed uncommitted), it leaves nothing.
+// A file that exists keeps its permissions (and, for root, its owner); one
+// the user made read-only is refused, not replaced; a symbolic link stays a
+// link and the file it points to gets the data.
 class AtomicFileWriter {
 public:
     explicit AtomicFileWriter(std::string path);
@@ -41,6 +44,7 @@ private:
     FileResult Fail(int err);
 
     std::string Path;
+    std::string Target;  // Path with symbolic links followed: what gets replaced
     std::string TempPath;
     int Fd = -1;
     std::string Error;

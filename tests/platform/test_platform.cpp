@@ -1,5 +1,6 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <unistd.h>
 
 #include <cmath>
 #include <filesystem>
@@ -101,6 +102,57 @@ TEST(AtomicWrite, FailureKeepsTheOldFile) {
     EXPECT_EQ(dir.ReadFile("s.ini"), "old");
     // Into a folder that does not exist.
     EXPECT_FALSE(WriteFileAtomic(dir.File("no/such/x"), "a").Ok);
+}
+
+mode_t ModeOf(const std::string& path) {
+    struct stat st {};
+    ::stat(path.c_str(), &st);
+    return st.st_mode & 07777;
+}
+
+TEST(AtomicWrite, ProtectedFileIsRefusedAndPermissionsAreKept) {
+    TempDir dir;
+    const std::string locked = dir.File("Favorites.dat");
+    ASSERT_TRUE(dir.WriteFile("Favorites.dat", "old"));
+    ASSERT_EQ(::chmod(locked.c_str(), 0444), 0);
+    const FileResult refused = WriteFileAtomic(locked, "new", true);
+    EXPECT_FALSE(refused.Ok);
+    EXPECT_NE(refused.Error.find("Favorites.dat"), std::string::npos);
+    EXPECT_EQ(dir.ReadFile("Favorites.dat"), "old");
+    EXPECT_EQ(ModeOf(locked), 0444u);
+    EXPECT_FALSE(WriteTextLines(locked, {"x"}).Ok);
+
+    const std::string own = dir.File("CacheList.dat");
+    ASSERT_TRUE(dir.WriteFile("CacheList.dat", "old"));
+    ASSERT_EQ(::chmod(own.c_str(), 0600), 0);
+    ASSERT_TRUE(WriteFileAtomic(own, "new"));
+    EXPECT_EQ(dir.ReadFile("CacheList.dat"), "new");
+    EXPECT_EQ(ModeOf(own), 0600u);
+    ASSERT_TRUE(WriteFileAtomic(dir.File("fresh.dat"), "x"));
+    EXPECT_EQ(ModeOf(dir.File("fresh.dat")), 0644u);
+}
+
+TEST(AtomicWrite, SymbolicLinksAreWrittenThrough) {
+    TempDir dir;
+    ASSERT_TRUE(dir.WriteFile("real/Favorites.dat", "old"));
+    ASSERT_EQ(::symlink("real/Favorites.dat", dir.File("relative").c_str()), 0);
+    ASSERT_EQ(::symlink(dir.File("relative").c_str(), dir.File("Favorites.dat").c_str()), 0);
+    ASSERT_TRUE(WriteFileAtomic(dir.File("Favorites.dat"), "new", true));
+    EXPECT_EQ(dir.ReadFile("real/Favorites.dat"), "new");
+    struct stat st {};
+    ASSERT_EQ(::lstat(dir.File("Favorites.dat").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    ASSERT_EQ(::lstat(dir.File("relative").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
+    // A link to a file not made yet makes it; a loop of links is an error.
+    ASSERT_EQ(::symlink("later.dat", dir.File("dangling").c_str()), 0);
+    ASSERT_TRUE(WriteFileAtomic(dir.File("dangling"), "made"));
+    EXPECT_EQ(dir.ReadFile("later.dat"), "made");
+    ASSERT_EQ(::symlink("loop2", dir.File("loop1").c_str()), 0);
+    ASSERT_EQ(::symlink("loop1", dir.File("loop2").c_str()), 0);
+    EXPECT_FALSE(WriteFileAtomic(dir.File("loop1"), "x").Ok);
+    ASSERT_EQ(::lstat(dir.File("loop1").c_str(), &st), 0);
+    EXPECT_TRUE(S_ISLNK(st.st_mode));
 }
 
 TEST(Numbers, GeneralFormatWithComma) {
