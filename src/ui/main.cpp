@@ -2,6 +2,7 @@
 #include <QMessageBox>
 #include <exception>
 
+#include "core/program_folder.h"
 #include "fetch/request_tile.h"
 #include "ui/signal_close.h"
 #include "ui/tform1.h"
@@ -13,8 +14,13 @@ int main(int argc, char** argv) {
     QApplication app(argc, argv);
     QApplication::setApplicationName(QStringLiteral("Vistrel"));
     try {
-        std::string folder = QCoreApplication::applicationDirPath().toStdString() + "/";
-        auto windows = Windows::Create(folder);
+        // Beside the executable, or the user's data folder once installed.
+        const ProgramFolderResult place =
+            PrepareProgramFolder(QCoreApplication::applicationDirPath().toStdString() + "/");
+        if (!place.Error.empty())
+            QMessageBox::warning(nullptr, QStringLiteral("Vistrel"),
+                                 QString::fromStdString(place.Error));
+        auto windows = Windows::Create(place.Folder);
         CloseOnTerminationSignals(windows->Form1);
         windows->Form1->show();
         return app.exec();
