@@ -22,9 +22,15 @@ std::string MainState::CachePathCopy() const {
 
 std::string CachePathFor(bool useCustom, const std::string& customPath,
                          const std::string& programFolder) {
+    if (!useCustom) return programFolder + "Cache/";
     // The separator is appended without a check, so a folder typed with a
-    // trailing one gets a second; harmless on Linux.
-    return useCustom ? customPath + "/" : programFolder + "Cache/";
+    // trailing one gets a second; harmless on Linux. An empty folder is the
+    // root, as typed.
+    if (customPath.empty() || customPath.front() == '/') return customPath + "/";
+    // Not an absolute path ("Tiles", or "D:\Tiles" from a file written on
+    // another system): inside the program folder, never wherever the
+    // program happened to be started from.
+    return programFolder + customPath + "/";
 }
 
 void SetSourceString(MainState& state, const std::string& source) {

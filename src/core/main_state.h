@@ -136,7 +136,8 @@ private:
 
 // Start values of the construction, before the settings file is read.
 void InitStartValues(MainState& state, const std::string& programFolder);
-// The program folder followed by "Cache/", or the custom folder followed by "/".
+// The program folder followed by "Cache/", or the custom folder followed by
+// "/"; a custom folder that is not an absolute path lies in the program folder.
 std::string CachePathFor(bool useCustom, const std::string& customPath,
                          const std::string& programFolder);
 // Sets SourceString and SourceLength together (under SettingsLock).

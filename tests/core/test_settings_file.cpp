@@ -234,6 +234,20 @@ TEST(Settings, CustomCacheFolderRule) {
     f.Write(lines);
     EXPECT_TRUE(f.Load());
     EXPECT_EQ(f.State.CachePath, f.Dir.Path() + "Cache/");
+    // A folder that is not an absolute path lies in the program folder,
+    // whatever the working directory is.
+    lines[24] = "c";
+    for (const char* relative : {"D:\\Tiles", "tiles", "../Тайлы"}) {
+        lines[23] = relative;
+        f.Write(lines);
+        EXPECT_TRUE(f.Load());
+        EXPECT_EQ(f.State.CachePath, f.Dir.Path() + relative + "/");
+        EXPECT_EQ(f.State.CustomCachePath, relative);  // kept as it was written
+    }
+    lines[23] = "";
+    f.Write(lines);
+    EXPECT_TRUE(f.Load());
+    EXPECT_EQ(f.State.CachePath, "/");
 }
 
 TEST(Settings, WindowsFileWithCrLfAndCp1251Loads) {

@@ -370,6 +370,8 @@ private slots:
                                                  << "/mnt/tiles//";
         QTest::newRow("missing folder taken as typed") << true << "/no/such"
                                                        << "/no/such/";
+        QTest::newRow("relative folder in the program folder") << true << "D:\\Tiles"
+                                                               << "~D:\\Tiles/";
     }
 
     void cacheFolderRule() {
