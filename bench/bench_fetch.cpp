@@ -8,16 +8,12 @@
 //     bench_fetch --benchmark_min_time=0.5 --benchmark_repetitions=12
 //                 --benchmark_enable_random_interleaving=true   (one line)
 #include <benchmark/benchmark.h>
-#include <curl/curl.h>
-#include <fcntl.h>
-#include <turbojpeg.h>
-#include <unistd.h>
-
 #include <cstdio>
 #include <map>
 #include <string>
 #include <vector>
 
+#include "bare_fetch.h"
 #include "core/main_state.h"
 #include "fetch/get_tile.h"
 #include "fetch/request_tile.h"
@@ -80,55 +76,17 @@ void BM_GetTile(benchmark::State& st) {
 }
 BENCHMARK(BM_GetTile)->UseRealTime();
 
-size_t Append(char* data, size_t size, size_t count, void* user) {
-    static_cast<std::string*>(user)->append(data, size * count);
-    return size * count;
-}
-
-bool WriteAtomic(const std::string& path, const std::string& bytes) {
-    const std::string tmp = path + ".tmp";
-    const int fd = ::open(tmp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0644);
-    if (fd < 0) return false;
-    const bool ok = ::write(fd, bytes.data(), bytes.size()) == static_cast<ssize_t>(bytes.size());
-    return ::close(fd) == 0 && ok && ::rename(tmp.c_str(), path.c_str()) == 0;
-}
-
 void BM_BareLoop(benchmark::State& st) {
     Fixture& f = Shared();
     FetchGlobalInit();
     TempDir cache;
-    tjhandle decoder = tjInitDecompress();
-    std::vector<unsigned char> rgb(256 * 256 * 3);
+    BareFetcher bare;
     size_t i = 0;
     for (auto _ : st) {
         const std::string& letters = f.Letters[i++ % f.Letters.size()];
-        const std::string url = f.Server.UrlPrefix() + letters;
-        std::string body;
-        CURL* h = curl_easy_init();
-        curl_easy_setopt(h, CURLOPT_URL, url.c_str());
-        curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-        curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
-        curl_easy_setopt(h, CURLOPT_PROXY, "");
-        curl_easy_setopt(h, CURLOPT_WRITEFUNCTION, Append);
-        curl_easy_setopt(h, CURLOPT_WRITEDATA, &body);
-        const CURLcode rc = curl_easy_perform(h);
-        long code = 0;
-        curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-        curl_easy_cleanup(h);
-        int width = 0, height = 0, sub = 0, space = 0;
-        const auto* data = reinterpret_cast<const unsigned char*>(body.data());
-        const bool ok =
-            rc == CURLE_OK && code == 200 && body.size() > 4 &&
-            static_cast<unsigned char>(body[body.size() - 2]) == 0xFF &&
-            static_cast<unsigned char>(body[body.size() - 1]) == 0xD9 &&
-            tjDecompressHeader3(decoder, data, body.size(), &width, &height, &sub, &space) == 0 &&
-            width * height * 3 <= static_cast<int>(rgb.size()) &&
-            tjDecompress2(decoder, data, body.size(), rgb.data(), width, 0, height, TJPF_RGB, 0) ==
-                0 &&
-            WriteAtomic(cache.Path() + letters + ".jpg", body);
-        if (!ok) st.SkipWithError("bare fetch failed");
+        if (!bare.Fetch(f.Server.UrlPrefix() + letters, cache.Path() + letters + ".jpg"))
+            st.SkipWithError("bare fetch failed");
     }
-    tjDestroy(decoder);
     st.SetItemsProcessed(st.iterations());
 }
 BENCHMARK(BM_BareLoop)->UseRealTime();

@@ -18,6 +18,7 @@
 #include "fetch/dial_up_ops.h"
 #include "fetch/request_tile.h"
 #include "platform/file_io.h"
+#include "ui/accessible_names.h"
 #include "ui/icons.h"
 #include "ui/tform3.h"
 #include "ui/windows.h"
@@ -136,6 +137,7 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
     connect(SpeedButton3, &QPushButton::clicked, this, [this] { SpeedButton3Click(); });
     connect(ComboBox4, &QComboBox::activated, this, [this] { ComboBox4Select(); });
     connect(PMenu->actions().at(1), &QAction::triggered, this, [this] { StartDownloadTask(); });
+    NameControlsByHints(this);
 }
 
 TForm1::~TForm1() {
@@ -175,19 +177,30 @@ void TForm1::BuildWindow() {
     Image5->setAttribute(Qt::WA_TransparentForMouseEvents);
     Image5->hide();
 
-    const int widths[4] = {120, 120, 450, 100};
+    // Every panel shows its whole text at the designed size and wider. The
+    // coordinate panels fit the longest coordinate, the traffic panel always
+    // fits its text (SetPanelText sees to it); the size panel takes the rest
+    // and wraps a long text onto a second line. The bar always has room for
+    // two lines, so no text ever changes the size of the map area.
     const char* texts[4] = {"коорд1", "коорд2", "", "0 Mb из интернета"};
     for (int i = 0; i < 4; ++i) {
         StatusPanels[i] = new QLabel(QString::fromUtf8(texts[i]), this);
         StatusPanels[i]->setFrameShape(QFrame::StyledPanel);
         StatusPanels[i]->setFrameShadow(QFrame::Sunken);
-        if (i < 3)
-            StatusPanels[i]->setFixedWidth(widths[i]);
-        else
-            StatusPanels[i]->setMinimumWidth(widths[i]);
-        if (i == 3) StatusPanels[i]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
-        statusBar()->addWidget(StatusPanels[i], i == 3 ? 1 : 0);
+        statusBar()->addWidget(StatusPanels[i], i == 2 ? 1 : 0);
     }
+    for (int i = 0; i < 2; ++i) {
+        QLabel probe(QStringLiteral("W179г 60,000мин"));
+        probe.setFrameShape(QFrame::StyledPanel);
+        StatusPanels[i]->setFixedWidth(std::max(120, probe.sizeHint().width()));
+    }
+    StatusPanels[2]->setWordWrap(true);
+    StatusPanels[2]->setMinimumWidth(60);
+    StatusPanels[2]->setSizePolicy(QSizePolicy::Ignored, QSizePolicy::Preferred);
+    StatusPanels[3]->setAlignment(Qt::AlignRight | Qt::AlignVCenter);
+    FitTrafficPanel();
+    statusBar()->setFixedHeight(2 * StatusPanels[2]->fontMetrics().lineSpacing() +
+                                2 * StatusPanels[2]->frameWidth() + 6);
 
     BuildZoomWindow();
     BuildSearchPanel();
@@ -382,6 +395,10 @@ void TForm1::BuildTaskPanel() {
     p4->addWidget(NewLabel(QStringLiteral("Выполняется:"), Panel4));
     ComboBox4 = new QComboBox(Panel4);
     ComboBox4->setObjectName("ComboBox4");
+    // Room for most of "С 23:30:00 ожидайте, закачано 1234 из 5678 фрагментов";
+    // the bar beside it tells the rest.
+    ComboBox4->setMinimumContentsLength(24);
+    ComboBox4->setSizeAdjustPolicy(QComboBox::AdjustToMinimumContentsLengthWithIcon);
     p4->addWidget(ComboBox4);
     TaskProgressBar = new QProgressBar(Panel4);
     TaskProgressBar->setObjectName("TaskProgressBar");
@@ -410,7 +427,15 @@ void TForm1::EnableControls(bool on) {
 
 QString TForm1::PanelText(int index) const { return StatusPanels[index]->text(); }
 
-void TForm1::SetPanelText(int index, const QString& text) { StatusPanels[index]->setText(text); }
+void TForm1::SetPanelText(int index, const QString& text) {
+    StatusPanels[index]->setText(text);
+    if (index == 3) FitTrafficPanel();
+}
+
+void TForm1::FitTrafficPanel() {
+    QLabel* panel = StatusPanels[3];
+    panel->setFixedWidth(std::max(100, panel->sizeHint().width()));
+}
 
 void TForm1::PaintBox1Paint(QPainter& painter) { PaintMapBox(painter); }
 

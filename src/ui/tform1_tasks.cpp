@@ -1,6 +1,8 @@
 // The main window's region tasks: making them, the task list, Stop and the
 // report window. The logic is in tasks/; this file only joins it to controls.
+#include <QLayout>
 #include <QMessageBox>
+#include <algorithm>
 #include <QProgressBar>
 
 #include "fetch/request_tile.h"
@@ -121,13 +123,19 @@ void TForm1::TaskLogLineAdded(const std::shared_ptr<stichtype>& task, std::size_
 }
 
 void TForm1::SizeTaskPanel(bool withTasks) {
-    // Docked, the panel keeps its width instead of spanning the window's edge.
+    // Docked, the panel keeps its designed width instead of spanning the
+    // window's edge, or what its controls need in this font, so no caption
+    // is cut.
     if (TBToolWindow3->isFloating()) {
         TBToolWindow3->setMinimumWidth(0);
         TBToolWindow3->setMaximumWidth(QWIDGETSIZE_MAX);
-        TBToolWindow3->resize(TBToolWindow3->width(), withTasks ? 98 : 47);
+        TBToolWindow3->resize(TBToolWindow3->width(),
+                              std::max(withTasks ? 98 : 47, TBToolWindow3->sizeHint().height()));
     } else {
-        TBToolWindow3->setFixedWidth(withTasks ? 723 : 363);
+        const int designed = withTasks ? 723 : 363;
+        if (QLayout* layout = TBToolWindow3->widget()->layout()) layout->activate();
+        TBToolWindow3->setFixedWidth(
+            std::max(designed, TBToolWindow3->widget()->sizeHint().width()));
     }
 }
 
