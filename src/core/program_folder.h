@@ -36,7 +36,7 @@ std::string ChooseProgramFolder(const ProgramFolderInputs& inputs);
 struct ProgramFolderResult {
     std::string Folder;  // ends with '/'; always set, even after a failure
     bool UserData = false;
-    std::string Error;   // why the data folder could not be made; empty when fine
+    std::string Error;  // why the data folder could not be made; empty when fine
 };
 
 // The whole rule for a program's start, from the environment: the tree is

@@ -148,15 +148,8 @@ Placeholder PlaceholderOf(std::string_view name) {
 }
 
 std::string QuadkeyDigits(std::string_view tileName) {
-    std::string digits(tileName.size(), '0');
-    for (std::size_t i = 0; i < tileName.size(); ++i) {
-        switch (tileName[i]) {
-            case 'r': digits[i] = '1'; break;
-            case 't': digits[i] = '2'; break;
-            case 's': digits[i] = '3'; break;
-            default: break;  // q
-        }
-    }
+    std::string digits(tileName);
+    for (char& c : digits) c = c == 'r' ? '1' : c == 't' ? '2' : c == 's' ? '3' : '0';
     return digits;
 }
 
@@ -207,14 +200,23 @@ std::string TileUrl(std::string_view sourceString, std::string_view tileName) {
         const std::size_t close = sourceString.find('}', open);
         url.append(sourceString.substr(at, open - at));
         switch (PlaceholderOf(sourceString.substr(open + 1, close - open - 1))) {
-            case Placeholder::Zoom: url += std::to_string(tile.Zoom); break;
-            case Placeholder::Column: url += std::to_string(tile.Column); break;
-            case Placeholder::Row: url += std::to_string(tile.Row); break;
+            case Placeholder::Zoom:
+                url += std::to_string(tile.Zoom);
+                break;
+            case Placeholder::Column:
+                url += std::to_string(tile.Column);
+                break;
+            case Placeholder::Row:
+                url += std::to_string(tile.Row);
+                break;
             case Placeholder::RowFromSouth:
                 url += std::to_string((1 << tile.Zoom) - 1 - tile.Row);
                 break;
-            case Placeholder::Quadkey: url += QuadkeyDigits(tileName); break;
-            case Placeholder::Unknown: return {};  // CheckUrlTemplate let none through
+            case Placeholder::Quadkey:
+                url += QuadkeyDigits(tileName);
+                break;
+            case Placeholder::Unknown:
+                return {};  // CheckUrlTemplate let none through
         }
         at = close + 1;
     }

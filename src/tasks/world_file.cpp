@@ -14,8 +14,8 @@ constexpr double HalfWorld = 20037508.342789244;  // pi * EarthRadius
 // Locale-free, never in exponent form, and exact: reads back as the same double.
 std::string Number(double value) {
     char buffer[64];
-    const auto result = std::to_chars(buffer, buffer + sizeof buffer, value,
-                                      std::chars_format::fixed);
+    const auto result =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed);
     return std::string(buffer, result.ptr);
 }
 
@@ -75,12 +75,10 @@ std::string AuxFileText() {
 FileResult WriteWorldFile(const WorldFileParams& params) {
     const bool zoomOk = params.Zoom >= MinZoom && params.Zoom <= MaxZoom;
     const int64_t world = zoomOk ? int64_t{TileSize} << params.Zoom : 0;
-    if (!zoomOk || params.Width <= 0 ||
-        params.Height <= 0 || params.Left < 0 || params.Top < 0 ||
+    if (!zoomOk || params.Width <= 0 || params.Height <= 0 || params.Left < 0 || params.Top < 0 ||
         params.Left + params.Width > world || params.Top + params.Height > world)
         return {false, WorldFileName(params.ImagePath) + ": the image is not inside the world"};
-    if (FileResult r = WriteFileAtomic(WorldFileName(params.ImagePath), WorldFileText(params));
-        !r)
+    if (FileResult r = WriteFileAtomic(WorldFileName(params.ImagePath), WorldFileText(params)); !r)
         return r;
     return WriteFileAtomic(AuxFileName(params.ImagePath), AuxFileText());
 }

@@ -19,10 +19,10 @@
 double WorldPixelSize(int zoom);
 
 struct WorldFileParams {
-    int Zoom = 1;                   // 1..20
-    int64_t Left = 0, Top = 0;      // the image's top-left pixel in the world grid
-    int Width = 0, Height = 0;      // image size in pixels
-    std::string ImagePath;          // the JPEG the files describe
+    int Zoom = 1;               // 1..20
+    int64_t Left = 0, Top = 0;  // the image's top-left pixel in the world grid
+    int Width = 0, Height = 0;  // image size in pixels
+    std::string ImagePath;      // the JPEG the files describe
 };
 
 // The image's top-left pixel in the world grid from its top-left corner,

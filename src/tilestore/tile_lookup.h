@@ -52,6 +52,7 @@ bool LoadTile(MainState& state, jtype& tile);
 
 // One tile position of the view (GUI thread): from the key string fills
 // TileName, Url (TileUrl: a template is expanded), FileName, clears Pending
-// and runs LoadTile; a failure shows the "cannot load" placeholder. Afterwards tile.Image is drawable and tile.Pending says
-// whether the tile still has to be fetched.
+// and runs LoadTile; a failure shows the "cannot load" placeholder.
+// Afterwards tile.Image is drawable and tile.Pending says whether the tile
+// still has to be fetched.
 void LoadViewTile(MainState& state, const std::string& key, jtype& tile);

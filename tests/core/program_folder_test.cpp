@@ -1,11 +1,10 @@
 #include "core/program_folder.h"
 
 #include <grp.h>
+#include <gtest/gtest.h>
 #include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-#include <gtest/gtest.h>
 
 #include <functional>
 #include <string>

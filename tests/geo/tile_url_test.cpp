@@ -73,12 +73,10 @@ TEST(TileUrlTemplate, UnknownOrUnclosedPlaceholdersMakeTheTemplateUnusable) {
         const char* Source;
         const char* Named;  // the error text names the culprit
     };
-    for (const Bad& bad : {Bad{"https://h/{z}/{x}/{row}.png", "{row}"},
-                           Bad{"https://h/{Z}/{x}/{y}", "{Z}"},
-                           Bad{"https://h/{}/{x}/{y}", "{}"},
-                           Bad{"https://h/{z}/{x}/{-x}", "{-x}"},
-                           Bad{"https://h/{z}/{x}/{y", "{y"},
-                           Bad{"https://h/{z}/{x}/{{y}}", "{{y}"}}) {
+    for (const Bad& bad :
+         {Bad{"https://h/{z}/{x}/{row}.png", "{row}"}, Bad{"https://h/{Z}/{x}/{y}", "{Z}"},
+          Bad{"https://h/{}/{x}/{y}", "{}"}, Bad{"https://h/{z}/{x}/{-x}", "{-x}"},
+          Bad{"https://h/{z}/{x}/{y", "{y"}, Bad{"https://h/{z}/{x}/{{y}}", "{{y}"}}) {
         EXPECT_TRUE(IsUrlTemplate(bad.Source));
         const std::string error = CheckUrlTemplate(bad.Source);
         EXPECT_NE(error.find(bad.Named), std::string::npos) << bad.Source << ": " << error;

@@ -3,11 +3,11 @@
 #include <arpa/inet.h>
 #include <fcntl.h>
 #include <netinet/in.h>
-#include <poll.h>
-#include <sys/socket.h>
 #include <openssl/err.h>
 #include <openssl/pem.h>
 #include <openssl/ssl.h>
+#include <poll.h>
+#include <sys/socket.h>
 #include <unistd.h>
 
 #include <algorithm>
@@ -72,10 +72,17 @@ struct Connection {
     }
     ssize_t TlsWait(int rc, short& want) {
         switch (SSL_get_error(Tls, rc)) {
-            case SSL_ERROR_WANT_READ: want = POLLIN; return -1;
-            case SSL_ERROR_WANT_WRITE: want = POLLOUT; return -1;
-            case SSL_ERROR_ZERO_RETURN: return 0;
-            default: ERR_clear_error(); return -2;
+            case SSL_ERROR_WANT_READ:
+                want = POLLIN;
+                return -1;
+            case SSL_ERROR_WANT_WRITE:
+                want = POLLOUT;
+                return -1;
+            case SSL_ERROR_ZERO_RETURN:
+                return 0;
+            default:
+                ERR_clear_error();
+                return -2;
         }
     }
 };

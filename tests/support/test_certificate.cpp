@@ -69,9 +69,9 @@ std::string CertPem(X509* cert) {
 
 std::string KeyPem(EVP_PKEY* key) {
     Bio bio(BIO_new(BIO_s_mem()));
-    Check(bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr,
-                                          nullptr) == 1,
-          "write key");
+    Check(
+        bio && PEM_write_bio_PrivateKey(bio.get(), key, nullptr, nullptr, 0, nullptr, nullptr) == 1,
+        "write key");
     char* data = nullptr;
     const long size = BIO_get_mem_data(bio.get(), &data);
     return std::string(data, static_cast<size_t>(size));

@@ -17,5 +17,5 @@ struct TestCertificates {
 
 // subjectAltNames in the form "IP:127.0.0.1", "DNS:localhost". Throws
 // std::runtime_error when the library fails.
-TestCertificates MakeTestCertificates(
-    const std::vector<std::string>& subjectAltNames = {"IP:127.0.0.1", "DNS:localhost"});
+TestCertificates MakeTestCertificates(const std::vector<std::string>& subjectAltNames = {
+                                          "IP:127.0.0.1", "DNS:localhost"});

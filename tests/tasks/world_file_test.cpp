@@ -87,18 +87,15 @@ TEST_P(WorldFileCorners, AgreeWithTheCalibrationCorners) {
     EXPECT_GE(MercatorY(lat), north - c.PixelSize - tolerance);
 }
 
-INSTANTIATE_TEST_SUITE_P(Zooms, WorldFileCorners,
-                         testing::Values(CornerCase{3, 60, -30, 512, 512, 19567.87923828125},
-                                         CornerCase{13, 55.7558, -37.6173, 1001, 777,
-                                                    19.109257071294063},
-                                         CornerCase{20, -33.8568, -151.2153, 4096, 3000,
-                                                    0.14929107086948487},
-                                         CornerCase{20, 40.6892, 74.0445, 255, 1,
-                                                    0.14929107086948487}),
-                         [](const auto& info) {
-                             return "Zoom" + std::to_string(info.param.Zoom) + "_" +
-                                    std::to_string(info.index);
-                         });
+INSTANTIATE_TEST_SUITE_P(
+    Zooms, WorldFileCorners,
+    testing::Values(CornerCase{3, 60, -30, 512, 512, 19567.87923828125},
+                    CornerCase{13, 55.7558, -37.6173, 1001, 777, 19.109257071294063},
+                    CornerCase{20, -33.8568, -151.2153, 4096, 3000, 0.14929107086948487},
+                    CornerCase{20, 40.6892, 74.0445, 255, 1, 0.14929107086948487}),
+    [](const auto& info) {
+        return "Zoom" + std::to_string(info.param.Zoom) + "_" + std::to_string(info.index);
+    });
 
 TEST(WorldFile, TheWholeWorldAtZoomOneSpansTheMercatorSquare) {
     TempDir dir;
@@ -123,8 +120,7 @@ TEST(WorldFile, TheTopLeftPixelIsWhereTheStitchsTileListStarts) {
         for (int i = 0; i < 3000; ++i) {
             double lon = 180, lat = ClampLatitude;
             PointAtDelta(static_cast<int>(random() % static_cast<uint64_t>(world)),
-                         static_cast<int>(random() % static_cast<uint64_t>(world)), zoom, lon,
-                         lat);
+                         static_cast<int>(random() % static_cast<uint64_t>(world)), zoom, lon, lat);
             const TileKey key = TileKeyAt(zoom, lon, lat, source);
             const TileIndex tile = KeyToTile(key.Key, source.size());
             int64_t left = -1, top = -1;
