@@ -136,6 +136,8 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
     connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
     connect(SpeedButton3, &QPushButton::clicked, this, [this] { SpeedButton3Click(); });
     connect(ComboBox4, &QComboBox::activated, this, [this] { ComboBox4Select(); });
+    connect(PMenu->actions().at(0), &QAction::triggered, this,
+            [this] { StitchSelection(false, 0, 0, 0, 0, false); });
     connect(PMenu->actions().at(1), &QAction::triggered, this, [this] { StartDownloadTask(); });
     NameControlsByHints(this);
 }

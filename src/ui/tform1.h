@@ -63,6 +63,8 @@ public:
     // The text of status bar panel `index` (0..3).
     QString PanelText(int index) const;
     void SetPanelText(int index, const QString& text);
+    // Panel 3 as wide as its text, never below its designed 100 pixels.
+    void FitTrafficPanel();
     // Paints ViewBitmap centred on the map area.
     void PaintBox1Paint(QPainter& painter);
     // Copies the window's geometry and tool-window layout into the state,
@@ -156,6 +158,21 @@ public:
     // quality come from the task panel. `switchTimer` false leaves Timer2 to
     // the caller (a piece of a series). The task, or none when none was made.
     std::shared_ptr<stichtype> MakeTask(TaskRequest request, bool switchTimer = true);
+    // Stitch: one image, or pieces of at most pieceWidth x pieceHeight of
+    // the region of width x height pixels, each a task of its own.
+    void StitchSelection(bool cut, int width, int height, int pieceWidth, int pieceHeight,
+                         bool addCoordinates);
+    // Makes a stitch task: an empty outputName asks for one with SDialog.
+    // `keepTimer` leaves Timer2 to the caller (a series of pieces).
+    std::shared_ptr<stichtype> StartStitchTask(const QString& outputName, bool addCoordinates,
+                                               bool keepTimer);
+    // Copies the selection's cached tiles at the task zoom into `folder`
+    // (ending with '/'), with a ".tab" per tile when asked; a progress
+    // dialog with "Отмена" keeps the window painting meanwhile.
+    void ExportCache(const QString& folder, bool withTabs);
+    // The save dialog of a stitch: the chosen path, or empty when cancelled.
+    QString AskStitchFileName();
+    class QFileDialog* SDialog = nullptr;
     void Timer2Timer();
     void SpeedButton3Click();
     void ComboBox4Select();
@@ -195,6 +212,8 @@ public:
     // A floating tool window inside the screen's available area, at its real size.
     void KeepOnScreen(QDockWidget* dock);
     bool LayoutEventFilter(QObject* watched, QEvent* event);
+    // The main window inside the screen's available area, frame included.
+    void KeepWindowOnScreen();
 
 private:
     // Repaint, then ViewBitmap the size of the map area and a new composition.
@@ -203,6 +222,8 @@ private:
     bool LayoutSignalsConnected = false;
     bool ApplyingLayout = false;
     bool RecomposeQueued = false;
+    bool WindowPlaced = false;
+    bool PanelShown[2] = {true, true};  // search panel, task panel
     // Moved by the user since start-up: its dock row and position are then
     // taken from the window instead of kept as read.
     bool ToolWindowMoved[3] = {};

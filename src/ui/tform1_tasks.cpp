@@ -1,12 +1,20 @@
 // The main window's region tasks: making them, the task list, Stop and the
 // report window. The logic is in tasks/; this file only joins it to controls.
 #include <QLayout>
+#include <QCoreApplication>
+#include <QFileDialog>
 #include <QMessageBox>
+#include <QProgressDialog>
 #include <algorithm>
 #include <QProgressBar>
 
 #include "fetch/request_tile.h"
 #include "platform/time_text.h"
+#include "geo/projection.h"
+#include "tasks/cache_export.h"
+#include "tasks/calibration.h"
+#include "tasks/stitch_pieces.h"
+#include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
 #include "ui/tform1.h"
 #include "ui/tform3.h"
@@ -56,7 +64,26 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
             task->ImageHeight = size.Height;
         }
         std::string error;
-        if (!BuildTaskTiles(S, *task, request.Zoom, size.Width, size.Height, error)) {
+        if (request.IsStitch) {
+            // The calibration files are written now, before any tile is fetched.
+            const PixelOffset d = PixelDelta(EffectiveZoom(request.Zoom), S.SelLon1, S.SelLat1,
+                                             S.SelLon2, S.SelLat2);
+            const CalibrationResult written =
+                WriteStitchCalibration(EffectiveZoom(request.Zoom), d.Dx, d.Dy, task->FileName,
+                                       task->Lat1, task->Lon1, S.WriteOziMap, S.WriteMapInfoTab);
+            if (!written) {
+                QMessageBox::warning(this, QStringLiteral("Сохранение невозможно"),
+                                     QStringLiteral("Запись файла %1 невозможна: %2")
+                                         .arg(QString::fromStdString(written.FailedFile),
+                                              QString::fromStdString(written.Error)));
+                task.reset();
+            } else {
+                task->Bitmap = std::make_unique<StitchOutput>(size.Width, size.Height,
+                                                              task->FileName);
+            }
+        }
+        if (!task) {
+        } else if (!BuildTaskTiles(S, *task, request.Zoom, size.Width, size.Height, error)) {
             QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
             task.reset();
         } else {
@@ -77,6 +104,84 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
     if (!task) Timer2Timer();  // the entry of a task that was not made goes again
     EnableControls(true);
     return task;
+}
+
+QString TForm1::AskStitchFileName() {
+    if (!SDialog) {
+        SDialog = new QFileDialog(this);
+        SDialog->setObjectName("SDialog");
+        SDialog->setAcceptMode(QFileDialog::AcceptSave);
+        SDialog->setNameFilter(QStringLiteral("JPEG Image File (*.jpg)"));
+        SDialog->setDefaultSuffix(QStringLiteral("jpg"));
+        SDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+    }
+    if (SDialog->exec() != QDialog::Accepted || SDialog->selectedFiles().isEmpty()) return {};
+    return SDialog->selectedFiles().constFirst();
+}
+
+std::shared_ptr<stichtype> TForm1::StartStitchTask(const QString& outputName, bool addCoordinates,
+                                                   bool keepTimer) {
+    if (!S.HasSelection) return nullptr;
+    QString name = outputName.isEmpty() ? AskStitchFileName() : outputName;
+    if (name.isEmpty()) return nullptr;
+    TaskRequest request;
+    request.IsStitch = true;
+    request.FileName = name.toStdString();
+    if (addCoordinates)
+        request.FileName = AddCoordinatesToName(request.FileName, S.SelLat1, S.SelLon1);
+    return MakeTask(request, !keepTimer);
+}
+
+void TForm1::StitchSelection(bool cut, int width, int height, int pieceWidth, int pieceHeight,
+                             bool addCoordinates) {
+    if (!cut) {
+        StartStitchTask(QString(), addCoordinates, false);
+        return;
+    }
+    const QString base = AskStitchFileName();
+    if (base.isEmpty()) return;
+    const double lat1 = S.SelLat1, lon1 = S.SelLon1, lat2 = S.SelLat2, lon2 = S.SelLon2;
+    // Every piece's own corners; the name gets them added by the task maker.
+    const auto pieces = CutIntoPieces(base.toStdString(), ComboBox2->currentIndex() + 1, lat1,
+                                      lon1, width, height, pieceWidth, pieceHeight, false);
+    for (const StitchPiece& piece : pieces) {
+        S.SelLat1 = piece.Lat1;
+        S.SelLon1 = piece.Lon1;
+        S.SelLat2 = piece.Lat2;
+        S.SelLon2 = piece.Lon2;
+        StartStitchTask(QString::fromStdString(piece.FileName), addCoordinates, true);
+    }
+    S.SelLat1 = lat1;
+    S.SelLon1 = lon1;
+    S.SelLat2 = lat2;
+    S.SelLon2 = lon2;
+    if (!Timer2->isActive()) Timer2->start();
+}
+
+void TForm1::ExportCache(const QString& folder, bool withTabs) {
+    if (!S.HasSelection) return;
+    CacheExportRequest request;
+    request.Folder = folder.toStdString();
+    request.CachePath = S.CachePathCopy();
+    request.Zoom = ComboBox2->currentIndex() + 1;
+    request.Lat1 = S.SelLat1;
+    request.Lon1 = S.SelLon1;
+    request.Lat2 = S.SelLat2;
+    request.Lon2 = S.SelLon2;
+    request.WriteTabs = withTabs;
+    EnableControls(false);
+    QProgressDialog progress(QStringLiteral("Экспорт кэша..."), QStringLiteral("Отмена"), 0, 100,
+                             this);
+    progress.setWindowTitle(windowTitle());
+    progress.setWindowModality(Qt::WindowModal);
+    progress.setMinimumDuration(500);
+    ::ExportCache(request, [&](int64_t passed, int64_t total) {
+        progress.setValue(total > 0 ? static_cast<int>(100 * passed / total) : 0);
+        QCoreApplication::processEvents();
+        return !progress.wasCanceled();
+    });
+    progress.reset();
+    EnableControls(true);
 }
 
 void TForm1::Timer2Timer() {
