@@ -391,10 +391,6 @@ void TForm1::ToolButton3Click() {
     S.ModeCacheAndInternet = both;
 }
 
-void TForm1::ToolButton5Click() {
-    TBToolWindow2->setVisible(ToolButton5->isChecked());
-}
-
 void TForm1::ToolButton8Click() {
     if (SelectionMode()) {
         PaintBox1->setCursor(Qt::CrossCursor);
