@@ -38,6 +38,13 @@ class MapBoxEventFilter : public QObject {
             return true;
         }
         if (watched != Form->PaintBox1) return false;
+        if (IsMouseButtonOrMove(event->type()) && !Form->PaintBox1->isEnabled()) {
+            // A composition runs and has disabled the map: the mouse must not
+            // re-centre or zoom under it. A drag begun before ends here, so a
+            // release after the composition moves nothing either.
+            if (event->type() == QEvent::MouseButtonRelease) Form->State().Dragging = false;
+            return true;
+        }
         switch (event->type()) {
             case QEvent::MouseButtonPress:
             case QEvent::MouseButtonDblClick: {  // a double click is two presses
@@ -89,6 +96,11 @@ class MapBoxEventFilter : public QObject {
     }
 
   private:
+    static bool IsMouseButtonOrMove(QEvent::Type type) {
+        return type == QEvent::MouseButtonPress || type == QEvent::MouseButtonDblClick ||
+               type == QEvent::MouseMove || type == QEvent::MouseButtonRelease;
+    }
+
     TForm1* Form;
 };
 

@@ -71,8 +71,12 @@ private slots:
             QCOMPARE(form.PanelText(1), QStringLiteral("коорд2"));
             QCOMPARE(form.PanelText(2), QString());
             QCOMPARE(form.PanelText(3), QStringLiteral("0 Mb из интернета"));
-            QCOMPARE(form.StatusPanels[0]->width(), 120);
-            QCOMPARE(form.StatusPanels[2]->width(), 450);
+            // The designed widths, or more where the texts need it; the size
+            // panel takes what the others leave.
+            QVERIFY(form.StatusPanels[0]->width() >= 120);
+            QVERIFY(form.StatusPanels[3]->width() >= 100);
+            QVERIFY(form.StatusPanels[2]->geometry().right() <
+                    form.StatusPanels[3]->geometry().left());
             QVERIFY(s.ModeCacheAndInternet);
             QCOMPARE(s.CachePath, folder + "Cache/");
             QCOMPARE(s.SourceString, std::string(DefaultSourceString));

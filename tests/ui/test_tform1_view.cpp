@@ -1,8 +1,11 @@
+#include <QAbstractButton>
+#include <QAccessible>
 #include <QApplication>
 #include <QDir>
 #include <QFile>
 #include <QMenu>
 #include <QMessageBox>
+#include <QStatusBar>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QWheelEvent>
@@ -10,6 +13,7 @@
 #include <cmath>
 #include <memory>
 
+#include "fetch/request_tile.h"
 #include "geo/projection.h"
 #include "platform/text_codec.h"
 #include "support/tile_factory.h"
@@ -237,6 +241,97 @@ class TestTForm1View : public QObject {
         Wheel(Form->PaintBox1, MapMiddle(), -120);
         QCOMPARE(Form->RxSlider1->value(), 10);
         QVERIFY(!Form->Timer3->isActive());
+    }
+
+    // A composition disables the map area: clicks and drags made meanwhile
+    // neither re-centre nor zoom, nor does a press held past its end.
+    void mapIgnoresTheMouseWhileComposing() {
+        for (bool wheelZoom : {true, false}) {
+            S().WheelZoom = wheelZoom;
+            GoTo(10, 40, -20);
+            const int before = View().Compositions();
+            Form->EnableControls(false);
+            Click(Qt::LeftButton, MapMiddle() + QPoint(40, 30));
+            Click(Qt::RightButton, MapMiddle() + QPoint(-40, 30));
+            Drag(Qt::LeftButton, MapMiddle(), MapMiddle() + QPoint(60, 20));
+            QTest::mousePress(Form->PaintBox1, Qt::LeftButton, Qt::NoModifier, MapMiddle());
+            Form->EnableControls(true);
+            QTest::mouseMove(Form->PaintBox1, MapMiddle() + QPoint(30, 30));
+            QTest::mouseRelease(Form->PaintBox1, Qt::LeftButton, Qt::NoModifier,
+                                MapMiddle() + QPoint(30, 30));
+            QCOMPARE(S().CenterLat, 40.0);
+            QCOMPARE(S().CenterLon, -20.0);
+            QCOMPARE(S().Zoom, 10);
+            QCOMPARE(View().Compositions(), before);
+            // Enabled again, the map answers.
+            Click(Qt::LeftButton, MapMiddle() + QPoint(40, 30));
+            QVERIFY(S().CenterLat != 40.0);
+        }
+    }
+
+    // At the designed width and wider every panel shows its whole text, the
+    // traffic figure first of all; a long size text wraps in its own panel
+    // and never changes the size of the map area.
+    void statusPanelsShowTheirWholeTexts() {
+        const QString coordinate = QStringLiteral("W179г 59,999мин");
+        const QString size = QString::fromStdString(
+            "Выделено 65536x65536px, в памяти 12\u00A0288,000mb, скачать~614,400mb");
+        for (int width : {734, 1000, 1600}) {
+            Form->resize(width, 589);
+            for (int64_t bytes : {int64_t{0}, int64_t{65536}, int64_t{10'000'000'000}}) {
+                const QString traffic = QString::fromStdString(TrafficText(bytes));
+                Form->SetPanelText(0, coordinate);
+                Form->SetPanelText(1, coordinate);
+                Form->SetPanelText(2, QStringLiteral(" "));
+                Form->SetPanelText(3, traffic);
+                QApplication::processEvents();
+                const QSize map = Form->PaintBox1->size();
+                Form->SetPanelText(2, size);
+                QApplication::processEvents();
+                QCOMPARE(Form->PaintBox1->size(), map);
+                const QString shown[4] = {coordinate, coordinate, size, traffic};
+                for (int i = 0; i < 4; ++i) {
+                    QLabel* panel = Form->StatusPanels[i];
+                    const QString where = QString("width %1, panel %2").arg(width).arg(i);
+                    QVERIFY2(panel->isVisible(), qPrintable(where));
+                    const QRect r = panel->geometry();
+                    QVERIFY2(r.left() >= 0 && r.right() < Form->statusBar()->width(), qPrintable(where));
+                    if (i < 3)
+                        QVERIFY2(r.right() < Form->StatusPanels[i + 1]->geometry().left(),
+                                 qPrintable(where));
+                    const QRect text = panel->contentsRect();
+                    if (i == 2) {
+                        QVERIFY2(panel->heightForWidth(r.width()) <= r.height(), qPrintable(where));
+                    } else {
+                        QVERIFY2(panel->fontMetrics().horizontalAdvance(shown[i]) <= text.width(),
+                                 qPrintable(where));
+                    }
+                }
+            }
+        }
+    }
+
+    // Buttons that show only an icon, and the slider, are named by their
+    // hints, and the names follow the hints.
+    void controlsWithoutTextAreNamedByTheirHints() {
+        const QList<QAbstractButton*> buttons = Form->ToolBar1->findChildren<QAbstractButton*>();
+        int named = 0;
+        for (QAbstractButton* b : buttons) {
+            // Qt's own overflow button is Qt's to name.
+            if (!b->text().isEmpty() || b->objectName().startsWith("qt_")) continue;
+            QVERIFY2(!b->toolTip().isEmpty(), qPrintable(b->objectName()));
+            QAccessibleInterface* face = QAccessible::queryAccessibleInterface(b);
+            QVERIFY(face);
+            QCOMPARE(face->text(QAccessible::Name), b->toolTip());
+            ++named;
+        }
+        QVERIFY(named >= 5);
+        Form->ToolButton2->click();
+        QCOMPARE(QAccessible::queryAccessibleInterface(Form->ToolButton2)->text(QAccessible::Name),
+                 Form->ToolButton2->toolTip());
+        Form->RxSlider1->setValue(7);
+        QCOMPARE(QAccessible::queryAccessibleInterface(Form->RxSlider1)->text(QAccessible::Name),
+                 QStringLiteral("Увеличение 7"));
     }
 
     void clickSchemeZoomsWithinTheSliderRange_data() {
@@ -472,6 +567,26 @@ class TestTForm1View : public QObject {
         QCOMPARE(catcher.Titles[0], QString("Сохранение невозможно"));
         QCOMPARE(Form->ComboBox1->count(), 2);
         QVERIFY(Form->ComboBox1->itemText(0).startsWith("b "));
+    }
+
+    // A favourites file the user made read-only is his to keep: the save
+    // fails with the message and the file keeps its bytes and permissions.
+    void protectedFavouritesFileIsNotReplaced() {
+        const QString path = Folder() + "Favorites.dat";
+        QFile file(path);
+        QVERIFY(file.open(QIODevice::WriteOnly));
+        file.write("kept\r\n");
+        file.close();
+        QVERIFY(QFile::setPermissions(path, QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther));
+        MessageCatcher catcher;
+        Form->ComboBox1->setEditText("c");
+        Form->ButtonSave->click();
+        QTRY_COMPARE(catcher.Texts.size(), 1);
+        QCOMPARE(catcher.Texts[0], QString("Запись файла Favorites.dat невозможна"));
+        QCOMPARE(ReadAll(path), QByteArray("kept\r\n"));
+        QCOMPARE(QFile::permissions(path) & ~(QFile::ReadUser | QFile::WriteUser | QFile::ExeUser),
+                 QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther);
+        QFile::setPermissions(path, QFile::ReadOwner | QFile::WriteOwner);
     }
 
     void searchMovesTheViewAndBlinksTheMarker() {
