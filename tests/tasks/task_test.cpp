@@ -15,6 +15,7 @@
 #include "support/http_script_server.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
+#include "tasks/log_lines.h"
 #include "tasks/tasks.h"
 #include "tilestore/tile_lookup.h"
 
@@ -63,13 +64,6 @@ uint16_t ClosedPort() {
     return gone.Port();
 }
 
-// Time texts vary; the rest of a log line does not.
-std::vector<std::string> WithoutTimes(const std::vector<std::string>& lines) {
-    static const std::regex time("\\d\\d:\\d\\d:\\d\\d");
-    std::vector<std::string> out;
-    for (const auto& line : lines) out.push_back(std::regex_replace(line, time, "T"));
-    return out;
-}
 
 constexpr const char* Prefix = "/kh?v=9&n=404&t=t";
 
