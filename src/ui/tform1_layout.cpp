@@ -213,6 +213,11 @@ void TForm1::ToolButton5Click() {
         // The user pressed "Поиск" to type coordinates: the panel takes the keys.
         TBToolWindow2->raise();
         TBToolWindow2->activateWindow();
+        // At once, not when the window system gets round to it.
+        QT_WARNING_PUSH
+        QT_WARNING_DISABLE_DEPRECATED
+        QApplication::setActiveWindow(TBToolWindow2);
+        QT_WARNING_POP
         Edit7->setFocus(Qt::OtherFocusReason);
     }
 }
