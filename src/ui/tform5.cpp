@@ -27,6 +27,7 @@
 #include "core/main_state.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
+#include "platform/text_codec.h"
 #include "ui/dialog_buttons.h"
 
 namespace {
@@ -85,6 +86,16 @@ QSpinBox* NumberBox(const char* name, const char* editName, int low, int high, i
     edit->setObjectName(QString::fromLatin1(editName));
     edit->setReadOnly(true);
     return box;
+}
+
+// The characters of a text that Windows-1251, the code page of the program's
+// files, cannot hold, blank-separated for a message; empty when it can hold
+// them all. Such a text would be saved changed, so it is not saved at all.
+QString UnsavableCharacters(const QString& text) {
+    const QString bad = QString::fromStdString(Cp1251Unencodable(Std(text)));
+    QStringList each;
+    for (const char32_t ch : bad.toUcs4()) each << QString::fromUcs4(&ch, 1);
+    return each.join(' ');
 }
 
 }  // namespace
@@ -617,7 +628,36 @@ void TForm5::ApplyToState(MainState& state) const {
     state.WheelZoom = RadioButton5->isChecked();
 }
 
+bool TForm5::TextsCanBeSaved() {
+    struct Field {
+        QLineEdit* Edit;
+        QWidget* Page;
+        const char* Name;
+    };
+    const Field fields[] = {{Edit5, TabSheet1, "Proxy"},
+                            {Edit6, TabSheet1, "port"},
+                            {Edit8, TabSheet1, "Proxy User"},
+                            {Edit9, TabSheet1, "Proxy Password"},
+                            {Edit11, TabSheet2, "Запрос"},
+                            {Edit16, TabSheet3, "Расположение кэша"}};
+    for (const Field& field : fields) {
+        const QString bad = UnsavableCharacters(field.Edit->text());
+        if (bad.isEmpty()) continue;
+        PageControl1->setCurrentWidget(field.Page);
+        field.Edit->setFocus();
+        QMessageBox::warning(
+            this, QStringLiteral("Настройки"),
+            QStringLiteral("В поле \"%1\" есть знаки, которые нельзя сохранить в файле "
+                           "настроек (кодировка Windows-1251): %2. Замените или уберите их.")
+                .arg(QString::fromUtf8(field.Name), bad),
+            QMessageBox::Ok);
+        return false;
+    }
+    return true;
+}
+
 void TForm5::accept() {
+    if (!TextsCanBeSaved()) return;
     const std::string error = CheckUrlTemplate(Edit11->text().toStdString());
     if (!error.empty()) {
         PageControl1->setCurrentWidget(TabSheet2);
@@ -674,6 +714,17 @@ void TForm5::WriteArchiveList() {
 
 void TForm5::Button2Click() {
     QString path = ChooseArchive ? ChooseArchive() : QString();
+    if (const QString bad = UnsavableCharacters(path); !bad.isEmpty()) {
+        // "CacheList.dat" would hold another path, and the archive would
+        // silently never be found.
+        QMessageBox::warning(
+            this, QStringLiteral("Добавить"),
+            QStringLiteral("Путь к архиву содержит знаки, которые нельзя сохранить в "
+                           "CacheList.dat (кодировка Windows-1251): %1. Архив не добавлен.")
+                .arg(bad),
+            QMessageBox::Ok);
+        path.clear();
+    }
     if (!path.isEmpty()) {
         // A path already listed is listed again: the list is what the user built.
         ListBox1->addItem(path);

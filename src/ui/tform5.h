@@ -54,9 +54,13 @@ public:
     void ListBox1Click();
     void Button1Click();
     void Edit16BrowseClick();
-    // OK: a source string that is an unusable URL template is refused with
-    // its reason; the dialog stays open on "Источник".
+    // OK: a text the settings file cannot hold, or a source string that is an
+    // unusable URL template, is refused with its reason; the dialog stays
+    // open on the page of the culprit.
     void accept() override;
+    // False, with a message naming the field and the characters, when a text
+    // holds characters the settings file cannot keep; the dialog shows it.
+    bool TextsCanBeSaved();
 
     QTabWidget* PageControl1;
     QWidget *TabSheet1, *TabSheet2, *TabSheet3, *TabSheet4, *TabSheet5, *TabSheet6, *TabSheet7,

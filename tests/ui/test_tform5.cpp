@@ -677,6 +677,59 @@ private slots:
         Form1()->hide();
     }
 
+    // Nothing is ever saved changed: a text with characters Windows-1251
+    // lacks is refused on OK, naming the field and the characters.
+    void textsTheSettingsFileCannotHoldAreRefused() {
+        RunSettings(
+            [&](TForm5* f) {
+                f->CheckBox4->setChecked(true);
+                f->Edit16->setText(QStringLiteral("/tmp/café"));
+                f->CheckBox2->setChecked(true);
+                f->Edit9->setText(QStringLiteral("пароль€"));  // the euro sign it has
+                MessageBoxCatcher first;
+                QTest::mouseClick(f->OKBtn, Qt::LeftButton);
+                QCOMPARE(first.Seen, 1);
+                QVERIFY(first.Text.contains(QStringLiteral("Расположение кэша")));
+                QVERIFY(first.Text.contains(QStringLiteral(": é.")));
+                QVERIFY(f->isVisible());
+                QCOMPARE(f->PageControl1->currentWidget(), f->TabSheet3);
+                f->Edit16->setText(QStringLiteral("/tmp/cafe"));
+                f->Edit8->setText(QStringLiteral("用户用"));
+                MessageBoxCatcher second;
+                QTest::mouseClick(f->OKBtn, Qt::LeftButton);
+                QCOMPARE(second.Seen, 1);
+                QVERIFY(second.Text.contains(QStringLiteral("Proxy User")));
+                QVERIFY(second.Text.contains(QStringLiteral(": 用 户.")));
+                QCOMPARE(f->PageControl1->currentWidget(), f->TabSheet1);
+                QVERIFY(S().CustomCachePath.empty());
+                f->Edit8->setText(QStringLiteral("Иван"));
+            },
+            true);
+        QCOMPARE(S().CustomCachePath, std::string("/tmp/cafe"));
+        QCOMPARE(S().ProxySnapshot().ProxyUser, std::string("Иван"));
+        const std::vector<std::string> lines = Lines(Folder + SettingsFileName);
+        QCOMPARE(lines.size(), size_t{65});
+        QCOMPARE(lines[9], std::string("пароль€"));
+        QCOMPARE(lines[23], std::string("/tmp/cafe"));
+    }
+
+    void anArchivePathTheListCannotHoldIsNotAdded() {
+        Form5()->ChooseArchive = [] { return QStringLiteral("/tmp/café.zip"); };
+        MessageBoxCatcher catcher;
+        int count = -1;
+        RunSettings(
+            [&](TForm5* f) {
+                f->CheckBox7->setChecked(true);
+                QTest::mouseClick(f->Button2, Qt::LeftButton);
+                count = f->ListBox1->count();
+            },
+            false);
+        QCOMPARE(catcher.Seen, 1);
+        QVERIFY(catcher.Text.contains(QStringLiteral(": é.")));
+        QCOMPARE(count, 0);
+        QVERIFY(Lines(ArchiveFile()).empty());
+    }
+
     void anUnusableUrlTemplateIsRefusedWithItsReason() {
         const QString good = QStringLiteral("https://tiles.example/{z}/{x}/{-y}.jpg");
         RunSettings(
