@@ -10,7 +10,7 @@ void AddLog(WorkerContext& worker, const std::string& line) {
 }
 
 // The progress window follows every count as it happens.
-void Count(MainState& state, int& counter) {
+void Count(MainState& state, std::atomic<int>& counter) {
     ++counter;
     state.Sink->ShowErrorCounts();
 }

@@ -1,4 +1,5 @@
 #pragma once
+#include <atomic>
 #include <string>
 
 #include "core/main_state.h"
@@ -15,9 +16,11 @@ struct TaskLog {
 // for a task, its log. A view-fill worker counts too, but writes no log.
 struct WorkerContext {
     bool IsTask = false;
-    int BadFileErrors = 0;
-    int FetchErrors = 0;
-    int WriteErrors = 0;
+    // Atomic: a task with several connections gets its tiles on several
+    // threads that share one set of counts.
+    std::atomic<int> BadFileErrors{0};
+    std::atomic<int> FetchErrors{0};
+    std::atomic<int> WriteErrors{0};
     TaskLog* Log = nullptr;  // task mode only
 };
 

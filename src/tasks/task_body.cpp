@@ -1,5 +1,11 @@
+#include <algorithm>
 #include <chrono>
+#include <mutex>
+#include <system_error>
+#include <thread>
+#include <vector>
 
+#include "fetch/dial_up_ops.h"
 #include "fetch/get_tile.h"
 #include "platform/file_io.h"
 #include "platform/numbers.h"
@@ -42,11 +48,71 @@ int64_t NowMs() {
 
 }  // namespace
 
+bool TThLoading::SkipTile(const stichtype& task) const {
+    // The settings are read afresh at each tile: a change made while the
+    // task runs takes effect at the next one.
+    return task.Stop || (State.ErrorControl && (BadFileErrors > State.MaxBadFileErrors ||
+                                                FetchErrors > State.MaxFetchErrors ||
+                                                WriteErrors > State.MaxWriteErrors));
+}
+
+void TThLoading::GetTaskTile(stichtype& task, TaskOutput* output, jtype& tile) {
+    int retry = 0;
+    bool got = GetTile(State, *this, tile);
+    while (!got && State.ErrorControl && State.FetchAttempts >= retry) {
+        ++retry;
+        if (!task.SleepFor(std::chrono::milliseconds(task.RetryPause))) break;
+        got = GetTile(State, *this, tile);
+    }
+    if (!got) ++task.FailedTiles;
+    if (!output) return;
+    if (got)
+        output->PutTile(tile);
+    else
+        output->PutFailed(tile);
+}
+
+void TThLoading::TileLoop(stichtype& task, TaskOutput* output) {
+    // One picture object per connection serves every tile it gets.
+    auto connection = [&](auto takeNext) {
+        auto image = std::make_unique<JpegImage>();
+        while (jtype* tile = takeNext()) {
+            tile->Image = std::move(image);
+            GetTaskTile(task, output, *tile);
+            image = std::move(tile->Image);
+            ++task.TilesDone;
+        }
+    };
+    // The skip test runs when a tile is taken, before its first attempt.
+    std::mutex takeLock;
+    jtype* next = task.Tiles.get();
+    auto takeNext = [&]() -> jtype* {
+        std::lock_guard<std::mutex> lock(takeLock);
+        while (next && !task.Stop) {
+            jtype* tile = next;
+            next = next->Next.get();
+            if (!SkipTile(task)) return tile;
+            ++task.SkippedTiles;
+            ++task.TilesDone;
+        }
+        return nullptr;
+    };
+    const int connections = std::clamp(task.Connections, 1, 64);
+    std::vector<std::thread> others;
+    for (int i = 1; i < connections; ++i) {
+        try {
+            others.emplace_back([&] { connection(takeNext); });
+        } catch (const std::system_error&) {
+            break;  // fewer connections, the same work
+        }
+    }
+    connection(takeNext);
+    for (std::thread& t : others) t.join();
+}
+
 void TThLoading::TaskModeBody() {
     MainState& S = State;
     BadFileErrors = FetchErrors = WriteErrors = 0;
-    // One picture object serves every tile of the task.
-    auto image = std::make_unique<JpegImage>();
     if (!Task) Task = S.TaskList.Head();
     const std::shared_ptr<stichtype> task = Task;
     task->Started = true;
@@ -58,36 +124,15 @@ void TThLoading::TaskModeBody() {
 
     if (!task->Stop) {
         addLog(StartLine(*task));
-        // A stop request cuts the wait short; so does the dial-up below.
+        // A stop request cuts the wait short; a stopped task dials nothing.
         task->WaitUntil(task->StartTime);
-        if (task->DialUp && !task->Stop) addLog("подключение");
+        if (task->DialUp && !task->Stop) {
+            DialConnection(S, task->DialEntry, task->DialUser, task->DialPassword);
+            addLog("подключение");
+        }
 
         task->LoopStartMs = NowMs();
-        for (jtype* tile = task->Tiles.get(); tile && !task->Stop; tile = tile->Next.get()) {
-            tile->Image = std::move(image);
-            // The settings are read afresh at each tile: a change made while
-            // the task runs takes effect at the next one.
-            const bool skip = task->Stop || (S.ErrorControl && (BadFileErrors > S.MaxBadFileErrors ||
-                                                                FetchErrors > S.MaxFetchErrors ||
-                                                                WriteErrors > S.MaxWriteErrors));
-            if (!skip) {
-                int retry = 0;
-                bool got = GetTile(S, *this, *tile);
-                while (!got && S.ErrorControl && S.FetchAttempts >= retry) {
-                    ++retry;
-                    if (!task->SleepFor(std::chrono::milliseconds(task->RetryPause))) break;
-                    got = GetTile(S, *this, *tile);
-                }
-                if (output) {
-                    if (got)
-                        output->PutTile(*tile);
-                    else
-                        output->PutFailed(*tile);
-                }
-            }
-            image = std::move(tile->Image);
-            ++task->TilesDone;
-        }
+        TileLoop(*task, output);
     }
 
     // End phase.
@@ -98,7 +143,10 @@ void TThLoading::TaskModeBody() {
         if (!task->Stop && S.GenerateUpperLayers && FileExists(tile->FileName))
             BuildParentTile(S, tile->FileName);
     task->Tiles.reset();
-    if (task->HangUp) addLog("отключение");
+    if (task->HangUp) {
+        HangUpAll(S);
+        addLog("отключение");
+    }
     if (output && !task->Stop) output->Finish(*task, addLog);
     task->RequestStop();
     addLog("очистка памяти");

@@ -78,6 +78,11 @@ struct stichtype {
     int32_t TileCount = 0;
     std::atomic<int32_t> TilesDone{0};
     int32_t Quality = 80;
+    // Tiles in flight at once, each on a connection of its own (1 as the
+    // window works).
+    int Connections = 1;
+    // Tiles that finally failed, and tiles passed over after an error limit.
+    std::atomic<int32_t> FailedTiles{0}, SkippedTiles{0};
     std::string FileName;
     std::atomic<bool> LogShown{false};
     TaskLogLines Log;

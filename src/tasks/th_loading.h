@@ -42,6 +42,11 @@ class TThLoading : public WorkerContext {
   private:
     void ViewFillBody();
     void TaskModeBody();
+    // The task's tile loop on Task->Connections connections.
+    void TileLoop(stichtype& task, class TaskOutput* output);
+    bool SkipTile(const stichtype& task) const;
+    // One tile with its repetitions; a failed one becomes a placeholder.
+    void GetTaskTile(stichtype& task, class TaskOutput* output, jtype& tile);
 };
 
 // Hands the view's queued tiles to a new view-fill worker: a fresh stop byte

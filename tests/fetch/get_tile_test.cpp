@@ -59,12 +59,7 @@ bool WriteZip(const std::string& path, const std::string& entry, const std::stri
 
 class GetTileTest : public FetchTest {
   protected:
-    WorkerContext Worker(bool isTask) {
-        WorkerContext worker;
-        worker.IsTask = isTask;
-        worker.Log = &Log;
-        return worker;
-    }
+    WorkerContext Worker(bool isTask) { return WorkerContext{.IsTask = isTask, .Log = &Log}; }
     RecordingLog Log;
 };
 
