@@ -27,12 +27,7 @@ if ((${#combos[@]} == 0)); then
 fi
 
 ./scripts/install-deps.sh
-if printf '%s\n' "${combos[@]}" | grep -q '^clang:' && ! command -v clang++ >/dev/null; then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends clang
-fi
+if printf '%s\n' "${combos[@]}" | grep -q '^clang:'; then ./scripts/install-clang.sh; fi
 
 launcher=()
 if command -v ccache >/dev/null; then launcher=(-DCMAKE_CXX_COMPILER_LAUNCHER=ccache); fi
