@@ -1,6 +1,37 @@
 #include "tasks/stitch_task.h"
 
+#include <cstdlib>
+
+#include "geo/projection.h"
+#include "tasks/calibration.h"
+#include "tasks/world_file.h"
 #include "tilestore/tile_lookup.h"
+
+bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool worldFile,
+                   std::string& failedFile, std::string& error) {
+    const int z = EffectiveZoom(zoom);
+    const PixelOffset d = PixelDelta(z, state.SelLon1, state.SelLat1, state.SelLon2, state.SelLat2);
+    task.ImageWidth = std::abs(d.Dx);
+    task.ImageHeight = std::abs(d.Dy);
+    const CalibrationResult written = WriteStitchCalibration(
+        z, d.Dx, d.Dy, task.FileName, task.Lat1, task.Lon1, state.WriteOziMap, state.WriteMapInfoTab);
+    if (!written) {
+        failedFile = written.FailedFile;
+        error = written.Error;
+        return false;
+    }
+    if (worldFile) {
+        WorldFileParams params{z, 0, 0, task.ImageWidth, task.ImageHeight, task.FileName};
+        WorldPixelAt(z, task.Lat1, task.Lon1, params.Left, params.Top);
+        if (const FileResult result = WriteWorldFile(params); !result) {
+            failedFile = WorldFileName(task.FileName);
+            error = result.Error;
+            return false;
+        }
+    }
+    task.Bitmap = std::make_unique<StitchOutput>(task.ImageWidth, task.ImageHeight, task.FileName);
+    return true;
+}
 
 std::string FolderOf(const std::string& path) {
     const std::size_t slash = path.rfind('/');

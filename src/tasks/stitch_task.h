@@ -2,6 +2,7 @@
 #include <memory>
 #include <string>
 
+#include "core/main_state.h"
 #include "tasks/stitch_image.h"
 #include "tasks/task_record.h"
 
@@ -21,6 +22,14 @@ public:
 private:
     StitchImage Image;
 };
+
+// The stitch part of making a task, after its list entry: the image's size
+// from the selection at zoom z, the calibration files (and the world file
+// when asked) written now, before any tile is fetched, and the output that
+// keeps the tiles. False, with nothing kept, when a file could not be
+// written; `error` names it.
+bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool worldFile,
+                   std::string& failedFile, std::string& error);
 
 // The folder part of a path, ending with '/'; "./" for a bare name.
 std::string FolderOf(const std::string& path);

@@ -19,6 +19,7 @@ struct TaskRequest {
     bool DialUp = false, HangUp = false;
     std::string DialEntry, DialUser, DialPassword;
     std::string FileName;
+    bool WorldFile = false;  // a stitch also writes a world file
 };
 
 // Larger tile lists are refused instead of taking all memory (a record costs

@@ -59,28 +59,14 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
         SizeTaskPanel(true);
         const RegionPixels size = RegionPixelSize(
             EffectiveZoom(request.Zoom), {S.SelLat1, S.SelLon1, S.SelLat2, S.SelLon2});
-        if (request.IsStitch) {
-            task->ImageWidth = size.Width;
-            task->ImageHeight = size.Height;
-        }
-        std::string error;
-        if (request.IsStitch) {
-            // The calibration files are written now, before any tile is fetched.
-            const PixelOffset d = PixelDelta(EffectiveZoom(request.Zoom), S.SelLon1, S.SelLat1,
-                                             S.SelLon2, S.SelLat2);
-            const CalibrationResult written =
-                WriteStitchCalibration(EffectiveZoom(request.Zoom), d.Dx, d.Dy, task->FileName,
-                                       task->Lat1, task->Lon1, S.WriteOziMap, S.WriteMapInfoTab);
-            if (!written) {
-                QMessageBox::warning(this, QStringLiteral("Сохранение невозможно"),
-                                     QStringLiteral("Запись файла %1 невозможна: %2")
-                                         .arg(QString::fromStdString(written.FailedFile),
-                                              QString::fromStdString(written.Error)));
-                task.reset();
-            } else {
-                task->Bitmap = std::make_unique<StitchOutput>(size.Width, size.Height,
-                                                              task->FileName);
-            }
+        std::string error, failedFile;
+        if (request.IsStitch &&
+            !PrepareStitch(S, *task, request.Zoom, request.WorldFile, failedFile, error)) {
+            QMessageBox::warning(this, QStringLiteral("Сохранение невозможно"),
+                                 QStringLiteral("Запись файла %1 невозможна: %2")
+                                     .arg(QString::fromStdString(failedFile),
+                                          QString::fromStdString(error)));
+            task.reset();
         }
         if (!task) {
         } else if (!BuildTaskTiles(S, *task, request.Zoom, size.Width, size.Height, error)) {

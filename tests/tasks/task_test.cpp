@@ -398,7 +398,8 @@ TEST_F(TaskTest, StopCutsAnHourLongWaitShort) {
     const auto stopped = std::chrono::steady_clock::now();
     StopTaskAt(State, 0);
     ASSERT_TRUE(WaitForTaskWorker(State, 5s));
-    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 1s);
+    // Within a second on a quiet machine; the margin is for loaded ones.
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 3s);
     EXPECT_EQ(Server.Connections(), 0u);
     const auto lines = WithoutTimes(task->Log.Lines());
     EXPECT_EQ(lines.back(), "выполнено в T");
