@@ -95,6 +95,8 @@ class LayoutEventForwarder : public QObject {
 void TForm1::SetZoomWindowLayout(bool vertical) {
     QWidget* body = TBToolWindow1->widget();
     DropLayout(body);
+    // No drag handle: the buttons fill the designed length without a "more" arrow.
+    ToolBar1->setMovable(false);
     RxSlider1->setOrientation(vertical ? Qt::Vertical : Qt::Horizontal);
     RxSlider1->setTickPosition(vertical ? QSlider::TicksRight : QSlider::TicksBelow);
     ToolBar1->setOrientation(vertical ? Qt::Vertical : Qt::Horizontal);
@@ -104,14 +106,15 @@ void TForm1::SetZoomWindowLayout(bool vertical) {
         RxSlider1->move(0, 0);
         Label1->move(0, 270);
         ToolBar1->setGeometry(0, 298, 28, 163);
-        ToolBar1->setStyleSheet(QStringLiteral("QToolBar { border-top: 1px solid palette(mid); }"));
+        ToolBar1->setStyleSheet(QStringLiteral(
+            "QToolBar { border-top: 1px solid palette(mid); spacing: 0px; padding: 0px; }"));
         body->setFixedSize(slider.width(), slider.height() + 192);
     } else {
         RxSlider1->move(0, 0);
         Label1->move(270, 0);
         ToolBar1->setGeometry(298, 0, 163, 28);
-        ToolBar1->setStyleSheet(
-            QStringLiteral("QToolBar { border-left: 1px solid palette(mid); }"));
+        ToolBar1->setStyleSheet(QStringLiteral(
+            "QToolBar { border-left: 1px solid palette(mid); spacing: 0px; padding: 0px; }"));
         body->setFixedSize(slider.width() + 192, slider.height());
     }
 }

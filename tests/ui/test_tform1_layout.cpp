@@ -70,6 +70,12 @@ class TestTForm1Layout : public QObject {
         QCOMPARE(form.RxSlider1->orientation(), Qt::Horizontal);
         QCOMPARE(form.ToolBar1->geometry(), QRect(298, 0, 163, 28));
         QCOMPARE(form.TBToolWindow1->widget()->size(), QSize(269 + 192, 28));
+        // Every button fits the designed length: none moves behind a "more" arrow.
+        for (QToolButton* b : {form.ToolButton2, form.ToolButton3, form.ToolButton5,
+                               form.ToolButton6, form.ToolButton8}) {
+            QTRY_VERIFY2(b->isVisible(), qPrintable(b->objectName()));
+            QVERIFY(form.ToolBar1->rect().contains(b->geometry()));
+        }
         // Floating keeps the layout, moved in from the border.
         form.TBToolWindow1->setFloating(true);
         QCOMPARE(form.RxSlider1->orientation(), Qt::Horizontal);
