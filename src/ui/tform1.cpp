@@ -79,12 +79,7 @@ void GuiSink::SetProgressStatus(const std::string& text) {
     QString qtext = QString::fromStdString(text);
     QMetaObject::invokeMethod(
         Form,
-        [qtext] {
-            Windows* w = Windows::Instance();
-            if (!w || !w->Form3) return;
-            if (auto* label = w->Form3->findChild<QLabel*>(QStringLiteral("Label1")))
-                label->setText(qtext);
-        },
+        [form = Form, qtext] { form->ProgressWindow()->Label1->setText(qtext); },
         Qt::QueuedConnection);
 }
 
