@@ -15,6 +15,7 @@
 #include <QVBoxLayout>
 
 #include "core/app_core.h"
+#include "tasks/task_params.h"
 #include "fetch/dial_up_ops.h"
 #include "fetch/request_tile.h"
 #include "platform/file_io.h"
@@ -131,9 +132,11 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
     connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
     connect(SpeedButton3, &QPushButton::clicked, this, [this] { SpeedButton3Click(); });
     connect(ComboBox4, &QComboBox::activated, this, [this] { ComboBox4Select(); });
+    connect(SpeedButton2, &QPushButton::clicked, this, [this] { SpeedButton2Click(); });
     connect(PMenu->actions().at(0), &QAction::triggered, this,
-            [this] { StitchSelection(false, 0, 0, 0, 0, false); });
-    connect(PMenu->actions().at(1), &QAction::triggered, this, [this] { StartDownloadTask(); });
+            [this] { SpeedButton2Click(static_cast<int>(TaskKind::Stitch)); });
+    connect(PMenu->actions().at(1), &QAction::triggered, this,
+            [this] { SpeedButton2Click(static_cast<int>(TaskKind::Download)); });
     NameControlsByHints(this);
 }
 

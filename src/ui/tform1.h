@@ -152,6 +152,9 @@ public:
     // ---- end of map view section
 
     // ---- Region tasks (tform1_tasks.cpp)
+    // "Выполнить": the task parameters dialog, then the chosen task.
+    // `preselectKind` a TaskKind, or -1 for the dialog's last choice.
+    void SpeedButton2Click(int preselectKind = -1);
     // Makes a download task of the selection at the task zoom and queues it.
     void StartDownloadTask();
     // The common making of a task from the selection: the request's zoom and
@@ -161,11 +164,11 @@ public:
     // Stitch: one image, or pieces of at most pieceWidth x pieceHeight of
     // the region of width x height pixels, each a task of its own.
     void StitchSelection(bool cut, int width, int height, int pieceWidth, int pieceHeight,
-                         bool addCoordinates);
+                         bool addCoordinates, bool worldFile = false);
     // Makes a stitch task: an empty outputName asks for one with SDialog.
     // `keepTimer` leaves Timer2 to the caller (a series of pieces).
     std::shared_ptr<stichtype> StartStitchTask(const QString& outputName, bool addCoordinates,
-                                               bool keepTimer);
+                                               bool keepTimer, bool worldFile = false);
     // Copies the selection's cached tiles at the task zoom into `folder`
     // (ending with '/'), with a ".tab" per tile when asked; a progress
     // dialog with "Отмена" keeps the window painting meanwhile.
@@ -184,6 +187,8 @@ public:
     // The progress bar beside the task list and the progress window's bar.
     void UpdateTaskProgress();
     class TForm6* ReportWindow();
+    class TForm2* TimerDialog();
+    class TOKBottomDlg* ParamsDialog();
     class TForm3* ProgressWindow();
     // Asks every task to stop and waits a bounded time for the running one;
     // transfers still in flight are then cut short.
@@ -191,6 +196,8 @@ public:
 
 private:
     class TForm6* OwnReportWindow = nullptr;
+    class TForm2* OwnTimerDialog = nullptr;
+    class TOKBottomDlg* OwnParamsDialog = nullptr;
     class TForm3* OwnProgressWindow = nullptr;
 
 public:

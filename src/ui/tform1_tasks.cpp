@@ -17,7 +17,10 @@
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
 #include "ui/tform1.h"
+#include "tasks/delayed_start.h"
+#include "ui/tform2.h"
 #include "ui/tform3.h"
+#include "ui/tokbottom_dlg.h"
 #include "ui/tform6.h"
 #include "ui/windows.h"
 
@@ -35,6 +38,47 @@ TForm3* TForm1::ProgressWindow() {
     return OwnProgressWindow;
 }
 
+TForm2* TForm1::TimerDialog() {
+    if (Windows::Instance() && Windows::Instance()->Form1 == this && Windows::Instance()->Form2)
+        return Windows::Instance()->Form2;
+    if (!OwnTimerDialog) OwnTimerDialog = new TForm2(this, &S);
+    return OwnTimerDialog;
+}
+
+TOKBottomDlg* TForm1::ParamsDialog() {
+    if (Windows::Instance() && Windows::Instance()->Form1 == this &&
+        Windows::Instance()->OKBottomDlg)
+        return Windows::Instance()->OKBottomDlg;
+    if (!OwnParamsDialog) OwnParamsDialog = new TOKBottomDlg(this);
+    return OwnParamsDialog;
+}
+
+void TForm1::SpeedButton2Click(int preselectKind) {
+    if (!S.HasSelection) return;
+    TaskParamsResult result;
+    if (!ParamsDialog()->Run(S, ComboBox2->currentIndex(), preselectKind, result)) return;
+    // The corners come back ordered and clamped; the frame follows them.
+    S.SelLat1 = result.Corners.Lat1;
+    S.SelLon1 = result.Corners.Lon1;
+    S.SelLat2 = result.Corners.Lat2;
+    S.SelLon2 = result.Corners.Lon2;
+    ComboBox2->setCurrentIndex(result.ZoomIndex);
+    RefreshView();
+    switch (result.Kind) {
+        case TaskKind::Stitch:
+            StitchSelection(result.Pieces, result.Size.Width, result.Size.Height,
+                            result.PieceWidth, result.PieceHeight, result.AddCoordinates,
+                            result.WriteWorldFile);
+            break;
+        case TaskKind::Download:
+            StartDownloadTask();
+            break;
+        case TaskKind::Export:
+            ExportCache(QString::fromStdString(result.ExportFolder), result.ExportMapInfo);
+            break;
+    }
+}
+
 void TForm1::StartDownloadTask() {
     TaskRequest request;
     request.IsStitch = false;
@@ -42,7 +86,22 @@ void TForm1::StartDownloadTask() {
 }
 
 std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTimer) {
+    // The delayed start: shown before every task when asked for; its hours
+    // and minutes count also when it was not shown this time.
+    DelayedStart start;
+    if (S.ShowTimerDialog) {
+        if (!TimerDialog()->Exec(start)) return nullptr;
+    } else {
+        start = TimerDialog()->Values(false);
+    }
     if (!S.HasSelection) return nullptr;
+    request.DelayHours = start.Hours;
+    request.DelayMinutes = start.Minutes;
+    request.DialUp = start.DialUp;
+    request.HangUp = start.HangUp;
+    request.DialEntry = start.DialEntry;
+    request.DialUser = start.DialUser;
+    request.DialPassword = start.DialPassword;
     EnableControls(false);
     std::shared_ptr<stichtype> task;
     try {
@@ -106,22 +165,23 @@ QString TForm1::AskStitchFileName() {
 }
 
 std::shared_ptr<stichtype> TForm1::StartStitchTask(const QString& outputName, bool addCoordinates,
-                                                   bool keepTimer) {
+                                                   bool keepTimer, bool worldFile) {
     if (!S.HasSelection) return nullptr;
     QString name = outputName.isEmpty() ? AskStitchFileName() : outputName;
     if (name.isEmpty()) return nullptr;
     TaskRequest request;
     request.IsStitch = true;
     request.FileName = name.toStdString();
+    request.WorldFile = worldFile;
     if (addCoordinates)
         request.FileName = AddCoordinatesToName(request.FileName, S.SelLat1, S.SelLon1);
     return MakeTask(request, !keepTimer);
 }
 
 void TForm1::StitchSelection(bool cut, int width, int height, int pieceWidth, int pieceHeight,
-                             bool addCoordinates) {
+                             bool addCoordinates, bool worldFile) {
     if (!cut) {
-        StartStitchTask(QString(), addCoordinates, false);
+        StartStitchTask(QString(), addCoordinates, false, worldFile);
         return;
     }
     const QString base = AskStitchFileName();
@@ -135,7 +195,7 @@ void TForm1::StitchSelection(bool cut, int width, int height, int pieceWidth, in
         S.SelLon1 = piece.Lon1;
         S.SelLat2 = piece.Lat2;
         S.SelLon2 = piece.Lon2;
-        StartStitchTask(QString::fromStdString(piece.FileName), addCoordinates, true);
+        StartStitchTask(QString::fromStdString(piece.FileName), addCoordinates, true, worldFile);
     }
     S.SelLat1 = lat1;
     S.SelLon1 = lon1;

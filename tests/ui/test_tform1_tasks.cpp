@@ -15,6 +15,7 @@
 #include "support/tile_factory.h"
 #include "tasks/tasks.h"
 #include "ui/tform1.h"
+#include "ui/tform2.h"
 #include "ui/tform3.h"
 #include "ui/tform6.h"
 
@@ -104,7 +105,7 @@ private slots:
         Server->Push(ScriptedAnswer::Status(404, "Not Found"));
         SlowTiles(14, 300);
         Select();
-        Form->PMenu->actions().at(1)->trigger();
+        Form->StartDownloadTask();
         QVERIFY(S().ControlsEnabled);
         QCOMPARE(Form->ComboBox4->count(), 1);
         QVERIFY(Form->ComboBox4->itemText(0).contains(" начало ... Выделено "));
@@ -239,9 +240,9 @@ private slots:
 
     void closingWithAWaitingTaskEndsItAndSavesTheSettings() {
         Select();
-        TaskRequest request;
-        request.DelayHours = 1;
-        const auto task = Form->MakeTask(request);
+        // An hour's delay set in the timer dialog counts without showing it.
+        Form->TimerDialog()->Edit1->setValue(1);
+        const auto task = Form->MakeTask({});
         QVERIFY(task);
         QTRY_VERIFY(task->Started);
         QElapsedTimer clock;
@@ -276,9 +277,9 @@ private slots:
         QTest::mouseRelease(Form->PaintBox1, Qt::LeftButton, Qt::NoModifier, mid + QPoint(140, 90));
         QVERIFY(S().HasSelection);
         Form->ComboBox2->setCurrentIndex(9);
-        Form->PMenu->actions().at(1)->trigger();
+        Form->StartDownloadTask();
         Form->ComboBox2->setCurrentIndex(10);
-        Form->PMenu->actions().at(1)->trigger();
+        Form->StartDownloadTask();
         Form->ComboBox4->setCurrentIndex(1);
         Form->ComboBox4Select();
         Form->ReportWindow()->move(Form->width() - 200, 380);
