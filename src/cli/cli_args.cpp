@@ -1,0 +1,259 @@
+#include "cli/cli_args.h"
+
+#include <charconv>
+#include <cmath>
+#include <map>
+#include <set>
+
+#include "platform/numbers.h"
+
+namespace {
+
+// A plain decimal number with a point, the whole text.
+bool ParseDecimal(const std::string& text, double& value) {
+    if (text.empty()) return false;
+    const char* first = text.data();
+    const char* last = first + text.size();
+    if (*first == '+') ++first;
+    double v = 0;
+    const auto [ptr, ec] = std::from_chars(first, last, v, std::chars_format::fixed);
+    if (ec != std::errc() || ptr != last || !std::isfinite(v)) return false;
+    value = v;
+    return true;
+}
+
+bool ParseRange(const std::string& text, int low, int high, int& value) {
+    int v = 0;
+    if (!ParseInt(text, v) || v < low || v > high || text.find(' ') != std::string::npos)
+        return false;
+    value = v;
+    return true;
+}
+
+struct OptionInfo {
+    bool TakesValue;
+    std::set<CliCommand> Commands;
+};
+
+const std::map<std::string, OptionInfo>& Options() {
+    using C = CliCommand;
+    static const std::map<std::string, OptionInfo> options = {
+        {"--zoom", {true, {C::Download, C::Stitch, C::Export}}},
+        {"--from", {true, {C::Download, C::Stitch, C::Export}}},
+        {"--to", {true, {C::Download, C::Stitch, C::Export}}},
+        {"--folder", {true, {C::Download, C::Stitch, C::Export}}},
+        {"--mode", {true, {C::Download, C::Stitch}}},
+        {"--connections", {true, {C::Download, C::Stitch}}},
+        {"--out", {true, {C::Stitch}}},
+        {"--quality", {true, {C::Stitch}}},
+        {"--pieces", {true, {C::Stitch}}},
+        {"--add-coordinates", {false, {C::Stitch}}},
+        {"--world-file", {false, {C::Stitch}}},
+        {"--dir", {true, {C::Export}}},
+        {"--tab", {false, {C::Export}}},
+    };
+    return options;
+}
+
+const char* CommandName(CliCommand c) {
+    switch (c) {
+        case CliCommand::Download:
+            return "download";
+        case CliCommand::Stitch:
+            return "stitch";
+        case CliCommand::Export:
+            return "export";
+        case CliCommand::Help:
+            break;
+    }
+    return "help";
+}
+
+}  // namespace
+
+bool ParseCliCoordinate(const std::string& text, double& lat, double& lon) {
+    const std::size_t comma = text.find(',');
+    if (comma == std::string::npos || text.find(',', comma + 1) != std::string::npos) return false;
+    double a = 0, b = 0;
+    if (!ParseDecimal(text.substr(0, comma), a) || !ParseDecimal(text.substr(comma + 1), b))
+        return false;
+    if (!(std::fabs(a) < 90) || !(std::fabs(b) < 180)) return false;
+    lat = a;
+    lon = b;
+    return true;
+}
+
+CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
+    CliParseResult r;
+    auto fail = [&](const std::string& error) {
+        r.Ok = false;
+        r.Error = error;
+        return r;
+    };
+    for (const std::string& a : args)
+        if (a == "--help" || a == "-h") {
+            r.Ok = true;
+            r.Options.Command = CliCommand::Help;
+            return r;
+        }
+    if (args.empty()) return fail("a command is missing: download, stitch or export");
+    CliOptions& o = r.Options;
+    const std::string& command = args[0];
+    if (command == "download")
+        o.Command = CliCommand::Download;
+    else if (command == "stitch")
+        o.Command = CliCommand::Stitch;
+    else if (command == "export")
+        o.Command = CliCommand::Export;
+    else if (command == "help") {
+        r.Ok = true;
+        return r;
+    } else
+        return fail("unknown command \"" + command + "\": download, stitch or export");
+
+    std::set<std::string> seen;
+    for (std::size_t i = 1; i < args.size(); ++i) {
+        std::string name = args[i], value;
+        const std::size_t eq = name.find('=');
+        const bool inlineValue = name.rfind("--", 0) == 0 && eq != std::string::npos;
+        if (inlineValue) {
+            value = name.substr(eq + 1);
+            name = name.substr(0, eq);
+        }
+        const auto found = Options().find(name);
+        if (found == Options().end())
+            return fail(name.rfind("-", 0) == 0 ? "unknown option " + name
+                                                : "unexpected argument \"" + name + "\"");
+        if (!found->second.Commands.count(o.Command))
+            return fail(name + " is not an option of " + CommandName(o.Command));
+        if (!seen.insert(name).second) return fail(name + " is given twice");
+        if (found->second.TakesValue && !inlineValue) {
+            if (i + 1 >= args.size()) return fail(name + " needs a value");
+            value = args[++i];
+        } else if (!found->second.TakesValue && inlineValue) {
+            return fail(name + " takes no value");
+        }
+
+        if (name == "--zoom") {
+            if (!ParseRange(value, 1, 20, o.Zoom))
+                return fail("--zoom: expected a zoom from 1 to 20, got \"" + value + "\"");
+        } else if (name == "--from" || name == "--to") {
+            double& lat = name == "--from" ? o.FromLat : o.ToLat;
+            double& lon = name == "--from" ? o.FromLon : o.ToLon;
+            if (!ParseCliCoordinate(value, lat, lon))
+                return fail(name +
+                            ": expected LAT,LON in decimal degrees with a point "
+                            "(latitude and longitude below 90 and 180 in size, east positive), "
+                            "got \"" +
+                            value + "\"");
+        } else if (name == "--folder") {
+            if (value.empty()) return fail("--folder: the folder name is empty");
+            o.Folder = value;
+        } else if (name == "--mode") {
+            if (value == "cache")
+                o.Mode = 0;
+            else if (value == "internet")
+                o.Mode = 1;
+            else if (value == "both")
+                o.Mode = 2;
+            else
+                return fail("--mode: expected cache, internet or both, got \"" + value + "\"");
+        } else if (name == "--connections") {
+            if (!ParseRange(value, 1, MaxCliConnections, o.Connections))
+                return fail("--connections: expected a number from 1 to " +
+                            std::to_string(MaxCliConnections) + ", got \"" + value + "\"");
+        } else if (name == "--out") {
+            // The piece and coordinate names replace the last four characters.
+            const bool jpg = value.size() > 4 && (value.compare(value.size() - 4, 4, ".jpg") == 0 ||
+                                                  value.compare(value.size() - 4, 4, ".JPG") == 0);
+            if (!jpg || value.back() == '/')
+                return fail("--out: expected a file name ending in .jpg, got \"" + value + "\"");
+            o.Out = value;
+        } else if (name == "--quality") {
+            if (!ParseRange(value, 1, 100, o.Quality))
+                return fail("--quality: expected a JPEG quality from 1 to 100, got \"" + value +
+                            "\"");
+        } else if (name == "--pieces") {
+            const std::size_t x = value.find_first_of("xX");
+            int w = 0, h = 0;
+            if (x == std::string::npos || !ParseRange(value.substr(0, x), 1, 1 << 30, w) ||
+                !ParseRange(value.substr(x + 1), 1, 1 << 30, h))
+                return fail("--pieces: expected WIDTHxHEIGHT in pixels, got \"" + value + "\"");
+            o.Pieces = true;
+            o.PieceWidthText = value.substr(0, x);
+            o.PieceHeightText = value.substr(x + 1);
+        } else if (name == "--add-coordinates") {
+            o.AddCoordinates = true;
+        } else if (name == "--world-file") {
+            o.WorldFile = true;
+        } else if (name == "--dir") {
+            if (value.empty()) return fail("--dir: the folder name is empty");
+            o.Dir = value;
+        } else if (name == "--tab") {
+            o.Tab = true;
+        }
+    }
+    for (const char* required : {"--zoom", "--from", "--to"})
+        if (!seen.count(required)) return fail(std::string(required) + " is missing");
+    if (o.Command == CliCommand::Stitch && !seen.count("--out")) return fail("--out is missing");
+    if (o.Command == CliCommand::Export && !seen.count("--dir")) return fail("--dir is missing");
+    r.Ok = true;
+    return r;
+}
+
+std::string CliUsage() {
+    return R"(Usage:
+  vistrel-cli download --zoom Z --from LAT,LON --to LAT,LON [common options]
+  vistrel-cli stitch   --zoom Z --from LAT,LON --to LAT,LON --out FILE.jpg
+                       [--quality Q] [--pieces WxH] [--add-coordinates]
+                       [--world-file] [common options]
+  vistrel-cli export   --zoom Z --from LAT,LON --to LAT,LON --dir DIR [--tab]
+                       [--folder DIR]
+  vistrel-cli --help
+
+Runs one region task of the viewer without a window: the same tile list,
+tile requests, error control and retries, parent tiles, log lines,
+calibration files and export.
+
+  --zoom Z            zoom 1..20
+  --from, --to        two opposite corners of the region in decimal degrees
+                      with a point, longitude east positive (55.75,37.61;
+                      -33.92,18.42); they are put in order and the latitudes
+                      clamped to +-85.05113, as the parameters dialog does
+  --out FILE.jpg      stitch: the image; the ".map" (and ".tab") calibration
+                      files beside it follow the settings, written at once
+  --quality Q         stitch: JPEG quality 1..100 (default: the viewer's)
+  --pieces WxH        stitch: cut into pieces of at most W x H pixels
+                      (256 up to one less than the region's size), named
+                      FILE_1.jpg, FILE_2.jpg, ... down each column
+  --add-coordinates   stitch: each name also gets its top-left corner
+  --world-file        stitch: a world file (".jgw") beside each image
+  --dir DIR           export: copy the cached tiles of the region there
+                      (made when missing)
+  --tab               export: a ".tab" file beside every copied tile
+
+Common options:
+  --mode cache|internet|both
+                      the work mode for this run only (default: the viewer's)
+  --connections N     download, stitch: up to N tiles (1..64) in flight at
+                      once, each on a connection of its own (default 1, as
+                      the viewer works); the log lines of different tiles
+                      may then interleave
+  --folder DIR        the program folder with Vistrel2.ini, CacheList.dat
+                      and the cache (default: the viewer's program folder);
+                      the settings file is read, never written
+
+The task's log lines go to standard output as they are written (UTF-8); on
+a terminal, standard error shows one line of progress. SIGINT or SIGTERM
+stops the task as the viewer's Stop does: the end phase runs and no
+half-written image is left (a second signal also cuts the requests in
+flight short).
+
+Exit status:
+  0  the task ended and every tile was obtained (export: copied)
+  1  another error: a message names the file or the cause
+  2  bad arguments: a message names the argument
+  3  the task ended with tiles failed or skipped, or was stopped; the last
+     line says how many
+)";
+}

@@ -1,0 +1,343 @@
+#include "cli/cli_run.h"
+
+#include <chrono>
+#include <filesystem>
+#include <map>
+#include <memory>
+#include <mutex>
+#include <vector>
+
+#include "core/app_core.h"
+#include "core/program_folder.h"
+#include "fetch/request_tile.h"
+#include "platform/file_io.h"
+#include "tasks/cache_export.h"
+#include "tasks/stitch_pieces.h"
+#include "tasks/stitch_task.h"
+#include "tasks/task_params.h"
+#include "tasks/tasks.h"
+
+namespace {
+
+using namespace std::chrono_literals;
+
+// Prints every task's log lines as they are added, whichever thread adds
+// them, and keeps the progress line on the terminal out of their way.
+class LogPrinter : public UiSink {
+  public:
+    explicit LogPrinter(CliStreams streams) : Streams(streams) {}
+
+    void TaskLogLine(const std::shared_ptr<stichtype>& task, std::size_t) override { Flush(*task); }
+
+    // The lines added without a worker (making and queueing the task) too.
+    void Flush(const stichtype& task) {
+        std::lock_guard<std::mutex> lock(Mutex);
+        std::size_t& printed = Printed[&task];
+        const std::size_t size = task.Log.Size();
+        if (printed < size) ClearProgress();
+        for (; printed < size; ++printed) Streams.Out << task.Log.Line(printed) << '\n';
+        Streams.Out.flush();
+    }
+    void Line(const std::string& text) {
+        std::lock_guard<std::mutex> lock(Mutex);
+        ClearProgress();
+        Streams.Out << text << '\n';
+        Streams.Out.flush();
+    }
+    void Error(const std::string& text) {
+        std::lock_guard<std::mutex> lock(Mutex);
+        ClearProgress();
+        Streams.Err << "vistrel-cli: " << text << '\n';
+        Streams.Err.flush();
+    }
+    void Progress(const std::string& text) {
+        if (!Streams.Progress) return;
+        std::lock_guard<std::mutex> lock(Mutex);
+        Streams.Err << "\r\033[K" << text;
+        Streams.Err.flush();
+        ProgressShown = true;
+    }
+    void EndProgress() {
+        std::lock_guard<std::mutex> lock(Mutex);
+        ClearProgress();
+    }
+
+  private:
+    void ClearProgress() {
+        if (!ProgressShown) return;
+        Streams.Err << "\r\033[K";
+        Streams.Err.flush();
+        ProgressShown = false;
+    }
+
+    CliStreams Streams;
+    std::mutex Mutex;
+    std::map<const stichtype*, std::size_t> Printed;
+    bool ProgressShown = false;
+};
+
+struct RunError {
+    int Status;
+    std::string Message;
+};
+
+// The program folder as the viewer would use it, or --folder.
+std::string ProgramFolderFor(const CliOptions& o, const std::string& executableFolder,
+                             LogPrinter& printer) {
+    if (o.Folder.empty()) {
+        const ProgramFolderResult place = PrepareProgramFolder(executableFolder);
+        if (!place.Error.empty()) printer.Error(place.Error);
+        return place.Folder;
+    }
+    std::error_code ec;
+    if (!std::filesystem::is_directory(o.Folder, ec))
+        throw RunError{CliError, o.Folder + ": no such folder"};
+    std::string folder = std::filesystem::absolute(o.Folder, ec).string();
+    if (folder.empty()) folder = o.Folder;
+    if (folder.back() != '/') folder += '/';
+    return folder;
+}
+
+std::string Absolute(const std::string& path) {
+    std::error_code ec;
+    const std::string absolute = std::filesystem::absolute(path, ec).string();
+    return absolute.empty() ? path : absolute;
+}
+
+// Makes one task the way the window's task maker does: its record, the
+// stitch's files and output, the tile list, the queue, and the worker when
+// it is alone in the list.
+std::shared_ptr<stichtype> MakeCliTask(MainState& s, const TaskRequest& request, int connections,
+                                       LogPrinter& printer) {
+    auto task = NewTask(s, request);
+    task->Connections = connections;
+    const RegionPixels size =
+        RegionPixelSize(EffectiveZoom(request.Zoom), {s.SelLat1, s.SelLon1, s.SelLat2, s.SelLon2});
+    std::string error, failedFile;
+    if (request.IsStitch &&
+        !PrepareStitch(s, *task, request.Zoom, request.WorldFile, failedFile, error)) {
+        printer.Flush(*task);
+        throw RunError{CliError, failedFile + ": cannot be written: " + error};
+    }
+    if (!BuildTaskTiles(s, *task, request.Zoom, size.Width, size.Height, error)) {
+        printer.Flush(*task);
+        throw RunError{CliError, error};
+    }
+    const bool alone = QueueTask(s, task);
+    printer.Flush(*task);
+    if (alone && task->Tiles && !StartTaskWorker(s, task))
+        throw RunError{CliError, "no thread could be started for the task"};
+    printer.Flush(*task);
+    return task;
+}
+
+// Waits for the queued tasks one after another, turning stop requests into
+// Stop, and shows the progress. True when a stop was asked for.
+bool RunQueuedTasks(MainState& s, const std::vector<std::shared_ptr<stichtype>>& tasks,
+                    const std::atomic<int>& stopRequests, LogPrinter& printer) {
+    bool stopped = false, aborted = false;
+    auto stoppedAt = std::chrono::steady_clock::now();
+    for (;;) {
+        const int stops = stopRequests.load();
+        if (stops > 0 && !stopped) {
+            StopAllTasks(s);
+            stopped = true;
+            stoppedAt = std::chrono::steady_clock::now();
+        }
+        // As the window's shutdown: a server trickling bytes must not keep
+        // the worker for ever.
+        if (stopped && !aborted &&
+            (stops > 1 || std::chrono::steady_clock::now() - stoppedAt > 10s)) {
+            AbortRequests(true);
+            aborted = true;
+        }
+        if (WaitForTaskWorker(s, 200ms)) {
+            for (const auto& task : tasks) printer.Flush(*task);
+            if (!StartNextTask(s)) break;
+            continue;
+        }
+        for (const auto& task : tasks)
+            if (task->Started && !task->Stop) printer.Progress(ProgressToolTip(ProgressOf(*task)));
+    }
+    printer.EndProgress();
+    if (aborted) AbortRequests(false);
+    return stopped;
+}
+
+int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequests,
+             LogPrinter& printer) {
+    const int zoom = o.Zoom;
+    const RegionPixels size = RegionPixelSize(zoom, {s.SelLat1, s.SelLon1, s.SelLat2, s.SelLon2});
+    std::vector<std::shared_ptr<stichtype>> tasks;
+    TaskRequest request;
+    request.Zoom = zoom;
+    request.Quality = o.Quality > 0 ? o.Quality : s.ComboBox3Index * 10 + 10;
+    request.IsStitch = o.Command == CliCommand::Stitch;
+    request.WorldFile = o.WorldFile;
+
+    std::vector<StitchPiece> pieces;
+    if (request.IsStitch) {
+        const std::string out = Absolute(o.Out);
+        if (o.Pieces) {
+            const PieceSizeCheck w = CheckPieceSize(o.PieceWidthText, size.Width);
+            const PieceSizeCheck h = CheckPieceSize(o.PieceHeightText, size.Height);
+            if (!w.Accepted || !h.Accepted)
+                throw RunError{CliBadArguments,
+                               "--pieces: a piece is 256 up to one less than the region's " +
+                                   std::to_string(size.Width) + "x" + std::to_string(size.Height) +
+                                   " pixels on each side"};
+            pieces = CutIntoPieces(out, zoom, s.SelLat1, s.SelLon1, size.Width, size.Height,
+                                   w.Value, h.Value, false);
+        } else {
+            pieces.push_back({out, s.SelLat1, s.SelLon1, s.SelLat2, s.SelLon2});
+        }
+    }
+
+    try {
+        if (!request.IsStitch) {
+            tasks.push_back(MakeCliTask(s, request, o.Connections, printer));
+        } else {
+            const double lat1 = s.SelLat1, lon1 = s.SelLon1, lat2 = s.SelLat2, lon2 = s.SelLon2;
+            for (const StitchPiece& piece : pieces) {
+                s.SelLat1 = piece.Lat1;
+                s.SelLon1 = piece.Lon1;
+                s.SelLat2 = piece.Lat2;
+                s.SelLon2 = piece.Lon2;
+                request.FileName = o.AddCoordinates
+                                       ? AddCoordinatesToName(piece.FileName, s.SelLat1, s.SelLon1)
+                                       : piece.FileName;
+                tasks.push_back(MakeCliTask(s, request, o.Connections, printer));
+            }
+            s.SelLat1 = lat1;
+            s.SelLon1 = lon1;
+            s.SelLat2 = lat2;
+            s.SelLon2 = lon2;
+        }
+    } catch (const RunError&) {
+        // What was queued ends through its end phase before the error is told.
+        StopAllTasks(s);
+        const std::atomic<int> none{0};
+        RunQueuedTasks(s, tasks, none, printer);
+        throw;
+    }
+
+    const bool stopped = RunQueuedTasks(s, tasks, stopRequests, printer);
+    long long count = 0, obtained = 0, failed = 0, skipped = 0;
+    std::vector<std::string> unsaved;
+    for (const auto& task : tasks) {
+        count += task->TileCount;
+        failed += task->FailedTiles;
+        skipped += task->SkippedTiles;
+        obtained += task->TilesDone - task->FailedTiles - task->SkippedTiles;
+        if (task->IsStitch && !stopped && !FileExists(task->FileName))
+            unsaved.push_back(task->FileName);
+    }
+    const std::string counts = std::to_string(count) + " tiles, " + std::to_string(obtained) +
+                               " obtained, " + std::to_string(failed) + " failed, " +
+                               std::to_string(skipped) + " skipped";
+    if (stopped) {
+        printer.Line("vistrel-cli: stopped: " + counts + ", " +
+                     std::to_string(count - obtained - failed - skipped) + " not reached");
+        return CliIncomplete;
+    }
+    printer.Line("vistrel-cli: " + counts);
+    for (const std::string& file : unsaved)
+        printer.Error(file + ": the image was not saved (the log says why)");
+    if (!unsaved.empty()) return CliError;
+    return failed + skipped > 0 ? CliIncomplete : CliOk;
+}
+
+int RunExport(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequests,
+              LogPrinter& printer) {
+    CacheExportRequest request;
+    request.Folder = Absolute(o.Dir);
+    request.CachePath = s.CachePathCopy();
+    request.Zoom = o.Zoom;
+    request.Lat1 = s.SelLat1;
+    request.Lon1 = s.SelLon1;
+    request.Lat2 = s.SelLat2;
+    request.Lon2 = s.SelLon2;
+    request.WriteTabs = o.Tab;
+    auto last = std::chrono::steady_clock::now();
+    const CacheExportResult result = ExportCache(request, [&](int64_t passed, int64_t total) {
+        const auto now = std::chrono::steady_clock::now();
+        if (now - last > 200ms) {
+            last = now;
+            printer.Progress(std::to_string(passed) + " / " + std::to_string(total));
+        }
+        return stopRequests.load() == 0;
+    });
+    printer.EndProgress();
+    std::error_code ec;
+    if (!std::filesystem::is_directory(request.Folder, ec))
+        throw RunError{CliError, request.Folder + ": the folder cannot be made"};
+    const std::string counts = std::to_string(result.Total) + " tiles, " +
+                               std::to_string(result.Copied) + " copied, " +
+                               std::to_string(result.Passed - result.Copied) + " not in the cache";
+    if (result.Cancelled) {
+        printer.Line("vistrel-cli: stopped: " + counts + ", " +
+                     std::to_string(result.Total - result.Passed) + " not reached");
+        return CliIncomplete;
+    }
+    printer.Line("vistrel-cli: " + counts + " -> " + request.Folder);
+    return result.Copied < result.Total ? CliIncomplete : CliOk;
+}
+
+}  // namespace
+
+int RunCli(const CliOptions& o, const std::string& executableFolder,
+           const std::atomic<int>& stopRequests, CliStreams streams) {
+    LogPrinter printer(streams);
+    MainState s;
+    int status = CliOk;
+    try {
+        const std::string folder = ProgramFolderFor(o, executableFolder, printer);
+        if (!StartUpState(s, folder, ScreenSize{}) && FileExists(folder + SettingsFileName))
+            printer.Error(folder + SettingsFileName +
+                          ": could not be read whole; the rest are the start values");
+        if (o.Mode >= 0) SetWorkMode(s, o.Mode);
+
+        RegionCorners c{o.FromLat, -o.FromLon, o.ToLat, -o.ToLon};
+        OrderRegionCorners(o.Zoom, c);
+        const RegionPixels size = RegionPixelSize(o.Zoom, c);
+        if (size.Width < 1 || size.Height < 1)
+            throw RunError{CliBadArguments,
+                           "--from, --to: the region is empty at zoom " + std::to_string(o.Zoom)};
+        s.SelLat1 = c.Lat1;
+        s.SelLon1 = c.Lon1;
+        s.SelLat2 = c.Lat2;
+        s.SelLon2 = c.Lon2;
+        s.HasSelection = true;
+        s.Sink = &printer;
+        status = o.Command == CliCommand::Export ? RunExport(s, o, stopRequests, printer)
+                                                 : RunTasks(s, o, stopRequests, printer);
+    } catch (const RunError& e) {
+        printer.Error(e.Message);
+        if (e.Status == CliBadArguments) printer.Error("try 'vistrel-cli --help'");
+        status = e.Status;
+    } catch (const std::exception& e) {
+        printer.Error(e.what());
+        status = CliError;
+    }
+    // Normally no worker is left by now; after an unexpected failure one is
+    // stopped first, since it uses the state and the printer.
+    StopAllTasks(s);
+    WaitForTaskWorker(s, 60s);
+    s.UseNullSink();
+    return status;
+}
+
+int CliMain(const std::vector<std::string>& args, const std::string& executableFolder,
+            const std::atomic<int>& stopRequests, CliStreams streams) {
+    const CliParseResult parsed = ParseCliArgs(args);
+    if (!parsed.Ok) {
+        streams.Err << "vistrel-cli: " << parsed.Error << "\n"
+                    << "try 'vistrel-cli --help'\n";
+        return CliBadArguments;
+    }
+    if (parsed.Options.Command == CliCommand::Help) {
+        streams.Out << CliUsage();
+        return CliOk;
+    }
+    return RunCli(parsed.Options, executableFolder, stopRequests, streams);
+}
