@@ -315,6 +315,30 @@ class TestTOKBottomDlg : public QObject {
         QCOMPARE(r.PieceHeight, r.Size.Height);
     }
 
+    void cornerAtTheClampedMeridianCanBeEditedBack() {
+        TOKBottomDlg dlg;
+        MainState s;
+        // A selection dragged to the map's edge: PointAtDelta clamps to 180.
+        Selection(s, 10.0, 180.0, 5.0, 170.0);
+        bool refused = false;
+        WhenModal<TOKBottomDlg>([&](TOKBottomDlg* d) {
+            WhenModal<TKoordDlg>([&](TKoordDlg* k) {
+                QCOMPARE(k->Edit10->text(), QString("180°0,000'"));
+                QTest::mouseClick(k->OKBtn, Qt::LeftButton);
+                refused = k->isVisible();
+                k->Edit10->setText("179°30");
+                QTest::mouseClick(k->OKBtn, Qt::LeftButton);
+            });
+            QTest::mouseClick(d->Button1, Qt::LeftButton);
+            QCOMPARE(d->Label5->text(), QString("W179°30,000'"));
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        TaskParamsResult r;
+        QVERIFY(dlg.Run(s, 12, -1, r));
+        QVERIFY(refused);
+        QCOMPARE(r.Corners.Lon1, 179.5);
+    }
+
     void cancelLeavesTheResultAlone() {
         TOKBottomDlg dlg;
         MainState s;
