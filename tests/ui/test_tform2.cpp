@@ -4,13 +4,19 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QMessageBox>
 #include <QPushButton>
+#include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
 #include <functional>
+#include <thread>
 
+#include "fetch/dial_up_ops.h"
 #include "support/fake_dial_up.h"
+#include "ui/tform1.h"
 #include "ui/tform2.h"
+#include "ui/tform3.h"
 
 namespace {
 
@@ -186,6 +192,40 @@ class TestTForm2 : public QObject {
         QTest::mouseClick(dlg.Button4, Qt::LeftButton);
         QCOMPARE(fake.ListConnectionCalls, lists + 1);
         dlg.hide();
+    }
+
+    void aWorkersFailedDialIsShownOnceFromTheGuiThread() {
+        QTemporaryDir dir;
+        TForm1 form(dir.path().toStdString() + "/");
+        FakeDialUp fake;
+        fake.FailingEntries["Modem"] = 678;
+        fake.ErrorTexts[678] = "Нет ответа";
+        form.State().DialUpService = &fake;
+        QStringList boxes;
+        bool onGuiThread = false;
+        QTimer poll;
+        poll.setInterval(5);
+        connect(&poll, &QTimer::timeout, [&] {
+            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
+                boxes << box->windowTitle() + "|" + box->text();
+                onGuiThread = box->thread() == QThread::currentThread();
+                box->accept();
+            }
+        });
+        poll.start();
+        bool dialled = true;
+        std::thread worker([&] { dialled = DialConnection(form.State(), "Modem", "", ""); });
+        worker.join();
+        QVERIFY(!dialled);
+        QTRY_COMPARE(boxes.size(), 1);
+        QCOMPARE(boxes[0], QString("ошибки|Нет ответа"));
+        QVERIFY(onGuiThread);
+        QCOMPARE(form.ProgressWindow()->Label1->text(), QString("Подключение..."));
+        std::thread hangUp([&] { HangUpAll(form.State()); });
+        hangUp.join();
+        QTRY_COMPARE(form.ProgressWindow()->Label1->text(), QString("Отключение..."));
+        QTest::qWait(50);
+        QCOMPARE(boxes.size(), 1);
     }
 };
 
