@@ -249,15 +249,7 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
 
 int RunExport(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequests,
               LogPrinter& printer) {
-    CacheExportRequest request;
-    request.Folder = Absolute(o.Dir);
-    request.CachePath = s.CachePathCopy();
-    request.Zoom = o.Zoom;
-    request.Lat1 = s.SelLat1;
-    request.Lon1 = s.SelLon1;
-    request.Lat2 = s.SelLat2;
-    request.Lon2 = s.SelLon2;
-    request.WriteTabs = o.Tab;
+    const CacheExportRequest request = SelectionExportRequest(s, o.Zoom, Absolute(o.Dir), o.Tab);
     auto last = std::chrono::steady_clock::now();
     const CacheExportResult result = ExportCache(request, [&](int64_t passed, int64_t total) {
         const auto now = std::chrono::steady_clock::now();

@@ -2,6 +2,7 @@
 
 #include <cstdlib>
 
+#include "core/main_state.h"
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
@@ -77,4 +78,18 @@ CacheExportResult ExportCache(const CacheExportRequest& request, const ExportPro
         StepEast(columnKey, 0);
     }
     return result;
+}
+
+CacheExportRequest SelectionExportRequest(const MainState& state, int zoom,
+                                          const std::string& folder, bool withTabs) {
+    CacheExportRequest request;
+    request.Folder = folder;
+    request.CachePath = state.CachePathCopy();
+    request.Zoom = zoom;
+    request.Lat1 = state.SelLat1;
+    request.Lon1 = state.SelLon1;
+    request.Lat2 = state.SelLat2;
+    request.Lon2 = state.SelLon2;
+    request.WriteTabs = withTabs;
+    return request;
 }

@@ -22,6 +22,12 @@ struct CacheExportResult {
     bool Cancelled = false;
 };
 
+struct MainState;
+// The export of the selection (SelLat1..SelLon2) at `zoom` from the state's
+// cache folder into `folder`.
+CacheExportRequest SelectionExportRequest(const MainState& state, int zoom,
+                                          const std::string& folder, bool withTabs);
+
 // Called after every tile with (tiles passed, total), and once with (0,
 // total) before the first; returning false ends the export there.
 using ExportProgress = std::function<bool(int64_t passed, int64_t total)>;

@@ -206,15 +206,8 @@ void TForm1::StitchSelection(bool cut, int width, int height, int pieceWidth, in
 
 void TForm1::ExportCache(const QString& folder, bool withTabs) {
     if (!S.HasSelection) return;
-    CacheExportRequest request;
-    request.Folder = folder.toStdString();
-    request.CachePath = S.CachePathCopy();
-    request.Zoom = ComboBox2->currentIndex() + 1;
-    request.Lat1 = S.SelLat1;
-    request.Lon1 = S.SelLon1;
-    request.Lat2 = S.SelLat2;
-    request.Lon2 = S.SelLon2;
-    request.WriteTabs = withTabs;
+    const CacheExportRequest request = SelectionExportRequest(
+        S, ComboBox2->currentIndex() + 1, folder.toStdString(), withTabs);
     EnableControls(false);
     QProgressDialog progress(QStringLiteral("Экспорт кэша..."), QStringLiteral("Отмена"), 0, 100,
                              this);
