@@ -11,6 +11,7 @@
 
 #include "ui/coordinate_edit.h"
 #include "ui/koord_dlg.h"
+#include "ui/message_catcher.h"
 
 namespace {
 
@@ -23,25 +24,6 @@ void TypeChar(QWidget* widget, const QString& ch) {
     QTest::sendKeyEvent(QTest::Release, widget, Qt::Key_unknown, ch, Qt::NoModifier);
 }
 
-// Closes every message box that pops up and keeps its text.
-class MessageCatcher : public QObject {
-  public:
-    QStringList Texts;
-
-    MessageCatcher() {
-        Timer.setInterval(10);
-        QObject::connect(&Timer, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                Texts << box->text();
-                box->accept();
-            }
-        });
-        Timer.start();
-    }
-
-  private:
-    QTimer Timer;
-};
 
 }  // namespace
 

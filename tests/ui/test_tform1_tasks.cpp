@@ -11,6 +11,7 @@
 #include <memory>
 
 #include "fetch/request_tile.h"
+#include "ui/message_catcher.h"
 #include "support/http_script_server.h"
 #include "support/tile_factory.h"
 #include "tasks/tasks.h"
@@ -21,24 +22,6 @@
 
 namespace {
 
-// Closes every message box that pops up and keeps its text.
-class MessageCatcher : public QObject {
-public:
-    QStringList Texts;
-    MessageCatcher() {
-        Timer.setInterval(10);
-        QObject::connect(&Timer, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                Texts << box->text();
-                box->accept();
-            }
-        });
-        Timer.start();
-    }
-
-private:
-    QTimer Timer;
-};
 
 }  // namespace
 

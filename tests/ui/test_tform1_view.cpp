@@ -16,6 +16,7 @@
 #include "fetch/request_tile.h"
 #include "geo/projection.h"
 #include "platform/text_codec.h"
+#include "ui/message_catcher.h"
 #include "support/tile_factory.h"
 #include "ui/tform1.h"
 #include "view/favorites.h"
@@ -25,26 +26,6 @@
 
 namespace {
 
-// Closes every message box that pops up and keeps its caption and text.
-class MessageCatcher : public QObject {
-  public:
-    QStringList Titles, Texts;
-
-    MessageCatcher() {
-        Timer.setInterval(10);
-        QObject::connect(&Timer, &QTimer::timeout, this, [this] {
-            if (auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget())) {
-                Titles << box->windowTitle();
-                Texts << box->text();
-                box->accept();
-            }
-        });
-        Timer.start();
-    }
-
-  private:
-    QTimer Timer;
-};
 
 void Wheel(QWidget* widget, QPoint at, int angle) {
     QWheelEvent event(at, widget->mapToGlobal(at), QPoint(), QPoint(0, angle), Qt::NoButton,
