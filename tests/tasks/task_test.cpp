@@ -109,7 +109,9 @@ protected:
     }
     // Makes, queues and (when alone with tiles) starts a task, as the window does.
     std::shared_ptr<stichtype> Run(std::shared_ptr<stichtype> task) {
-        if (QueueTask(State, task) && task->Tiles) EXPECT_TRUE(StartTaskWorker(State, task));
+        if (QueueTask(State, task) && task->Tiles) {
+            EXPECT_TRUE(StartTaskWorker(State, task));
+        }
         return task;
     }
     void WaitDone() { ASSERT_TRUE(WaitForTaskWorker(State, 60s)); }
