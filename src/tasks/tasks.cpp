@@ -126,8 +126,9 @@ std::shared_ptr<stichtype> StopTaskAt(MainState& state, int index,
                                       stichtype::Clock::time_point now) {
     auto task = state.TaskList.At(index);
     if (!task) return nullptr;
-    task->RequestStop();
+    // Logged first: a worker woken by the stop writes its end lines after it.
     task->Log.Append("Поступила команда Прекратить в  " + TimeText(now, now));
+    task->RequestStop();
     return task;
 }
 

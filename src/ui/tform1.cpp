@@ -146,6 +146,11 @@ TForm1::~TForm1() {
     StopViewLoaders(std::chrono::seconds(10));
     StopTasks(std::chrono::seconds(10));
     S.UseNullSink();
+    // The children go after this body, when this is no TForm1 any more:
+    // their last signals (a dock hidden as it goes) must not reach it.
+    for (QObject* child : findChildren<QObject*>()) QObject::disconnect(child, nullptr, this, nullptr);
+    Timer1->stop();
+    Timer3->stop();
 }
 
 void TForm1::StopViewLoaders(std::chrono::milliseconds grace) {

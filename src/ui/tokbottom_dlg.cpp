@@ -257,6 +257,7 @@ void TOKBottomDlg::CheckBox1Click() {
 
 bool TOKBottomDlg::PieceExit(QLineEdit* edit, int regionSize, int& piece, bool& rejected) {
     const PieceSizeCheck check = CheckPieceSize(edit->text().toStdString(), regionSize);
+    edit->setModified(false);
     piece = check.Value;  // kept also when rejected
     rejected = !check.Accepted;
     if (rejected) {
@@ -297,9 +298,11 @@ bool TOKBottomDlg::eventFilter(QObject* watched, QEvent* event) {
 
 void TOKBottomDlg::OKBtnClick() {
     if (CheckBox1->isChecked()) {
-        // Enter in a piece field presses OK without leaving the field.
-        if (Edit1->hasFocus()) Edit1Exit();
-        if (Edit2->hasFocus()) Edit2Exit();
+        // Enter in a piece field presses OK without leaving the field, and a
+        // window that was never active sends no focus change: a typed size
+        // counts all the same.
+        if (Edit1->hasFocus() || Edit1->isModified()) Edit1Exit();
+        if (Edit2->hasFocus() || Edit2->isModified()) Edit2Exit();
         // A rejected piece size never reaches the cutting.
         if (Edit1Rejected || Edit2Rejected) {
             QApplication::beep();
