@@ -100,8 +100,9 @@ class CliTest : public ::testing::Test {
     }
 
     TempDir Folder;
-    std::unique_ptr<vistrel::tileserver::TileServer> Server;
     std::atomic<int> Stops{0};
     std::mutex Mutex;
     std::map<std::string, int> Asked;
+    // Last, so it stops before what its threads write into goes.
+    std::unique_ptr<vistrel::tileserver::TileServer> Server;
 };
