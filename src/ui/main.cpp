@@ -1,5 +1,6 @@
 #include <QApplication>
 #include <QMessageBox>
+#include <csignal>
 #include <exception>
 
 #include "core/program_folder.h"
@@ -9,6 +10,9 @@
 #include "ui/windows.h"
 
 int main(int argc, char** argv) {
+    // A server that hangs up mid-transfer is an ordinary failed request,
+    // never the end of the program.
+    std::signal(SIGPIPE, SIG_IGN);
     // Once, before any worker thread can start.
     FetchGlobalInit();
     QApplication app(argc, argv);
