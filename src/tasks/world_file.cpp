@@ -8,8 +8,8 @@
 namespace {
 
 // The sphere of EPSG:3857: WGS 84's semi-major axis.
-constexpr double EarthRadius = 6378137.0;
-constexpr double HalfWorld = 20037508.342789244;  // pi * EarthRadius
+// Half the world's width in metres of EPSG:3857: pi times 6378137.
+constexpr double HalfWorld = 20037508.342789244;
 
 // Locale-free, never in exponent form, and exact: reads back as the same double.
 std::string Number(double value) {
