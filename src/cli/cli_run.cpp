@@ -111,17 +111,16 @@ std::shared_ptr<stichtype> MakeCliTask(MainState& s, const TaskRequest& request,
                                        LogPrinter& printer) {
     auto task = NewTask(s, request);
     task->Connections = connections;
-    const RegionPixels size =
-        RegionPixelSize(EffectiveZoom(request.Zoom), {s.SelLat1, s.SelLon1, s.SelLat2, s.SelLon2});
     std::string error, failedFile;
-    if (request.IsStitch &&
-        !PrepareStitch(s, *task, request.Zoom, request.WorldFile, failedFile, error)) {
-        printer.Flush(*task);
-        throw RunError{CliError, failedFile + ": cannot be written: " + error};
-    }
-    if (!BuildTaskTiles(s, *task, request.Zoom, size.Width, size.Height, error)) {
-        printer.Flush(*task);
-        throw RunError{CliError, error};
+    switch (BuildTask(s, *task, request, failedFile, error)) {
+        case TaskBuild::Built:
+            break;
+        case TaskBuild::FileNotWritten:
+            printer.Flush(*task);
+            throw RunError{CliError, failedFile + ": cannot be written: " + error};
+        case TaskBuild::ListRefused:
+            printer.Flush(*task);
+            throw RunError{CliError, error};
     }
     const bool alone = QueueTask(s, task);
     printer.Flush(*task);

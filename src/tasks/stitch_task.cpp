@@ -4,6 +4,7 @@
 
 #include "geo/projection.h"
 #include "tasks/calibration.h"
+#include "tasks/task_params.h"
 #include "tasks/world_file.h"
 #include "tilestore/tile_lookup.h"
 
@@ -31,6 +32,18 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
     }
     task.Bitmap = std::make_unique<StitchOutput>(task.ImageWidth, task.ImageHeight, task.FileName);
     return true;
+}
+
+TaskBuild BuildTask(const MainState& state, stichtype& task, const TaskRequest& request,
+                    std::string& failedFile, std::string& error) {
+    if (request.IsStitch &&
+        !PrepareStitch(state, task, request.Zoom, request.WorldFile, failedFile, error))
+        return TaskBuild::FileNotWritten;
+    const RegionPixels size = RegionPixelSize(
+        EffectiveZoom(request.Zoom), {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2});
+    if (!BuildTaskTiles(state, task, request.Zoom, size.Width, size.Height, error))
+        return TaskBuild::ListRefused;
+    return TaskBuild::Built;
 }
 
 std::string FolderOf(const std::string& path) {

@@ -5,6 +5,7 @@
 #include "core/main_state.h"
 #include "tasks/stitch_image.h"
 #include "tasks/task_record.h"
+#include "tasks/tasks.h"
 
 // A stitch task's output: what the worker gets is kept by a StitchImage and
 // composed, compressed and saved when the task ends.
@@ -30,6 +31,16 @@ private:
 // written; `error` names it.
 bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool worldFile,
                    std::string& failedFile, std::string& error);
+
+// What making a task's tiles came to.
+enum class TaskBuild { Built, FileNotWritten, ListRefused };
+// The part of making a task between its list entry and its queueing, for the
+// window and the command line alike: a stitch's image, calibration and world
+// files (PrepareStitch), then the tile list over the selection at the
+// request's zoom. `error` says why when not built; for FileNotWritten
+// `failedFile` names the file.
+TaskBuild BuildTask(const MainState& state, stichtype& task, const TaskRequest& request,
+                    std::string& failedFile, std::string& error);
 
 // The folder part of a path, ending with '/'; "./" for a bare name.
 std::string FolderOf(const std::string& path);

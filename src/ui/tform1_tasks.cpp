@@ -116,19 +116,15 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
         SpeedButton3->setEnabled(true);
         Panel4->show();
         SizeTaskPanel(true);
-        const RegionPixels size = RegionPixelSize(
-            EffectiveZoom(request.Zoom), {S.SelLat1, S.SelLon1, S.SelLat2, S.SelLon2});
         std::string error, failedFile;
-        if (request.IsStitch &&
-            !PrepareStitch(S, *task, request.Zoom, request.WorldFile, failedFile, error)) {
+        const TaskBuild built = BuildTask(S, *task, request, failedFile, error);
+        if (built == TaskBuild::FileNotWritten) {
             QMessageBox::warning(this, QStringLiteral("Сохранение невозможно"),
                                  QStringLiteral("Запись файла %1 невозможна: %2")
                                      .arg(QString::fromStdString(failedFile),
                                           QString::fromStdString(error)));
             task.reset();
-        }
-        if (!task) {
-        } else if (!BuildTaskTiles(S, *task, request.Zoom, size.Width, size.Height, error)) {
+        } else if (built == TaskBuild::ListRefused) {
             QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
             task.reset();
         } else {

@@ -20,11 +20,6 @@
 #include "ui/tform3.h"
 #include "ui/tform6.h"
 
-namespace {
-
-
-}  // namespace
-
 class TestTForm1Tasks : public QObject {
     Q_OBJECT
 
