@@ -11,7 +11,7 @@
 #include <vector>
 
 class BareFetcher {
-public:
+  public:
     BareFetcher() : Decoder(tjInitDecompress()), Rgb(256 * 256 * 3) {}
     ~BareFetcher() { tjDestroy(Decoder); }
     BareFetcher(const BareFetcher&) = delete;
@@ -44,7 +44,7 @@ public:
                WriteAtomic(path, body);
     }
 
-private:
+  private:
     static size_t Append(char* data, size_t size, size_t count, void* user) {
         static_cast<std::string*>(user)->append(data, size * count);
         return size * count;

@@ -25,7 +25,9 @@ namespace {
 using Clock = std::chrono::steady_clock;
 constexpr int Side = 32;
 
-double Seconds(Clock::duration d) { return std::chrono::duration<double>(d).count(); }
+double Seconds(Clock::duration d) {
+    return std::chrono::duration<double>(d).count();
+}
 
 // The task's corner sits on a tile corner, so the list is exactly Side x Side.
 void SelectRegion(MainState& state) {

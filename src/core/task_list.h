@@ -10,7 +10,7 @@ struct stichtype;
 // worker unlinks its finished task: walkers hold shared pointers, so a task
 // that leaves the list meanwhile stays alive until they let it go.
 class TaskQueue {
-public:
+  public:
     using Ptr = std::shared_ptr<stichtype>;
 
     void PushFront(Ptr task) {
@@ -46,7 +46,7 @@ public:
     }
     bool Empty() const { return Size() == 0; }
 
-private:
+  private:
     mutable std::mutex Mutex;
     std::vector<Ptr> Items;
 };

@@ -14,8 +14,9 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
     const PixelOffset d = PixelDelta(z, state.SelLon1, state.SelLat1, state.SelLon2, state.SelLat2);
     task.ImageWidth = std::abs(d.Dx);
     task.ImageHeight = std::abs(d.Dy);
-    const CalibrationResult written = WriteStitchCalibration(
-        z, d.Dx, d.Dy, task.FileName, task.Lat1, task.Lon1, state.WriteOziMap, state.WriteMapInfoTab);
+    const CalibrationResult written =
+        WriteStitchCalibration(z, d.Dx, d.Dy, task.FileName, task.Lat1, task.Lon1,
+                               state.WriteOziMap, state.WriteMapInfoTab);
     if (!written) {
         failedFile = written.FailedFile;
         error = written.Error;

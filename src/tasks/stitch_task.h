@@ -10,7 +10,7 @@
 // A stitch task's output: what the worker gets is kept by a StitchImage and
 // composed, compressed and saved when the task ends.
 class StitchOutput : public TaskOutput {
-public:
+  public:
     // The image of width x height pixels for `fileName`; large tile data
     // spills into the output's own folder.
     StitchOutput(int width, int height, const std::string& fileName);
@@ -20,7 +20,7 @@ public:
     void PutFailed(const jtype& tile) override;
     void Finish(stichtype& task, const std::function<void(const std::string&)>& addLog) override;
 
-private:
+  private:
     StitchImage Image;
 };
 

@@ -18,17 +18,19 @@ namespace {
 
 // GetTile's log lines go into the running task's log.
 class WorkerLog : public TaskLog {
-public:
+  public:
     WorkerLog(MainState& state, std::shared_ptr<stichtype> task)
         : State(state), Task(std::move(task)) {}
     void AddLog(const std::string& line) override { ::AddLog(State, Task, line); }
 
-private:
+  private:
     MainState& State;
     std::shared_ptr<stichtype> Task;
 };
 
-std::string Now() { return TimeText(std::chrono::system_clock::now()); }
+std::string Now() {
+    return TimeText(std::chrono::system_clock::now());
+}
 
 std::string StartLine(const stichtype& task) {
     const std::string corner =

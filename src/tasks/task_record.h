@@ -15,7 +15,7 @@
 // A task's log: lines appended by the worker and the GUI thread, read by the
 // GUI thread while the worker writes.
 class TaskLogLines {
-public:
+  public:
     // The index of the new line.
     std::size_t Append(std::string line) {
         std::lock_guard<std::mutex> lock(Mutex);
@@ -35,7 +35,7 @@ public:
         return Items.size();
     }
 
-private:
+  private:
     mutable std::mutex Mutex;
     std::vector<std::string> Items;
 };
@@ -45,7 +45,7 @@ struct stichtype;
 // What a stitch task makes of its tiles; a download task has none. Called
 // on the worker's thread only.
 class TaskOutput {
-public:
+  public:
     virtual ~TaskOutput() = default;
     // Before the stop test: the stitch's allocation line (log only, not
     // followed live).
@@ -106,7 +106,7 @@ struct stichtype {
     }
     bool SleepFor(std::chrono::milliseconds time) { return WaitUntil(Clock::now() + time); }
 
-private:
+  private:
     std::mutex WaitMutex;
     std::condition_variable Woken;
 };

@@ -12,7 +12,9 @@
 
 namespace {
 
-std::string Now() { return TimeText(std::chrono::system_clock::now()); }
+std::string Now() {
+    return TimeText(std::chrono::system_clock::now());
+}
 
 }  // namespace
 
@@ -20,11 +22,11 @@ std::shared_ptr<stichtype> NewTask(const MainState& state, const TaskRequest& re
                                    stichtype::Clock::time_point now) {
     auto task = std::make_shared<stichtype>();
     task->IsStitch = request.IsStitch;
-    task->StartTime = now + std::chrono::hours(request.DelayHours) +
-                      std::chrono::minutes(request.DelayMinutes);
-    task->Log.Append((request.IsStitch ? "Поступила команда Склеить "
-                                       : "Поступила команда Выкачать ") +
-                     TimeText(task->StartTime, now));
+    task->StartTime =
+        now + std::chrono::hours(request.DelayHours) + std::chrono::minutes(request.DelayMinutes);
+    task->Log.Append(
+        (request.IsStitch ? "Поступила команда Склеить " : "Поступила команда Выкачать ") +
+        TimeText(task->StartTime, now));
     task->DialUp = request.DialUp;
     task->HangUp = request.HangUp;
     task->DialEntry = request.DialEntry;
@@ -173,13 +175,14 @@ TaskProgress ProgressOf(const stichtype& task) {
 }
 
 std::string ProgressToolTip(const TaskProgress& p) {
-    std::string text = std::to_string(p.Done) + " из " + std::to_string(p.Count) +
-                       " фрагментов, " + std::to_string(p.Percent) + "%";
+    std::string text = std::to_string(p.Done) + " из " + std::to_string(p.Count) + " фрагментов, " +
+                       std::to_string(p.Percent) + "%";
     if (p.TilesPerSecond > 0) {
         text += "; " + FormatFixed(p.TilesPerSecond, 1) + " фрагм./с";
         const long long left = std::llround(p.SecondsLeft);
         char buf[32];
-        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", left / 3600, left / 60 % 60, left % 60);
+        std::snprintf(buf, sizeof buf, "%lld:%02lld:%02lld", left / 3600, left / 60 % 60,
+                      left % 60);
         text += ", осталось " + std::string(buf);
     }
     return text;

@@ -1,27 +1,27 @@
 // The main window's region tasks: making them, the task list, Stop and the
 // report window. The logic is in tasks/; this file only joins it to controls.
-#include <QLayout>
 #include <QCoreApplication>
 #include <QFileDialog>
+#include <QLayout>
 #include <QMessageBox>
+#include <QProgressBar>
 #include <QProgressDialog>
 #include <algorithm>
-#include <QProgressBar>
 
 #include "fetch/request_tile.h"
-#include "platform/time_text.h"
 #include "geo/projection.h"
+#include "platform/time_text.h"
 #include "tasks/cache_export.h"
 #include "tasks/calibration.h"
+#include "tasks/delayed_start.h"
 #include "tasks/stitch_pieces.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
 #include "ui/tform1.h"
-#include "tasks/delayed_start.h"
 #include "ui/tform2.h"
 #include "ui/tform3.h"
-#include "ui/tokbottom_dlg.h"
 #include "ui/tform6.h"
+#include "ui/tokbottom_dlg.h"
 #include "ui/windows.h"
 
 TForm6* TForm1::ReportWindow() {
@@ -66,9 +66,8 @@ void TForm1::SpeedButton2Click(int preselectKind) {
     RefreshView();
     switch (result.Kind) {
         case TaskKind::Stitch:
-            StitchSelection(result.Pieces, result.Size.Width, result.Size.Height,
-                            result.PieceWidth, result.PieceHeight, result.AddCoordinates,
-                            result.WriteWorldFile);
+            StitchSelection(result.Pieces, result.Size.Width, result.Size.Height, result.PieceWidth,
+                            result.PieceHeight, result.AddCoordinates, result.WriteWorldFile);
             break;
         case TaskKind::Download:
             StartDownloadTask();
@@ -109,8 +108,8 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
         request.Quality = ComboBox3->currentIndex() * 10 + 10;
         task = NewTask(S, request);
         ComboBox4->blockSignals(true);
-        ComboBox4->insertItem(0, QString::fromStdString(
-                                     NewTaskEntryText(*task, Label15->text().toStdString())));
+        ComboBox4->insertItem(
+            0, QString::fromStdString(NewTaskEntryText(*task, Label15->text().toStdString())));
         ComboBox4->setCurrentIndex(ComboBox4->count() - 1);
         ComboBox4->blockSignals(false);
         SpeedButton3->setEnabled(true);
@@ -119,10 +118,10 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
         std::string error, failedFile;
         const TaskBuild built = BuildTask(S, *task, request, failedFile, error);
         if (built == TaskBuild::FileNotWritten) {
-            QMessageBox::warning(this, QStringLiteral("Сохранение невозможно"),
-                                 QStringLiteral("Запись файла %1 невозможна: %2")
-                                     .arg(QString::fromStdString(failedFile),
-                                          QString::fromStdString(error)));
+            QMessageBox::warning(
+                this, QStringLiteral("Сохранение невозможно"),
+                QStringLiteral("Запись файла %1 невозможна: %2")
+                    .arg(QString::fromStdString(failedFile), QString::fromStdString(error)));
             task.reset();
         } else if (built == TaskBuild::ListRefused) {
             QMessageBox::warning(this, windowTitle(), QString::fromStdString(error));
@@ -184,8 +183,8 @@ void TForm1::StitchSelection(bool cut, int width, int height, int pieceWidth, in
     if (base.isEmpty()) return;
     const double lat1 = S.SelLat1, lon1 = S.SelLon1, lat2 = S.SelLat2, lon2 = S.SelLon2;
     // Every piece's own corners; the name gets them added by the task maker.
-    const auto pieces = CutIntoPieces(base.toStdString(), ComboBox2->currentIndex() + 1, lat1,
-                                      lon1, width, height, pieceWidth, pieceHeight, false);
+    const auto pieces = CutIntoPieces(base.toStdString(), ComboBox2->currentIndex() + 1, lat1, lon1,
+                                      width, height, pieceWidth, pieceHeight, false);
     for (const StitchPiece& piece : pieces) {
         S.SelLat1 = piece.Lat1;
         S.SelLon1 = piece.Lon1;
@@ -202,8 +201,8 @@ void TForm1::StitchSelection(bool cut, int width, int height, int pieceWidth, in
 
 void TForm1::ExportCache(const QString& folder, bool withTabs) {
     if (!S.HasSelection) return;
-    const CacheExportRequest request = SelectionExportRequest(
-        S, ComboBox2->currentIndex() + 1, folder.toStdString(), withTabs);
+    const CacheExportRequest request =
+        SelectionExportRequest(S, ComboBox2->currentIndex() + 1, folder.toStdString(), withTabs);
     EnableControls(false);
     QProgressDialog progress(QStringLiteral("Экспорт кэша..."), QStringLiteral("Отмена"), 0, 100,
                              this);
@@ -230,8 +229,8 @@ void TForm1::Timer2Timer() {
         if (static_cast<int>(i) == selected && tasks[i]->LogShown && report->isVisible())
             report->Reload(tasks[i]);
     }
-    ComboBox4->setCurrentIndex(selected >= 0 && selected < ComboBox4->count() ? selected
-                                                                             : ComboBox4->count() - 1);
+    ComboBox4->setCurrentIndex(
+        selected >= 0 && selected < ComboBox4->count() ? selected : ComboBox4->count() - 1);
     ComboBox4->blockSignals(false);
     if (tasks.empty()) {
         SpeedButton3->setEnabled(false);

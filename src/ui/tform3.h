@@ -10,7 +10,7 @@ struct MainState;
 // view's own lookups; its bar follows the running task. No command opens it.
 class TForm3 : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TForm3(QWidget* parent = nullptr);
 
     QProgressBar* ProgressBar1 = nullptr;

@@ -10,7 +10,7 @@ struct stichtype;
 // The report window: the log of one task, followed while the task runs.
 class TForm6 : public QDialog {
     Q_OBJECT
-public:
+  public:
     explicit TForm6(QWidget* parent = nullptr);
 
     QPlainTextEdit* Memo1 = nullptr;
@@ -24,7 +24,7 @@ public:
     // window stops following the task until it is selected again.
     void LineAdded(const std::shared_ptr<stichtype>& task, std::size_t index);
 
-private:
+  private:
     // The task the memo shows and the last of its lines there. Lines of
     // other tasks never land in it, and a line the memo has already got by
     // a reload is not added twice.

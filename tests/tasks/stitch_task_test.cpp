@@ -1,3 +1,5 @@
+#include "tasks/stitch_task.h"
+
 #include <gtest/gtest.h>
 
 #include <chrono>
@@ -10,7 +12,6 @@
 #include "support/http_script_server.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
-#include "tasks/stitch_task.h"
 #include "tasks/log_lines.h"
 #include "tasks/tasks.h"
 
@@ -19,13 +20,12 @@ namespace {
 using namespace std::chrono_literals;
 constexpr const char* Prefix = "/kh?v=9&n=404&t=t";
 
-
 struct Pixel {
     int R, G, B;
 };
 
 class StitchTaskTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         SetSourceString(State, Server.Url(Prefix));
         SetCachePath(State, Cache.Path() + "cache/");

@@ -25,7 +25,7 @@ using namespace std::chrono_literals;
 
 // Records which task log lines the worker announced to the windows.
 class LogSink : public UiSink {
-public:
+  public:
     void TaskLogLine(const std::shared_ptr<stichtype>& task, std::size_t index) override {
         std::lock_guard<std::mutex> lock(Mutex);
         Announced.push_back(task->Log.Line(index));
@@ -35,14 +35,14 @@ public:
         return Announced;
     }
 
-private:
+  private:
     std::mutex Mutex;
     std::vector<std::string> Announced;
 };
 
 // What a stitch task's output is told, in order.
 class RecordingOutput : public TaskOutput {
-public:
+  public:
     explicit RecordingOutput(std::vector<std::string>& events) : Events(events) {}
     void Prepare(stichtype& task) override {
         task.Log.Append("prepared");
@@ -64,11 +64,10 @@ uint16_t ClosedPort() {
     return gone.Port();
 }
 
-
 constexpr const char* Prefix = "/kh?v=9&n=404&t=t";
 
 class TaskTest : public ::testing::Test {
-protected:
+  protected:
     void SetUp() override {
         State.Sink = &Sink;
         SetSourceString(State, Server.Url(Prefix));
@@ -120,8 +119,9 @@ protected:
         std::vector<std::string> out;
         for (const std::string& request : Server.Requests()) {
             const size_t from = request.find(' ') + 1;
-            out.push_back(request.substr(from + std::string(Prefix).size(),
-                                         request.find(' ', from) - from - std::string(Prefix).size()));
+            out.push_back(
+                request.substr(from + std::string(Prefix).size(),
+                               request.find(' ', from) - from - std::string(Prefix).size()));
         }
         return out;
     }
@@ -310,9 +310,8 @@ TEST_F(TaskTest, CacheOnlyRequestsNothingAndRerunBuildsParents) {
     State.SelLon1 = 180 - 360.0 * nw.Column / n - 1e-9;
     State.SelLat1 = std::atan(std::sinh(M_PI * (1 - 2.0 * nw.Row / n))) * 180 / M_PI - 1e-9;
     auto again = Make(13, 512, 512);
-    ASSERT_EQ(Letters(*again),
-              (std::vector<std::string>{parentName + "s", parentName + "r", parentName + "t",
-                                        parentName + "q"}));
+    ASSERT_EQ(Letters(*again), (std::vector<std::string>{parentName + "s", parentName + "r",
+                                                         parentName + "t", parentName + "q"}));
     Run(again);
     WaitDone();
     EXPECT_EQ(Server.Connections(), 0u);
@@ -438,7 +437,8 @@ TEST_F(TaskTest, EntryTextsAndStartTimes) {
     request.DelayMinutes = 0;
     auto late = NewTask(State, request, at21);
     EXPECT_EQ(late->StartTime - at21, 5h);
-    EXPECT_EQ(TaskEntryText(*late, at21), "С 10.12.2026 02:00:00 все закачано, обработка 0 фрагментов");
+    EXPECT_EQ(TaskEntryText(*late, at21),
+              "С 10.12.2026 02:00:00 все закачано, обработка 0 фрагментов");
     EXPECT_EQ(late->RetryPause, 1000);
     State.ErrorControl = false;
     EXPECT_EQ(NewTask(State, request, at21)->RetryPause, 0);

@@ -8,7 +8,7 @@
 #include <QTimer>
 
 class MessageCatcher : public QObject {
-public:
+  public:
     QStringList Titles, Texts;
 
     MessageCatcher() {
@@ -23,6 +23,6 @@ public:
         Timer.start();
     }
 
-private:
+  private:
     QTimer Timer;
 };

@@ -28,7 +28,7 @@ namespace {
 
 // Answers the modal dialogs as they come up, one handler each, in order.
 class ModalScript : public QObject {
-public:
+  public:
     using Handler = std::function<bool(QWidget*)>;  // true when it dealt with the widget
     void Then(Handler handler) { Handlers.push_back(std::move(handler)); }
     ModalScript() {
@@ -49,7 +49,7 @@ public:
     bool Done() const { return Handlers.empty(); }
     QStringList Messages;
 
-private:
+  private:
     QTimer Timer;
     std::vector<Handler> Handlers;
 };
@@ -69,7 +69,7 @@ ModalScript::Handler On(std::function<void(Dialog*)> act) {
 class TestTaskDialogs : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<QTemporaryDir> Dir;
     std::unique_ptr<HttpScriptServer> Server;
     std::unique_ptr<TForm1> Form;
@@ -100,7 +100,8 @@ private:
         const PixelOffset d = PixelDelta(10, S().SelLon2, S().SelLat2, S().SelLon1, S().SelLat1);
         BuildTaskTiles(S(), *probe, 10, std::abs(d.Dx), std::abs(d.Dy), error);
         std::vector<std::string> names;
-        for (const jtype* t = probe->Tiles.get(); t; t = t->Next.get()) names.push_back(t->TileName);
+        for (const jtype* t = probe->Tiles.get(); t; t = t->Next.get())
+            names.push_back(t->TileName);
         return names;
     }
     void WaitForTasks() {
@@ -108,14 +109,13 @@ private:
                                  60000);
     }
 
-private slots:
+  private slots:
     void init() {
         Dir = std::make_unique<QTemporaryDir>();
         QVERIFY(Dir->isValid());
         Server = std::make_unique<HttpScriptServer>();
         QVERIFY(QDir(Dir->path()).mkdir("Cache"));
-        for (const char* name : {"q", "r", "s", "t"})
-            WriteTile(Path("Cache/") + name + ".jpg", 9);
+        for (const char* name : {"q", "r", "s", "t"}) WriteTile(Path("Cache/") + name + ".jpg", 9);
         Form = std::make_unique<TForm1>((Dir->path() + "/").toStdString());
         SetSourceString(S(), Server->Url("/kh?v=9&n=404&t=t"));
         S().GenerateUpperLayers = false;
@@ -173,7 +173,8 @@ private slots:
         QTRY_VERIFY(script.Done());
         WaitForTasks();
         QCOMPARE(script.Messages, QStringList());
-        const QStringList jpegs = QDir(Dir->path()).entryList({"city_*.jpg"}, QDir::Files, QDir::Name);
+        const QStringList jpegs =
+            QDir(Dir->path()).entryList({"city_*.jpg"}, QDir::Files, QDir::Name);
         // A region of about 360 x 400 px in pieces of 300: two columns, two rows.
         QCOMPARE(jpegs.size(), 4);
         for (const QString& jpeg : jpegs) {

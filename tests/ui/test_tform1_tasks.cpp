@@ -11,10 +11,10 @@
 #include <memory>
 
 #include "fetch/request_tile.h"
-#include "ui/message_catcher.h"
 #include "support/http_script_server.h"
 #include "support/tile_factory.h"
 #include "tasks/tasks.h"
+#include "ui/message_catcher.h"
 #include "ui/tform1.h"
 #include "ui/tform2.h"
 #include "ui/tform3.h"
@@ -23,7 +23,7 @@
 class TestTForm1Tasks : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<QTemporaryDir> Dir;
     std::unique_ptr<HttpScriptServer> Server;
     std::unique_ptr<TForm1> Form;
@@ -68,7 +68,7 @@ private:
                              .Delay(delayMs));
     }
 
-private slots:
+  private slots:
     void init() { MakeForm(); }
     void cleanup() {
         Form.reset();
@@ -152,7 +152,8 @@ private slots:
         // The first ends, the stopped one then only runs its end phase.
         Form->ToolButton8->setChecked(false);
         QTRY_VERIFY_WITH_TIMEOUT((Form->Timer2Timer(), S().TaskList.Empty()), 30000);
-        QCOMPARE(QString::fromStdString(second->Log.Lines().back()).left(12), QString("выполнено в "));
+        QCOMPARE(QString::fromStdString(second->Log.Lines().back()).left(12),
+                 QString("выполнено в "));
         Form->Timer2Timer();
         QVERIFY(!Form->TBToolWindow3->isVisibleTo(Form.get()));
         QVERIFY(!S().HasSelection);
@@ -229,7 +230,8 @@ private slots:
         QVERIFY(clock.elapsed() < 5000);
         QVERIFY(!S().TaskRunning);
         QVERIFY(task->Stop);
-        QCOMPARE(QString::fromStdString(task->Log.Lines().back()).left(12), QString("выполнено в "));
+        QCOMPARE(QString::fromStdString(task->Log.Lines().back()).left(12),
+                 QString("выполнено в "));
         QVERIFY(QFile::exists(Dir->path() + "/Vistrel2.ini"));
         QCOMPARE(Server->Connections(), 0u);
     }
