@@ -168,6 +168,9 @@ class TestTaskDialogs : public QObject {
         script.Then(On<QFileDialog>([base](QFileDialog* d) {
             d->selectFile(base);
             QMetaObject::invokeMethod(d, "accept");
+            // Still gathering its folder's files, the dialog may not take
+            // the name yet: closed with it all the same.
+            if (d->isVisible()) static_cast<QDialog*>(d)->done(QDialog::Accepted);
         }));
         Form->SpeedButton2->click();
         QTRY_VERIFY(script.Done());
