@@ -165,13 +165,15 @@ class TestTaskDialogs : public QObject {
             d->Edit2Exit();
             d->OKBtn->click();
         }));
-        script.Then(On<QFileDialog>([base](QFileDialog* d) {
+        // Still gathering its folder's files, the dialog may not take the
+        // name at once: it is given again until it closes.
+        script.Then([base](QWidget* w) {
+            auto* d = qobject_cast<QFileDialog*>(w);
+            if (!d) return false;
             d->selectFile(base);
             QMetaObject::invokeMethod(d, "accept");
-            // Still gathering its folder's files, the dialog may not take
-            // the name yet: closed with it all the same.
-            if (d->isVisible()) static_cast<QDialog*>(d)->done(QDialog::Accepted);
-        }));
+            return !d->isVisible();
+        });
         Form->SpeedButton2->click();
         QTRY_VERIFY(script.Done());
         WaitForTasks();
