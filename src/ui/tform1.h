@@ -10,6 +10,7 @@
 #include <QToolBar>
 #include <QToolButton>
 #include <chrono>
+#include <functional>
 #include <memory>
 #include <string>
 
@@ -175,6 +176,10 @@ public:
     void ExportCache(const QString& folder, bool withTabs);
     // The save dialog of a stitch: the chosen path, or empty when cancelled.
     QString AskStitchFileName();
+    // When set, asked instead of the save dialog (window tests: the file
+    // dialog of the offscreen platform takes a name only when it has
+    // finished reading its folder).
+    std::function<QString()> StitchFileChooser;
     class QFileDialog* SDialog = nullptr;
     void Timer2Timer();
     void SpeedButton3Click();

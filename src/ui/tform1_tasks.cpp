@@ -1,6 +1,7 @@
 // The main window's region tasks: making them, the task list, Stop and the
 // report window. The logic is in tasks/; this file only joins it to controls.
 #include <QCoreApplication>
+#include <QDir>
 #include <QFileDialog>
 #include <QLayout>
 #include <QMessageBox>
@@ -147,6 +148,7 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
 }
 
 QString TForm1::AskStitchFileName() {
+    if (StitchFileChooser) return StitchFileChooser();
     if (!SDialog) {
         SDialog = new QFileDialog(this);
         SDialog->setObjectName("SDialog");
@@ -154,6 +156,8 @@ QString TForm1::AskStitchFileName() {
         SDialog->setNameFilter(QStringLiteral("JPEG Image File (*.jpg)"));
         SDialog->setDefaultSuffix(QStringLiteral("jpg"));
         SDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
+        // The home folder, not whatever folder the program was started in.
+        SDialog->setDirectory(QDir::homePath());
     }
     if (SDialog->exec() != QDialog::Accepted || SDialog->selectedFiles().isEmpty()) return {};
     return SDialog->selectedFiles().constFirst();
