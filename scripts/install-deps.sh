@@ -7,7 +7,7 @@ PACKAGES=(
   qt6-base-dev fonts-dejavu-core
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libturbojpeg0-dev
-  libzip-dev libcurl4-openssl-dev libssl-dev ca-certificates
+  libzip-dev libtiff-dev libgeotiff-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev ca-certificates
   xvfb xauth imagemagick x11-utils
 )
 missing=()
