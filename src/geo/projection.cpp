@@ -1,8 +1,10 @@
 #include "geo/projection.h"
 
+#include <algorithm>
 #include <cassert>
 #include <cmath>
 #include <cstdint>
+#include <cstdlib>
 
 #include "geo/pixel_math.h"
 
@@ -102,4 +104,20 @@ bool PointAtDelta(int dx, int dy, int z, double& lon, double& lat) {
     lon = newLon;
     lat = newLat;
     return inside;
+}
+
+RegionPixels RegionPixelSize(int z, const RegionCorners& c) {
+    const PixelOffset d = PixelDelta(z, c.Lon1, c.Lat1, c.Lon2, c.Lat2);
+    return {std::abs(d.Dx), std::abs(d.Dy)};
+}
+
+TileSpan RegionTileSpan(int z, const TilePosition& corner, int width, int height) {
+    auto steps = [](int offset, int size) {
+        return static_cast<long long>(size) + offset <= 0
+                   ? 0LL
+                   : (static_cast<long long>(size) + offset + TileSize - 1) / TileSize;
+    };
+    const long long tiles = 1LL << z;
+    return {std::clamp(steps(corner.XOffset, width), 0LL, tiles - corner.Column),
+            std::clamp(steps(corner.YOffset, height), 0LL, tiles - corner.Row)};
 }

@@ -53,3 +53,26 @@ PixelOffset PixelDelta(int z, double lonA, double latA, double lonB, double latB
 // Requires 1 <= z <= 20: resolving "the view's zoom" for a negative z is the
 // caller's business (the core's overload taking the main state does it).
 bool PointAtDelta(int dx, int dy, int z, double& lon, double& lat);
+
+// A rectangular region: corner 1 (north-west) and corner 2 (south-east),
+// degrees, longitudes west positive.
+struct RegionCorners {
+    double Lat1 = 0, Lon1 = 0, Lat2 = 0, Lon2 = 0;
+};
+
+struct RegionPixels {
+    int Width = 0, Height = 0;  // pixels, never negative
+};
+
+// The region's size in pixels at zoom z: PixelDelta from corner 1 to corner
+// 2. Every image, tile walk and size text of a region takes this one size,
+// so a tile list always covers its image to the last row and column.
+RegionPixels RegionPixelSize(int z, const RegionCorners& c);
+
+// The tiles a walk from `corner` (TileAt of the region's corner 1) over
+// width x height pixels visits, cut at the world's east and south edges
+// rather than wrapping round to the other side.
+struct TileSpan {
+    long long Columns = 0, Rows = 0;
+};
+TileSpan RegionTileSpan(int z, const TilePosition& corner, int width, int height);

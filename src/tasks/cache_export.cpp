@@ -16,13 +16,6 @@ namespace {
 constexpr double WorldWestLon = 180;
 constexpr double WorldNorthLat = 85.0511287798;
 
-// How many steps of a tile from -offset stay below `size` pixels.
-int64_t Steps(int offset, int size) {
-    const int64_t first = -static_cast<int64_t>(offset);
-    if (first >= size) return 0;
-    return (size - 1 - first) / TileSize + 1;
-}
-
 }  // namespace
 
 void TileCorner(const std::string& letters, double& lat, double& lon) {
@@ -35,12 +28,14 @@ void TileCorner(const std::string& letters, double& lat, double& lon) {
 CacheExportResult ExportCache(const CacheExportRequest& request, const ExportProgress& progress) {
     CacheExportResult result;
     const int z = request.Zoom;
-    const PixelOffset size = PixelDelta(z, request.Lon2, request.Lat2, request.Lon1, request.Lat1);
-    const int width = std::abs(size.Dx), height = std::abs(size.Dy);
+    const RegionPixels size =
+        RegionPixelSize(z, {request.Lat1, request.Lon1, request.Lat2, request.Lon2});
     // No source string: only the letters matter here.
     const TileKey start = TileKeyAt(z, request.Lon1, request.Lat1, std::string());
-    const int64_t columns = Steps(start.XOffset, width);
-    const int64_t rows = Steps(start.YOffset, height);
+    const TileIndex corner = KeyToTile(start.Key, 0);
+    const TileSpan span = RegionTileSpan(
+        z, {corner.Column, corner.Row, start.XOffset, start.YOffset}, size.Width, size.Height);
+    const int64_t columns = span.Columns, rows = span.Rows;
     result.Total = columns * rows;
     if (progress && !progress(0, result.Total)) {
         result.Cancelled = true;

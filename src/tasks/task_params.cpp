@@ -6,11 +6,6 @@
 #include "geo/projection.h"
 #include "platform/numbers.h"
 
-RegionPixels RegionPixelSize(int z, const RegionCorners& c) {
-    const PixelOffset d = PixelDelta(z, c.Lon2, c.Lat2, c.Lon1, c.Lat1);
-    return {std::abs(d.Dx), std::abs(d.Dy)};
-}
-
 void OrderRegionCorners(int z, RegionCorners& c) {
     // Offset of corner 1 from corner 2: positive x when corner 2 is west of it.
     const PixelOffset d = PixelDelta(z, c.Lon2, c.Lat2, c.Lon1, c.Lat1);

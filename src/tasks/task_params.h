@@ -1,18 +1,7 @@
 #pragma once
 #include <string>
 
-// The region of a task: corner 1 and corner 2, degrees, longitudes west
-// positive.
-struct RegionCorners {
-    double Lat1 = 0, Lon1 = 0, Lat2 = 0, Lon2 = 0;
-};
-
-struct RegionPixels {
-    int Width = 0, Height = 0;  // pixels, never negative
-};
-
-// The size of the region in pixels at zoom z (1..20).
-RegionPixels RegionPixelSize(int z, const RegionCorners& c);
+#include "geo/projection.h"
 
 // Puts corner 1 at the north-west: the longitudes are exchanged when corner 2
 // lies at least one pixel west of corner 1 at zoom z, the latitudes when it

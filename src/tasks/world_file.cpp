@@ -73,11 +73,14 @@ std::string AuxFileText() {
 }
 
 FileResult WriteWorldFile(const WorldFileParams& params) {
-    const bool zoomOk = params.Zoom >= MinZoom && params.Zoom <= MaxZoom;
-    const int64_t world = zoomOk ? int64_t{TileSize} << params.Zoom : 0;
-    if (!zoomOk || params.Width <= 0 || params.Height <= 0 || params.Left < 0 || params.Top < 0 ||
-        params.Left + params.Width > world || params.Top + params.Height > world)
-        return {false, WorldFileName(params.ImagePath) + ": the image is not inside the world"};
+    // An image reaching past the world's edge (a corner at the clamped
+    // latitude) is still described as made: its white border lies outside.
+    if (params.Zoom < MinZoom || params.Zoom > MaxZoom)
+        return {false, WorldFileName(params.ImagePath) + ": недопустимый масштаб " +
+                           std::to_string(params.Zoom)};
+    if (params.Width <= 0 || params.Height <= 0)
+        return {false, WorldFileName(params.ImagePath) + ": пустое изображение " +
+                           std::to_string(params.Width) + "x" + std::to_string(params.Height)};
     if (FileResult r = WriteFileAtomic(WorldFileName(params.ImagePath), WorldFileText(params)); !r)
         return r;
     return WriteFileAtomic(AuxFileName(params.ImagePath), AuxFileText());

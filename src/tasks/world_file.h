@@ -46,6 +46,7 @@ std::string WorldFileText(const WorldFileParams& params);
 std::string AuxFileText();
 
 // Writes both files, each atomically; stops at the first failure, whose
-// error names the file. An image that is empty or does not lie inside the
-// world's grid gets no files (an error): its numbers would mean nothing.
+// error names the file. An empty image or a zoom out of 1..20 gets no files
+// (an error); an image that reaches past the world's edge gets its true
+// transform.
 FileResult WriteWorldFile(const WorldFileParams& params);

@@ -36,13 +36,14 @@ SizeEstimateTexts SizeEstimate(const MainState& state, int taskZoom) {
     }
     t.HasSelection = true;
     const int zt = EffectiveZoom(taskZoom);
-    const PixelOffset d =
-        PixelDelta(zt, state.SelLon2, state.SelLat2, state.SelLon1, state.SelLat1);
+    // The size the tasks will make, so the text and the image agree.
+    const RegionPixels d =
+        RegionPixelSize(zt, {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2});
     // Pixel counts go up to 2^28 each: their product only fits a double.
     const float megabytes =
-        static_cast<float>(static_cast<double>(d.Dx) * d.Dy * 24 * 0.125 / 1024 / 1024);
-    const std::string width = std::to_string(std::abs(static_cast<long long>(d.Dx)));
-    const std::string height = std::to_string(std::abs(static_cast<long long>(d.Dy)));
+        static_cast<float>(static_cast<double>(d.Width) * d.Height * 24 * 0.125 / 1024 / 1024);
+    const std::string width = std::to_string(d.Width);
+    const std::string height = std::to_string(d.Height);
     t.Label15 = "Выделено " + width + "x" + height + " пикселей";
     t.Panel2 = "Выделено " + width + "x" + height + "px, в памяти " +
                FormatNumber(megabytes, 7, 3) + "mb, скачать~" +

@@ -153,21 +153,28 @@ TEST(WorldFile, TheCoordinateSystemFileNamesEpsg3857) {
     EXPECT_NE(aux.find("+a=6378137 +b=6378137"), std::string::npos);  // the sphere
 }
 
-TEST(WorldFile, AnImageOutsideTheWorldOrAFolderThatIsMissingGivesAnError) {
+TEST(WorldFile, AnEmptyImageABadZoomOrAFolderThatIsMissingGivesAnError) {
     TempDir dir;
     const int64_t world13 = int64_t{256} << 13;
-    for (const WorldFileParams& bad :
-         {WorldFileParams{13, world13 - 9, 0, 10, 10, dir.File("a.jpg")},
-          WorldFileParams{13, 0, -1, 10, 10, dir.File("a.jpg")},
-          WorldFileParams{13, 0, 0, 0, 10, dir.File("a.jpg")},
-          WorldFileParams{21, 0, 0, 10, 10, dir.File("a.jpg")}}) {
+    for (const WorldFileParams& bad : {WorldFileParams{13, 0, 0, 0, 10, dir.File("a.jpg")},
+                                       WorldFileParams{21, 0, 0, 10, 10, dir.File("a.jpg")}}) {
         const FileResult r = WriteWorldFile(bad);
         EXPECT_FALSE(r);
         EXPECT_NE(r.Error.find("a.jgw"), std::string::npos) << r.Error;
+        // Said in the program's own language, like every message around it.
+        EXPECT_EQ(r.Error.find("the image"), std::string::npos) << r.Error;
     }
     EXPECT_FALSE(dir.Exists("a.jgw"));
     EXPECT_FALSE(dir.Exists("a.jpg.aux.xml"));
-    EXPECT_TRUE(WriteWorldFile({13, world13 - 10, world13 - 10, 10, 10, dir.File("a.jpg")}));
+    // Reaching past the world's edge, as an image with a corner at the
+    // clamped latitude does, it is described as it is.
+    for (const WorldFileParams& past :
+         {WorldFileParams{13, world13 - 9, 0, 10, 10, dir.File("a.jpg")},
+          WorldFileParams{13, 0, -1, 10, 10, dir.File("a.jpg")},
+          WorldFileParams{13, world13 - 10, world13 - 10, 10, 10, dir.File("a.jpg")}}) {
+        EXPECT_TRUE(WriteWorldFile(past));
+        EXPECT_EQ(dir.ReadFile("a.jgw"), WorldFileText(past));
+    }
 
     const FileResult missing = WriteWorldFile({13, 0, 0, 10, 10, dir.File("no/such/b.jpg")});
     EXPECT_FALSE(missing);
