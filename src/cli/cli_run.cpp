@@ -140,6 +140,8 @@ bool RunQueuedTasks(MainState& s, const std::vector<std::shared_ptr<stichtype>>&
         const int stops = stopRequests.load();
         if (stops > 0 && !stopped) {
             StopAllTasks(s);
+            // Queued tasks end here and now, not one worker after another.
+            EndStoppedTasks(s);
             stopped = true;
             stoppedAt = std::chrono::steady_clock::now();
         }
@@ -198,6 +200,8 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
         } else {
             const double lat1 = s.SelLat1, lon1 = s.SelLon1, lat2 = s.SelLat2, lon2 = s.SelLon2;
             for (const StitchPiece& piece : pieces) {
+                // Thousands of pieces take a while to make: a stop ends that too.
+                if (stopRequests.load() > 0) break;
                 s.SelLat1 = piece.Lat1;
                 s.SelLon1 = piece.Lon1;
                 s.SelLat2 = piece.Lat2;
@@ -215,6 +219,7 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     } catch (const RunError&) {
         // What was queued ends through its end phase before the error is told.
         StopAllTasks(s);
+        EndStoppedTasks(s);
         const std::atomic<int> none{0};
         RunQueuedTasks(s, tasks, none, printer);
         throw;
@@ -228,8 +233,8 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
         failed += task->FailedTiles;
         skipped += task->SkippedTiles;
         obtained += task->TilesDone - task->FailedTiles - task->SkippedTiles;
-        if (task->IsStitch && !stopped && !FileExists(task->FileName))
-            unsaved.push_back(task->FileName);
+        // An older file of the same name proves nothing: the task says.
+        if (task->IsStitch && !stopped && !task->Saved) unsaved.push_back(task->FileName);
     }
     const std::string counts = std::to_string(count) + " tiles, " + std::to_string(obtained) +
                                " obtained, " + std::to_string(failed) + " failed, " +

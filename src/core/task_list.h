@@ -26,6 +26,12 @@ class TaskQueue {
             }
         return false;
     }
+    bool Contains(const stichtype* task) const {
+        std::lock_guard<std::mutex> lock(Mutex);
+        for (const Ptr& item : Items)
+            if (item.get() == task) return true;
+        return false;
+    }
     Ptr Head() const {
         std::lock_guard<std::mutex> lock(Mutex);
         return Items.empty() ? nullptr : Items.front();

@@ -154,6 +154,11 @@ std::size_t StitchImage::BytesInMemory() const {
     return Memory.size();
 }
 
+std::string StitchImage::StoreFailure() const {
+    std::lock_guard<std::mutex> lock(Mutex);
+    return StoreError;
+}
+
 bool StitchImage::Spilled() const {
     std::lock_guard<std::mutex> lock(Mutex);
     return SpillFd >= 0;
@@ -273,7 +278,7 @@ struct StitchImage::Composer {
     }
 };
 
-void StitchImage::CompressAndSave(const std::string& fileName, int quality,
+bool StitchImage::CompressAndSave(const std::string& fileName, int quality,
                                   const std::function<void(const std::string&)>& addLog,
                                   const std::atomic<bool>* stop) {
     std::lock_guard<std::mutex> lock(Mutex);
@@ -291,17 +296,17 @@ void StitchImage::CompressAndSave(const std::string& fileName, int quality,
     if (ImageWidth < 1 || ImageHeight < 1) {
         compressionFailed("пустое изображение " + std::to_string(ImageWidth) + "x" +
                           std::to_string(ImageHeight));
-        return;
+        return false;
     }
     if (ImageWidth > MaxSide || ImageHeight > MaxSide) {
         compressionFailed("размеры " + std::to_string(ImageWidth) + "x" +
                           std::to_string(ImageHeight) + " больше допустимых для JPEG " +
                           std::to_string(MaxSide) + "x" + std::to_string(MaxSide));
-        return;
+        return false;
     }
     if (!StoreError.empty()) {
         compressionFailed(StoreError);
-        return;
+        return false;
     }
 
     // A failed write does not stop the compression: as with an image
@@ -361,7 +366,7 @@ void StitchImage::CompressAndSave(const std::string& fileName, int quality,
     if (!compressed) {
         file.Abandon();
         compressionFailed(why);
-        return;
+        return false;
     }
     log("сжатие завершено");
     if (saveError.empty()) {
@@ -371,7 +376,8 @@ void StitchImage::CompressAndSave(const std::string& fileName, int quality,
         file.Abandon();
         log("ошибка в процессе сохранения");
         log(saveError);
-        return;
+        return false;
     }
     log("файл сохранен");
+    return true;
 }

@@ -48,8 +48,8 @@ class StitchImage {
     // line saying why). The file appears under its name only when complete:
     // a failure or a stop (checked between bands) leaves no file and no
     // temporary one. Decodes the next band on a second thread while the
-    // current one is encoded.
-    void CompressAndSave(const std::string& fileName, int quality,
+    // current one is encoded. True when the file was saved.
+    bool CompressAndSave(const std::string& fileName, int quality,
                          const std::function<void(const std::string&)>& addLog,
                          const std::atomic<bool>* stop);
 
@@ -58,6 +58,10 @@ class StitchImage {
     // the time text of `now`, with no blanks between.
     static std::string AllocationLine(int width, int height,
                                       std::chrono::system_clock::time_point now);
+
+    // Why a tile could not be kept (the temporary file could not be
+    // written); empty while every tile was.
+    std::string StoreFailure() const;
 
     // For tests: JPEG bytes held in memory, and whether a temporary file is used.
     std::size_t BytesInMemory() const;

@@ -3,6 +3,7 @@
 #include <cstdlib>
 
 #include "geo/projection.h"
+#include "platform/file_io.h"
 #include "tasks/calibration.h"
 #include "tasks/task_params.h"
 #include "tasks/world_file.h"
@@ -11,11 +12,12 @@
 bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool worldFile,
                    std::string& failedFile, std::string& error) {
     const int z = EffectiveZoom(zoom);
-    const PixelOffset d = PixelDelta(z, state.SelLon1, state.SelLat1, state.SelLon2, state.SelLat2);
-    task.ImageWidth = std::abs(d.Dx);
-    task.ImageHeight = std::abs(d.Dy);
+    const RegionPixels size =
+        RegionPixelSize(z, {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2});
+    task.ImageWidth = size.Width;
+    task.ImageHeight = size.Height;
     const CalibrationResult written =
-        WriteStitchCalibration(z, d.Dx, d.Dy, task.FileName, task.Lat1, task.Lon1,
+        WriteStitchCalibration(z, size.Width, size.Height, task.FileName, task.Lat1, task.Lon1,
                                state.WriteOziMap, state.WriteMapInfoTab);
     if (!written) {
         failedFile = written.FailedFile;
@@ -26,6 +28,9 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
         WorldFileParams params{z, 0, 0, task.ImageWidth, task.ImageHeight, task.FileName};
         WorldPixelAt(z, task.Lat1, task.Lon1, params.Left, params.Top);
         if (const FileResult result = WriteWorldFile(params); !result) {
+            // No task is made: no file may speak of its image.
+            for (const char* extension : {"map", "tab"})
+                RemoveFile(CalibrationFileName(task.FileName, extension));
             failedFile = WorldFileName(task.FileName);
             error = result.Error;
             return false;
@@ -37,13 +42,22 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
 
 TaskBuild BuildTask(const MainState& state, stichtype& task, const TaskRequest& request,
                     std::string& failedFile, std::string& error) {
-    if (request.IsStitch &&
-        !PrepareStitch(state, task, request.Zoom, request.WorldFile, failedFile, error))
-        return TaskBuild::FileNotWritten;
     const RegionPixels size = RegionPixelSize(
         EffectiveZoom(request.Zoom), {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2});
+    // The list first: a task refused here leaves no file behind.
     if (!BuildTaskTiles(state, task, request.Zoom, size.Width, size.Height, error))
         return TaskBuild::ListRefused;
+    if (!task.Tiles) {
+        // Queued, it would never start and would hold up every task behind it.
+        error = "Пустая область: в ней нет ни одного фрагмента";
+        return TaskBuild::ListRefused;
+    }
+    if (request.IsStitch &&
+        !PrepareStitch(state, task, request.Zoom, request.WorldFile, failedFile, error)) {
+        task.Tiles.reset();
+        task.TileCount = 0;
+        return TaskBuild::FileNotWritten;
+    }
     return TaskBuild::Built;
 }
 
@@ -52,8 +66,9 @@ std::string FolderOf(const std::string& path) {
     return slash == std::string::npos ? std::string("./") : path.substr(0, slash + 1);
 }
 
-StitchOutput::StitchOutput(int width, int height, const std::string& fileName)
-    : Image(width, height, FolderOf(fileName)) {}
+StitchOutput::StitchOutput(int width, int height, const std::string& fileName,
+                           std::size_t memoryLimit)
+    : Image(width, height, FolderOf(fileName), memoryLimit) {}
 
 void StitchOutput::Prepare(stichtype& task) {
     // Into the log only: the report window shows it at its next reload.
@@ -73,6 +88,10 @@ void StitchOutput::PutFailed(const jtype& tile) {
     Image.AddPlaceholder(tile.X, tile.Y, std::string(CaptionLoadFailed), tile.TileName);
 }
 
-void StitchOutput::Finish(stichtype& task, const std::function<void(const std::string&)>& addLog) {
-    Image.CompressAndSave(task.FileName, task.Quality, addLog, &task.Stop);
+bool StitchOutput::Finish(stichtype& task, const std::function<void(const std::string&)>& addLog) {
+    return Image.CompressAndSave(task.FileName, task.Quality, addLog, &task.Stop);
+}
+
+std::string StitchOutput::Failure() const {
+    return Image.StoreFailure();
 }

@@ -12,13 +12,15 @@
 class StitchOutput : public TaskOutput {
   public:
     // The image of width x height pixels for `fileName`; large tile data
-    // spills into the output's own folder.
-    StitchOutput(int width, int height, const std::string& fileName);
+    // spills into the output's own folder beyond `memoryLimit` bytes.
+    StitchOutput(int width, int height, const std::string& fileName,
+                 std::size_t memoryLimit = StitchImage::DefaultMemoryLimit);
 
     void Prepare(stichtype& task) override;
     void PutTile(const jtype& tile) override;
     void PutFailed(const jtype& tile) override;
-    void Finish(stichtype& task, const std::function<void(const std::string&)>& addLog) override;
+    bool Finish(stichtype& task, const std::function<void(const std::string&)>& addLog) override;
+    std::string Failure() const override;
 
   private:
     StitchImage Image;

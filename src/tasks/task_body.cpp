@@ -1,5 +1,6 @@
 #include <algorithm>
 #include <chrono>
+#include <functional>
 #include <mutex>
 #include <system_error>
 #include <thread>
@@ -72,6 +73,11 @@ void TThLoading::GetTaskTile(stichtype& task, TaskOutput* output, jtype& tile) {
         output->PutTile(tile);
     else
         output->PutFailed(tile);
+    // Fetching on would only fill a cache for an image that cannot be made.
+    if (const std::string why = output->Failure(); !why.empty() && !OutputFailed.exchange(true)) {
+        AddLog(State, Task, "Склеивание прервано: фрагменты негде хранить: " + why);
+        task.RequestStop();
+    }
 }
 
 void TThLoading::TileLoop(stichtype& task, TaskOutput* output) {
@@ -112,12 +118,60 @@ void TThLoading::TileLoop(stichtype& task, TaskOutput* output) {
     for (std::thread& t : others) t.join();
 }
 
+namespace {
+
+// The end phase of a task, up to its leaving the list; `unlinked` runs then,
+// still under ThreadLock.
+void EndTask(MainState& S, const std::shared_ptr<stichtype>& task,
+             const std::function<void()>& unlinked) {
+    auto addLog = [&](const std::string& line) { AddLog(S, task, line); };
+    TaskOutput* output = task->Bitmap.get();
+    const bool stopped = task->Stop;
+    if (!stopped) addLog(task->IsStitch ? "Склеено в памяти" : "Выкачано");
+    if (task->Tiles && !stopped) addLog("Генерация вышележащих слоев");
+    for (jtype* tile = task->Tiles.get(); tile; tile = tile->Next.get())
+        if (!task->Stop && S.GenerateUpperLayers && FileExists(tile->FileName))
+            BuildParentTile(S, tile->FileName);
+    task->Tiles.reset();
+    if (task->HangUp) {
+        HangUpAll(S);
+        addLog("отключение");
+    }
+    if (output && !task->Stop) task->Saved = output->Finish(*task, addLog);
+    task->RequestStop();
+    addLog("очистка памяти");
+    std::lock_guard<std::mutex> lock(S.ThreadLock);
+    task->Bitmap.reset();
+    addLog("выполнено в " + Now());
+    S.TaskList.Remove(task.get());
+    if (task->Unlinked) task->Unlinked();
+    if (unlinked) unlinked();
+}
+
+}  // namespace
+
+void EndStoppedTasks(MainState& state) {
+    for (const auto& task : state.TaskList.Snapshot()) {
+        if (!task->Stop || task->Started.exchange(true)) continue;
+        if (task->Bitmap) task->Bitmap->Prepare(*task);
+        EndTask(state, task, {});
+    }
+}
+
 void TThLoading::TaskModeBody() {
     MainState& S = State;
     BadFileErrors = FetchErrors = WriteErrors = 0;
     if (!Task) Task = S.TaskList.Head();
     const std::shared_ptr<stichtype> task = Task;
-    task->Started = true;
+    // Nothing of State is touched after TaskRunning is cleared: the shutdown
+    // may be waiting for exactly this flag to free it.
+    const auto release = [&S] { S.TaskRunning = false; };
+    if (task->Started.exchange(true)) {
+        // Already ended without a worker.
+        std::lock_guard<std::mutex> lock(S.ThreadLock);
+        release();
+        return;
+    }
     WorkerLog log(S, task);
     Log = &log;
     auto addLog = [&](const std::string& line) { AddLog(S, task, line); };
@@ -136,28 +190,6 @@ void TThLoading::TaskModeBody() {
         task->LoopStartMs = NowMs();
         TileLoop(*task, output);
     }
-
-    // End phase.
-    const bool stopped = task->Stop;
-    if (!stopped) addLog(task->IsStitch ? "Склеено в памяти" : "Выкачано");
-    if (task->Tiles && !stopped) addLog("Генерация вышележащих слоев");
-    for (jtype* tile = task->Tiles.get(); tile; tile = tile->Next.get())
-        if (!task->Stop && S.GenerateUpperLayers && FileExists(tile->FileName))
-            BuildParentTile(S, tile->FileName);
-    task->Tiles.reset();
-    if (task->HangUp) {
-        HangUpAll(S);
-        addLog("отключение");
-    }
-    if (output && !task->Stop) output->Finish(*task, addLog);
-    task->RequestStop();
-    addLog("очистка памяти");
     Log = nullptr;
-    std::lock_guard<std::mutex> lock(S.ThreadLock);
-    task->Bitmap.reset();
-    addLog("выполнено в " + Now());
-    S.TaskList.Remove(task.get());
-    // Nothing of State is touched after this: the shutdown may be waiting
-    // for exactly this flag to free it.
-    S.TaskRunning = false;
+    EndTask(S, task, release);
 }

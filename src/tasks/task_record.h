@@ -54,8 +54,11 @@ class TaskOutput {
     virtual void PutTile(const jtype& tile) = 0;
     // A tile that finally failed: its "cannot load" placeholder goes there.
     virtual void PutFailed(const jtype& tile) = 0;
-    // The end of a task that was not stopped: compress and save.
-    virtual void Finish(stichtype& task, const std::function<void(const std::string&)>& addLog) = 0;
+    // The end of a task that was not stopped: compress and save. True when
+    // the output was made.
+    virtual bool Finish(stichtype& task, const std::function<void(const std::string&)>& addLog) = 0;
+    // Why tiles can no longer be kept; empty while they can.
+    virtual std::string Failure() const { return {}; }
 };
 
 // One region task, a download or a stitch. Made on the GUI thread; once
@@ -86,8 +89,14 @@ struct stichtype {
     std::string FileName;
     std::atomic<bool> LogShown{false};
     TaskLogLines Log;
-    // Its worker runs it (set once, at the start of the worker's body).
+    // Its worker runs it, or it was ended without one (set once, by whoever
+    // takes it).
     std::atomic<bool> Started{false};
+    // The stitched image was compressed and saved by this task.
+    std::atomic<bool> Saved{false};
+    // Called by the worker once the task has left the list and before the
+    // worker lets go of TaskRunning (tests hold it there).
+    std::function<void()> Unlinked;
     // When the tile loop began, for the rate and the time left.
     std::atomic<int64_t> LoopStartMs{0};
 

@@ -56,21 +56,21 @@ bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width
     const int ox = corner.XOffset, oy = corner.YOffset;
     // Counted first: a region of millions of tiles is refused before any
     // record is made.
-    auto steps = [](int offset, int size) {
-        return size + offset <= 0 ? 0LL : (static_cast<long long>(size) + offset + 255) / 256;
-    };
-    const long long columns = steps(ox, width), rows = steps(oy, height);
-    if (columns * rows > MaxTaskTiles) {
-        error = "Слишком большая область: " + FormatThousands(columns * rows) +
+    const TileIndex tile = KeyToTile(corner.Key, source.size());
+    const TileSpan span = RegionTileSpan(z, {tile.Column, tile.Row, ox, oy}, width, height);
+    if (span.Columns * span.Rows > MaxTaskTiles) {
+        error = "Слишком большая область: " + FormatThousands(span.Columns * span.Rows) +
                 " фрагментов, не более " + FormatThousands(MaxTaskTiles);
         return false;
     }
     std::unique_ptr<jtype> list;
     int count = 0;
     std::string columnKey = corner.Key;
-    for (long long x = -ox; x < width; x += 256) {
+    for (long long c = 0; c < span.Columns; ++c) {
+        const long long x = -ox + 256 * c;
         std::string rowKey = columnKey;
-        for (long long y = -oy; y < height; y += 256) {
+        for (long long r = 0; r < span.Rows; ++r) {
+            const long long y = -oy + 256 * r;
             auto tile = std::make_unique<jtype>();
             tile->Image.reset();  // the worker lends its own picture to each tile
             tile->X = static_cast<int32_t>(x);
@@ -96,22 +96,35 @@ bool QueueTask(MainState& state, const std::shared_ptr<stichtype>& task) {
     return state.TaskList.Size() == 1;
 }
 
-bool StartTaskWorker(MainState& state, const std::shared_ptr<stichtype>& task) {
+namespace {
+
+enum class WorkerStart { Started, Busy, NoThread };
+
+WorkerStart TryStartTaskWorker(MainState& state, const std::shared_ptr<stichtype>& task) {
+    // A worker that has just unlinked its task still holds the flag; the
+    // refresh starts this task once it has let go.
+    bool idle = false;
+    if (!state.TaskRunning.compare_exchange_strong(idle, true)) return WorkerStart::Busy;
     task->Log.Append("Запуск потока " + Now());
     auto worker = std::make_unique<TThLoading>(state);
     worker->IsTask = true;
     worker->Task = task;
-    state.TaskRunning = true;
-    if (TThLoading::Start(std::move(worker))) return true;
+    if (TThLoading::Start(std::move(worker))) return WorkerStart::Started;
     state.TaskRunning = false;
-    return false;
+    return WorkerStart::NoThread;
+}
+
+}  // namespace
+
+bool StartTaskWorker(MainState& state, const std::shared_ptr<stichtype>& task) {
+    return TryStartTaskWorker(state, task) != WorkerStart::NoThread;
 }
 
 bool StartNextTask(MainState& state) {
     if (state.TaskRunning) return false;
     const auto head = state.TaskList.Head();
     if (!head || !head->Tiles) return false;
-    return StartTaskWorker(state, head);
+    return TryStartTaskWorker(state, head) == WorkerStart::Started;
 }
 
 std::string TaskEntryText(const stichtype& task, stichtype::Clock::time_point now) {
@@ -126,12 +139,23 @@ std::string TaskEntryText(const stichtype& task, stichtype::Clock::time_point no
 
 std::shared_ptr<stichtype> StopTaskAt(MainState& state, int index,
                                       stichtype::Clock::time_point now) {
-    auto task = state.TaskList.At(index);
+    return StopTask(state, state.TaskList.At(index), now);
+}
+
+std::shared_ptr<stichtype> StopTask(MainState& state, const std::weak_ptr<stichtype>& entry,
+                                    stichtype::Clock::time_point now) {
+    auto task = ListedTask(state, entry);
     if (!task) return nullptr;
     // Logged first: a worker woken by the stop writes its end lines after it.
     task->Log.Append("Поступила команда Прекратить в  " + TimeText(now, now));
     task->RequestStop();
     return task;
+}
+
+std::shared_ptr<stichtype> ListedTask(const MainState& state,
+                                      const std::weak_ptr<stichtype>& entry) {
+    auto task = entry.lock();
+    return task && state.TaskList.Contains(task.get()) ? task : nullptr;
 }
 
 void StopAllTasks(MainState& state) {

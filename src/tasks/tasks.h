@@ -44,8 +44,10 @@ bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width
 // True when it is alone in the list.
 bool QueueTask(MainState& state, const std::shared_ptr<stichtype>& task);
 
-// Logs "Запуск потока" and starts the task worker on `task`. False when no
-// thread could be made (TaskRunning is clear again).
+// Logs "Запуск потока" and starts the task worker on `task`, taking
+// TaskRunning at once. While a worker still holds it, nothing is started and
+// the task is left to the task list refresh. False when no thread could be
+// made (TaskRunning is clear again).
 bool StartTaskWorker(MainState& state, const std::shared_ptr<stichtype>& task);
 
 // The task list refresh: when no worker runs and the newest task has tiles,
@@ -60,6 +62,18 @@ std::string TaskEntryText(const stichtype& task,
 // command logged. The task, or none when the index has no task.
 std::shared_ptr<stichtype> StopTaskAt(MainState& state, int index,
                                       stichtype::Clock::time_point now = stichtype::Clock::now());
+
+// The Stop command for the task a list entry showed; none when it has left
+// the list since.
+std::shared_ptr<stichtype> StopTask(MainState& state, const std::weak_ptr<stichtype>& entry,
+                                    stichtype::Clock::time_point now = stichtype::Clock::now());
+// The task a list entry showed while it is still in the list.
+std::shared_ptr<stichtype> ListedTask(const MainState& state,
+                                      const std::weak_ptr<stichtype>& entry);
+
+// Ends at once, on the calling thread, every stopped task whose worker has
+// not begun: each runs its end phase (no tile, no image) and leaves the list.
+void EndStoppedTasks(MainState& state);
 
 // Shutdown: every task is asked to stop; then waits, checking every 50 ms,
 // until no task worker is left or the limit has passed. True when none is left.

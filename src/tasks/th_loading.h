@@ -47,6 +47,8 @@ class TThLoading : public WorkerContext {
     bool SkipTile(const stichtype& task) const;
     // One tile with its repetitions; a failed one becomes a placeholder.
     void GetTaskTile(stichtype& task, class TaskOutput* output, jtype& tile);
+    // The output said once that it can keep no more tiles.
+    std::atomic<bool> OutputFailed{false};
 };
 
 // Hands the view's queued tiles to a new view-fill worker: a fresh stop byte

@@ -13,6 +13,7 @@
 #include <functional>
 #include <memory>
 #include <string>
+#include <vector>
 
 #include "core/main_state.h"
 #include "core/settings_file.h"
@@ -161,7 +162,11 @@ public:
     // The common making of a task from the selection: the request's zoom and
     // quality come from the task panel. `switchTimer` false leaves Timer2 to
     // the caller (a piece of a series). The task, or none when none was made.
-    std::shared_ptr<stichtype> MakeTask(TaskRequest request, bool switchTimer = true);
+    // `complete`, when given, finishes the request after the delayed-start
+    // dialog and the selection test (a stitch asks for its file there);
+    // false makes nothing.
+    std::shared_ptr<stichtype> MakeTask(TaskRequest request, bool switchTimer = true,
+                                        const std::function<bool(TaskRequest&)>& complete = {});
     // Stitch: one image, or pieces of at most pieceWidth x pieceHeight of
     // the region of width x height pixels, each a task of its own.
     void StitchSelection(bool cut, int width, int height, int pieceWidth, int pieceHeight,
@@ -200,6 +205,9 @@ public:
     void StopTasks(std::chrono::milliseconds grace);
 
 private:
+    // The task each entry of ComboBox4 shows, in the entries' order.
+    std::vector<std::weak_ptr<stichtype>> TaskEntries;
+    std::shared_ptr<stichtype> EntryTask(int index) const;
     class TForm6* OwnReportWindow = nullptr;
     class TForm2* OwnTimerDialog = nullptr;
     class TOKBottomDlg* OwnParamsDialog = nullptr;

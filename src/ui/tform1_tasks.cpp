@@ -85,7 +85,8 @@ void TForm1::StartDownloadTask() {
     MakeTask(request);
 }
 
-std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTimer) {
+std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTimer,
+                                            const std::function<bool(TaskRequest&)>& complete) {
     // The delayed start: shown before every task when asked for; its hours
     // and minutes count also when it was not shown this time.
     DelayedStart start;
@@ -95,6 +96,7 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
         start = TimerDialog()->Values(false);
     }
     if (!S.HasSelection) return nullptr;
+    if (complete && !complete(request)) return nullptr;
     request.DelayHours = start.Hours;
     request.DelayMinutes = start.Minutes;
     request.DialUp = start.DialUp;
@@ -111,6 +113,7 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
         ComboBox4->blockSignals(true);
         ComboBox4->insertItem(
             0, QString::fromStdString(NewTaskEntryText(*task, Label15->text().toStdString())));
+        TaskEntries.insert(TaskEntries.begin(), task);
         ComboBox4->setCurrentIndex(ComboBox4->count() - 1);
         ComboBox4->blockSignals(false);
         SpeedButton3->setEnabled(true);
@@ -166,15 +169,17 @@ QString TForm1::AskStitchFileName() {
 std::shared_ptr<stichtype> TForm1::StartStitchTask(const QString& outputName, bool addCoordinates,
                                                    bool keepTimer, bool worldFile) {
     if (!S.HasSelection) return nullptr;
-    QString name = outputName.isEmpty() ? AskStitchFileName() : outputName;
-    if (name.isEmpty()) return nullptr;
     TaskRequest request;
     request.IsStitch = true;
-    request.FileName = name.toStdString();
     request.WorldFile = worldFile;
-    if (addCoordinates)
-        request.FileName = AddCoordinatesToName(request.FileName, S.SelLat1, S.SelLon1);
-    return MakeTask(request, !keepTimer);
+    // The file is asked for after the delayed-start dialog.
+    return MakeTask(request, !keepTimer, [&](TaskRequest& r) {
+        const QString name = outputName.isEmpty() ? AskStitchFileName() : outputName;
+        if (name.isEmpty()) return false;
+        r.FileName = name.toStdString();
+        if (addCoordinates) r.FileName = AddCoordinatesToName(r.FileName, S.SelLat1, S.SelLon1);
+        return true;
+    });
 }
 
 void TForm1::StitchSelection(bool cut, int width, int height, int pieceWidth, int pieceHeight,
@@ -228,6 +233,7 @@ void TForm1::Timer2Timer() {
     TForm6* report = ReportWindow();
     ComboBox4->blockSignals(true);
     ComboBox4->clear();
+    TaskEntries.assign(tasks.begin(), tasks.end());
     for (std::size_t i = 0; i < tasks.size(); ++i) {
         ComboBox4->addItem(QString::fromStdString(TaskEntryText(*tasks[i])));
         if (static_cast<int>(i) == selected && tasks[i]->LogShown && report->isVisible())
@@ -241,6 +247,8 @@ void TForm1::Timer2Timer() {
         if (!ToolButton8->isChecked()) {
             TBToolWindow3->hide();
             S.HasSelection = false;
+            SetPanelText(2, QStringLiteral(" "));
+            ComboBox2Change();  // no stale size, no "Выполнить" without a selection
         }
         Panel4->hide();
         SizeTaskPanel(false);
@@ -249,13 +257,19 @@ void TForm1::Timer2Timer() {
     UpdateTaskProgress();
 }
 
+std::shared_ptr<stichtype> TForm1::EntryTask(int index) const {
+    if (index < 0 || static_cast<std::size_t>(index) >= TaskEntries.size()) return nullptr;
+    return ListedTask(S, TaskEntries[static_cast<std::size_t>(index)]);
+}
+
 void TForm1::SpeedButton3Click() {
-    const auto task = StopTaskAt(S, ComboBox4->currentIndex());
+    // The task the entry shows, not whatever holds its place in the list now.
+    const auto task = StopTask(S, EntryTask(ComboBox4->currentIndex()));
     if (task && task->LogShown && ReportWindow()->isVisible()) ReportWindow()->Reload(task);
 }
 
 void TForm1::ComboBox4Select() {
-    const auto task = S.TaskList.At(ComboBox4->currentIndex());
+    const auto task = EntryTask(ComboBox4->currentIndex());
     if (!task) return;
     ReportWindow()->ShowTaskLog(task);
     UpdateTaskProgress();
@@ -283,7 +297,7 @@ void TForm1::SizeTaskPanel(bool withTasks) {
 }
 
 void TForm1::UpdateTaskProgress() {
-    const auto selected = S.TaskList.At(ComboBox4->currentIndex());
+    const auto selected = EntryTask(ComboBox4->currentIndex());
     if (selected) {
         const TaskProgress p = ProgressOf(*selected);
         TaskProgressBar->setValue(p.Percent);

@@ -2,10 +2,12 @@
 
 #include <regex>
 #include <set>
+#include <thread>
 
 #include "cli_fixture.h"
 #include "core/app_core.h"
 #include "platform/numbers.h"
+#include "support/file_size_limit.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
 #include "tasks/tasks.h"
@@ -261,6 +263,60 @@ TEST_F(CliTest, StitchMakesTheSameFilesAsTheWindowsTaskMaker) {
         files.insert(name);
     }
     EXPECT_EQ(files, (std::set<std::string>{"r.jpg", "r.map", "r.tab", "r.jgw", "r.jpg.aux.xml"}));
+}
+
+TEST_F(CliTest, AStitchThatCouldNotBeSavedFailsBesideAnOlderFileOfItsName) {
+    WriteSettings(Folder.Path(), [](MainState& s) { s.WriteOziMap = false; });
+    ASSERT_TRUE(Folder.WriteFile("r.jpg", "an older image"));
+    CliResult r;
+    {
+        FileSizeLimit limit(1000);  // the cache is not written: only the image is
+        r = Run(With({"stitch"}, {"--out", Folder.File("r.jpg"), "--mode", "cache"}),
+                Folder.Path());
+    }
+    EXPECT_EQ(r.Status, CliError) << r.Out;
+    EXPECT_NE(r.Err.find("r.jpg: the image was not saved"), std::string::npos) << r.Err;
+    EXPECT_EQ(Folder.ReadFile("r.jpg"), "an older image");
+}
+
+TEST_F(CliTest, AStopEndsEveryPieceAtOnceAndStopsTheMaking) {
+    vistrel::tileserver::FaultOptions slow;
+    slow.DelayMs = 200;
+    StartServer(slow);
+    WriteSettings(Folder.Path());
+    // Over 600 pieces of 256 x 256.
+    const std::vector<std::string> args = {"stitch",      "--zoom",      "16",
+                                           "--from",      "55.80,37.50", "--to",
+                                           "55.70,37.60", "--out",       Folder.File("p.jpg"),
+                                           "--pieces",    "256x256"};
+    const auto maps = [&] {
+        int n = 0;
+        for (const auto& e : std::filesystem::directory_iterator(Folder.Path()))
+            n += e.path().extension() == ".map";
+        return n;
+    };
+    // A stop before the first piece is made: none is.
+    Stops = 1;
+    auto started = std::chrono::steady_clock::now();
+    CliResult r = Run(args, Folder.Path());
+    EXPECT_EQ(r.Status, CliIncomplete) << r.Err;
+    EXPECT_EQ(maps(), 0);
+    EXPECT_LT(std::chrono::steady_clock::now() - started, 5s);
+
+    // A stop while the first pieces run: every queued one ends at once.
+    Stops = 0;
+    std::chrono::steady_clock::time_point stopped;
+    std::thread signal([&] {
+        std::this_thread::sleep_for(1500ms);
+        stopped = std::chrono::steady_clock::now();
+        Stops = 1;
+    });
+    r = Run(args, Folder.Path());
+    signal.join();
+    EXPECT_EQ(r.Status, CliIncomplete) << r.Err;
+    // One by one they took a twentieth of a second each: half a minute.
+    EXPECT_LT(std::chrono::steady_clock::now() - stopped, 5s);
+    EXPECT_NE(r.LastLine().find("vistrel-cli: stopped: "), std::string::npos) << r.LastLine();
 }
 
 }  // namespace

@@ -2,18 +2,26 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <chrono>
+#include <climits>
+#include <filesystem>
+#include <random>
 #include <regex>
+#include <set>
 
 #include "fetch/request_tile.h"
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "platform/numbers.h"
+#include "support/file_size_limit.h"
 #include "support/http_script_server.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
 #include "tasks/log_lines.h"
+#include "tasks/task_params.h"
 #include "tasks/tasks.h"
+#include "tasks/world_file.h"
 
 namespace {
 
@@ -161,6 +169,185 @@ TEST_F(StitchTaskTest, TilesAreDrawnWhereTheyBelongAndAStoppedTaskSavesNothing) 
     const auto lines = WithoutTimes(stopped->Log.Lines());
     for (const char* absent : {"Склеено в памяти", "начало сжатия", "файл сохранен"})
         EXPECT_EQ(std::find(lines.begin(), lines.end(), absent), lines.end()) << absent;
+    EXPECT_EQ(lines.back(), "выполнено в T");
+}
+
+// The tile records' reach in the image: left and top edges of the first,
+// right and bottom edges of the last column and row.
+struct Reach {
+    int Left = INT_MAX, Top = INT_MAX, Right = INT_MIN, Bottom = INT_MIN;
+};
+Reach ReachOf(const stichtype& task) {
+    Reach r;
+    for (const jtype* t = task.Tiles.get(); t; t = t->Next.get()) {
+        r.Left = std::min(r.Left, t->X);
+        r.Top = std::min(r.Top, t->Y);
+        r.Right = std::max(r.Right, t->X + TileSize);
+        r.Bottom = std::max(r.Bottom, t->Y + TileSize);
+    }
+    return r;
+}
+
+TaskBuild BuildStitch(MainState& state, const RegionCorners& c, int zoom, const std::string& out,
+                      std::shared_ptr<stichtype>& task, std::string& error,
+                      bool worldFile = false) {
+    state.SelLat1 = c.Lat1;
+    state.SelLon1 = c.Lon1;
+    state.SelLat2 = c.Lat2;
+    state.SelLon2 = c.Lon2;
+    state.HasSelection = true;
+    TaskRequest request;
+    request.IsStitch = true;
+    request.Zoom = zoom;
+    request.FileName = out;
+    request.WorldFile = worldFile;
+    task = NewTask(state, request);
+    std::string failedFile;
+    return BuildTask(state, *task, request, failedFile, error);
+}
+
+TEST(RegionSize, TheTileListCoversTheStitchedImageToItsLastRowAndColumn) {
+    TempDir dir;
+    MainState state;
+    SetCachePath(state, dir.Path());
+    state.WriteOziMap = false;
+    struct Case {
+        int Zoom;
+        RegionCorners Corners;
+    };
+    // A region whose last row was left out, then random ones where the
+    // single-precision corner shows most.
+    std::vector<Case> cases = {
+        {13, {-58.623888569089907, -154.60081100463867, -58.654263242611108, -154.70775604248047}}};
+    std::mt19937 random(20261209);
+    std::uniform_real_distribution<double> lat(-80, 80), lon(-179, 179);
+    std::uniform_int_distribution<int> pixels(1, 1500);
+    for (int i = 0; i < 3000; ++i) {
+        Case c{14 + i % 7, {lat(random), lon(random), 0, 0}};
+        c.Corners.Lat2 = c.Corners.Lat1;
+        c.Corners.Lon2 = c.Corners.Lon1;
+        PointAtDelta(pixels(random), pixels(random), c.Zoom, c.Corners.Lon2, c.Corners.Lat2);
+        cases.push_back(c);
+    }
+    int built = 0;
+    for (const Case& c : cases) {
+        std::shared_ptr<stichtype> task;
+        std::string error;
+        if (BuildStitch(state, c.Corners, c.Zoom, dir.File("r.jpg"), task, error) !=
+            TaskBuild::Built)
+            continue;
+        ++built;
+        const Reach r = ReachOf(*task);
+        const int w = task->ImageWidth, h = task->ImageHeight;
+        ASSERT_TRUE(r.Left <= 0 && r.Top <= 0 && r.Right >= w && r.Bottom >= h &&
+                    r.Right - TileSize < w && r.Bottom - TileSize < h)
+            << "zoom " << c.Zoom << " " << c.Corners.Lat1 << "," << c.Corners.Lon1 << " "
+            << c.Corners.Lat2 << "," << c.Corners.Lon2 << ": " << w << "x" << h << " covered to "
+            << r.Right << "x" << r.Bottom;
+        if (built == 1) {
+            EXPECT_EQ(w, 623);
+            EXPECT_EQ(h, 340);
+        }
+    }
+    EXPECT_GT(built, 2900);
+}
+
+TEST_F(StitchTaskTest, NearThePolesTheWalkEndsAtTheWorldsEdgeAndTheFilesDescribeTheImage) {
+    State.WriteMapInfoTab = true;
+    struct Case {
+        int Zoom;
+        double Lat1, Lat2;
+    };
+    // Corners at the clamped latitude lie a few pixels outside the world.
+    for (const Case c : {Case{17, -85.03, -ClampLatitude}, Case{18, -85.04, -ClampLatitude},
+                         Case{20, -85.0505, -ClampLatitude}, Case{17, ClampLatitude, 85.03},
+                         Case{18, ClampLatitude, 85.04}, Case{20, ClampLatitude, 85.0505}}) {
+        SCOPED_TRACE(std::to_string(c.Zoom) + " " + std::to_string(c.Lat1));
+        const std::string out = Cache.File("pole.jpg");
+        std::shared_ptr<stichtype> task;
+        std::string error;
+        ASSERT_EQ(
+            BuildStitch(State, {c.Lat1, -37.6, c.Lat2, -37.61}, c.Zoom, out, task, error, true),
+            TaskBuild::Built)
+            << error;
+        const int last = (1 << c.Zoom) - 1;
+        const int first = TileAt(c.Zoom, task->Lon1, task->Lat1).Row;
+        std::set<int> rows;
+        for (const jtype* t = task->Tiles.get(); t; t = t->Next.get())
+            rows.insert(KeyToTile(t->TileName, 0).Row);
+        EXPECT_EQ(*rows.begin(), first);
+        EXPECT_LE(*rows.rbegin(), last);
+        EXPECT_EQ(static_cast<int>(rows.size()), *rows.rbegin() - first + 1) << "no row twice";
+        WorldFileParams params{c.Zoom, 0, 0, task->ImageWidth, task->ImageHeight, out};
+        WorldPixelAt(c.Zoom, task->Lat1, task->Lon1, params.Left, params.Top);
+        EXPECT_EQ(Cache.ReadFile("pole.jgw"), WorldFileText(params));
+        EXPECT_TRUE(Cache.Exists("pole.map"));
+    }
+
+    // A world file that cannot be written: no task, and no file of it.
+    std::filesystem::create_directories(Cache.File("held.jgw/x"));
+    std::shared_ptr<stichtype> task;
+    std::string error;
+    EXPECT_EQ(BuildStitch(State, {55.8, -37.5, 55.7, -37.7}, 12, Cache.File("held.jpg"), task,
+                          error, true),
+              TaskBuild::FileNotWritten);
+    for (const char* name : {"held.map", "held.tab", "held.jpg.aux.xml"})
+        EXPECT_FALSE(Cache.Exists(name)) << name;
+}
+
+TEST_F(StitchTaskTest, AnEmptyRegionIsNeverQueuedSoTheNextTaskRuns) {
+    SetWorkMode(State, 0);
+    // On a column edge and no wider than it: no tile at all.
+    double edge = -37.6, lat = 55.8;
+    PointAtDelta(-TileKeyAt(13, edge, lat, "").XOffset, 0, 13, edge, lat);
+    ASSERT_EQ(TileKeyAt(13, edge, lat, "").XOffset, 0);
+    std::shared_ptr<stichtype> empty;
+    std::string error;
+    EXPECT_EQ(
+        BuildStitch(State, {lat, edge, lat - 0.1, edge}, 13, Cache.File("empty.jpg"), empty, error),
+        TaskBuild::ListRefused);
+    EXPECT_NE(error.find("нет ни одного фрагмента"), std::string::npos) << error;
+    EXPECT_FALSE(Cache.Exists("empty.map"));
+    EXPECT_TRUE(State.TaskList.Empty());
+
+    std::shared_ptr<stichtype> next;
+    ASSERT_EQ(
+        BuildStitch(State, {55.8, -37.5, 55.79, -37.51}, 13, Cache.File("next.jpg"), next, error),
+        TaskBuild::Built);
+    Run(next);
+    EXPECT_TRUE(next->Saved);
+    EXPECT_TRUE(Cache.Exists("next.jpg"));
+}
+
+TEST_F(StitchTaskTest, ATileThatCannotBeKeptStopsTheStitchAtOnce) {
+    // Twelve cached tiles; every one goes to the temporary file, which
+    // cannot grow.
+    SetWorkMode(State, 0);
+    const std::string out = Cache.Path() + "big.jpg";
+    auto task = Make(out);
+    task->ImageWidth = 1200;
+    task->Bitmap = std::make_unique<StitchOutput>(1200, 300, out, 0);
+    std::string error;
+    task->Tiles.reset();
+    ASSERT_TRUE(BuildTaskTiles(State, *task, 13, 1200, 300, error));
+    ASSERT_EQ(task->TileCount, 12);
+    for (const jtype* t = task->Tiles.get(); t; t = t->Next.get())
+        Cache.WriteFile("cache/" + t->TileName + ".jpg", MakeTileJpeg(256, 256, 5));
+    {
+        FileSizeLimit limit(1000);
+        Run(task);
+    }
+    EXPECT_EQ(task->TilesDone, 1);
+    EXPECT_FALSE(task->Saved);
+    EXPECT_FALSE(Cache.Exists("big.jpg"));
+    const auto lines = WithoutTimes(task->Log.Lines());
+    EXPECT_EQ(
+        std::count_if(lines.begin(), lines.end(),
+                      [](const std::string& l) {
+                          return l.starts_with("Склеивание прервано: фрагменты негде хранить: ");
+                      }),
+        1);
+    EXPECT_EQ(std::find(lines.begin(), lines.end(), "начало сжатия"), lines.end());
     EXPECT_EQ(lines.back(), "выполнено в T");
 }
 

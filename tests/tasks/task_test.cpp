@@ -52,9 +52,10 @@ class RecordingOutput : public TaskOutput {
         Events.push_back("tile " + tile.TileName + (tile.Image->Decoded() ? "" : " placeholder"));
     }
     void PutFailed(const jtype& tile) override { Events.push_back("failed " + tile.TileName); }
-    void Finish(stichtype&, const std::function<void(const std::string&)>& addLog) override {
+    bool Finish(stichtype&, const std::function<void(const std::string&)>& addLog) override {
         Events.push_back("finish");
         addLog("finished");
+        return true;
     }
     std::vector<std::string>& Events;
 };
@@ -477,6 +478,31 @@ TEST_F(TaskTest, GuiWalksStaySafeWhileWorkersUnlinkTheirTasks) {
     }
     WaitDone();
     EXPECT_FALSE(State.TaskRunning);
+}
+
+TEST_F(TaskTest, ATaskMadeWhileAWorkerLetsGoGetsOneWorker) {
+    SetWorkMode(State, 0);
+    CornerAt(13, 0, 0);
+    auto ending = Make(13, 256, 256);
+    TaskRequest later;
+    later.DelayHours = 1;  // it waits: a second worker would find it still there
+    auto made = Make(13, 256, 256, later);
+    // The window makes a task just as the worker has unlinked its own: the
+    // new one is alone in the list, the flag not yet let go.
+    ending->Unlinked = [&] {
+        EXPECT_TRUE(QueueTask(State, made));
+        EXPECT_TRUE(StartTaskWorker(State, made));
+    };
+    Run(ending);
+    WaitDone();
+    // The refresh, twice: one worker for the task, whoever started it.
+    StartNextTask(State);
+    StartNextTask(State);
+    EXPECT_TRUE(State.TaskRunning);
+    const auto lines = made->Log.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) { return l.starts_with("Запуск потока "); }),
+              1);
 }
 
 }  // namespace

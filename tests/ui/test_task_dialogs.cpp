@@ -98,8 +98,9 @@ class TestTaskDialogs : public QObject {
     std::vector<std::string> RegionTiles() {
         auto probe = NewTask(S(), {});
         std::string error;
-        const PixelOffset d = PixelDelta(10, S().SelLon2, S().SelLat2, S().SelLon1, S().SelLat1);
-        BuildTaskTiles(S(), *probe, 10, std::abs(d.Dx), std::abs(d.Dy), error);
+        const RegionPixels d =
+            RegionPixelSize(10, {S().SelLat1, S().SelLon1, S().SelLat2, S().SelLon2});
+        BuildTaskTiles(S(), *probe, 10, d.Width, d.Height, error);
         std::vector<std::string> names;
         for (const jtype* t = probe->Tiles.get(); t; t = t->Next.get())
             names.push_back(t->TileName);
@@ -246,6 +247,32 @@ class TestTaskDialogs : public QObject {
         QVERIFY(second->StartTime - before >= std::chrono::minutes(59));
         QVERIFY(!second->DialUp && !second->HangUp);
         QCOMPARE(S().TaskList.Size(), size_t{2});
+    }
+
+    void stitchAsksForItsFileAfterTheDelayedStart() {
+        SetWorkMode(S(), 0);
+        S().ShowTimerDialog = true;
+        QStringList order;
+        ModalScript script;
+        script.Then(On<TForm2>([&order](TForm2* d) {
+            order << "delayed start";
+            d->accept();
+        }));
+        const QString file = Path("one.jpg");
+        Form->StitchFileChooser = [&order, file] {
+            order << "file";
+            return file;
+        };
+        QVERIFY(Form->StartStitchTask(QString(), false, false));
+        QCOMPARE(order, QStringList({"delayed start", "file"}));
+        // Cancelled, the delayed start asks for no file.
+        script.Then(On<TForm2>([&order](TForm2* d) {
+            order << "cancelled";
+            d->reject();
+        }));
+        QVERIFY(!Form->StartStitchTask(QString(), false, false));
+        QCOMPARE(order, QStringList({"delayed start", "file", "cancelled"}));
+        WaitForTasks();
     }
 };
 

@@ -236,6 +236,59 @@ class TestTForm1Tasks : public QObject {
         QCOMPARE(Server->Connections(), 0u);
     }
 
+    void stopAndLogActOnTheTaskTheEntryShows() {
+        S().ShowLogAuto = false;
+        Form->TimerDialog()->Edit1->setValue(1);  // they all wait an hour
+        Select();
+        const auto oldest = Form->MakeTask({});
+        Select(40.1, -30.2);
+        const auto middle = Form->MakeTask({});
+        Select(30.1, -20.2);
+        const auto newest = Form->MakeTask({});
+        QVERIFY(oldest && middle && newest);
+        Form->Timer2Timer();
+        QCOMPARE(Form->ComboBox4->count(), 3);
+        // The newest ends between two refreshes; the entries still show it.
+        newest->RequestStop();
+        EndStoppedTasks(S());
+        QCOMPARE(S().TaskList.Size(), size_t{2});
+
+        struct Step {
+            int Entry;
+            bool Stop;  // else the log selection
+            std::shared_ptr<stichtype> Target;
+        };
+        for (const Step& step :
+             {Step{2, false, oldest}, Step{1, true, middle}, Step{0, true, nullptr}}) {
+            Form->ComboBox4->setCurrentIndex(step.Entry);
+            if (step.Stop)
+                Form->SpeedButton3Click();
+            else
+                Form->ComboBox4Select();
+            for (const auto& task : {oldest, middle}) {
+                const bool acted = step.Stop ? task->Stop.load() : task->LogShown.load();
+                QCOMPARE(acted, task == step.Target || (step.Stop && task == middle));
+            }
+        }
+        QVERIFY(!oldest->Stop);
+    }
+
+    void theLastTaskEndingDropsTheSizeTexts() {
+        Form->ToolButton8->setChecked(false);
+        SetWorkMode(S(), 0);
+        Select();
+        Form->ComboBox2Change();
+        QVERIFY(Form->Label15->text().startsWith("Выделено "));
+        QVERIFY(Form->PanelText(2).startsWith("Выделено "));
+        QVERIFY(Form->MakeTask({}));
+        QTRY_VERIFY_WITH_TIMEOUT((Form->Timer2Timer(), S().TaskList.Empty()), 30000);
+        Form->Timer2Timer();
+        QVERIFY(!S().HasSelection);
+        QCOMPARE(Form->Label15->text(), QString("----------------------"));
+        QCOMPARE(Form->PanelText(2), QString(" "));
+        QVERIFY(!Form->SpeedButton2->isEnabled());
+    }
+
     // Not a check: under a real X server (VISTREL_SCREENSHOT=file.png, a
     // tile server on the default address), two downloads of the planet with
     // the report window following the running one, for a person to look at.
