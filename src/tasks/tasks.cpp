@@ -56,8 +56,8 @@ bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width
     const int ox = corner.XOffset, oy = corner.YOffset;
     // Counted first: a region of millions of tiles is refused before any
     // record is made.
-    const TileIndex tile = KeyToTile(corner.Key, source.size());
-    const TileSpan span = RegionTileSpan(z, {tile.Column, tile.Row, ox, oy}, width, height);
+    const TileIndex first = KeyToTile(corner.Key, source.size());
+    const TileSpan span = RegionTileSpan(z, {first.Column, first.Row, ox, oy}, width, height);
     if (span.Columns * span.Rows > MaxTaskTiles) {
         error = "Слишком большая область: " + FormatThousands(span.Columns * span.Rows) +
                 " фрагментов, не более " + FormatThousands(MaxTaskTiles);
