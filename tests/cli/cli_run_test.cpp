@@ -52,6 +52,8 @@ TEST_F(CliTest, DownloadStoresEveryTileOnceAndPrintsTheTaskLog) {
     EXPECT_TRUE(Has(lines, "выполнено в "));
     EXPECT_EQ(r.LastLine(), "vistrel-cli: 9 tiles, 9 obtained, 0 failed, 0 skipped");
     EXPECT_EQ(CachedTiles(Folder.Path()).size(), 9u);
+    // The server logs a request only after it has answered it.
+    for (int i = 0; i < 200 && AskedTiles().size() < 9; ++i) std::this_thread::sleep_for(10ms);
     const auto asked = AskedTiles();
     EXPECT_EQ(asked.size(), 9u);
     for (const auto& [letters, times] : asked) EXPECT_EQ(times, 1) << letters;
