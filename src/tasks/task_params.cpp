@@ -4,11 +4,24 @@
 #include <utility>
 
 #include "geo/projection.h"
+#include "geo/tile_key.h"
 #include "platform/numbers.h"
 
 RegionPixels RegionPixelSize(int z, const RegionCorners& c) {
     const PixelOffset d = PixelDelta(z, c.Lon2, c.Lat2, c.Lon1, c.Lat1);
     return {std::abs(d.Dx), std::abs(d.Dy)};
+}
+
+int64_t TileSteps(int offset, int size) {
+    const int64_t first = -static_cast<int64_t>(offset);
+    if (first >= size) return 0;
+    return (size - 1 - first) / TileSize + 1;
+}
+
+int64_t RegionTileCount(int z, const RegionCorners& c) {
+    const RegionPixels size = RegionPixelSize(z, c);
+    const TileKey corner = TileKeyAt(z, c.Lon1, c.Lat1, std::string());
+    return TileSteps(corner.XOffset, size.Width) * TileSteps(corner.YOffset, size.Height);
 }
 
 void OrderRegionCorners(int z, RegionCorners& c) {

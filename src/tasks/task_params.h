@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 // The region of a task: corner 1 and corner 2, degrees, longitudes west
@@ -13,6 +14,13 @@ struct RegionPixels {
 
 // The size of the region in pixels at zoom z (1..20).
 RegionPixels RegionPixelSize(int z, const RegionCorners& c);
+
+// How many tiles, the first starting `offset` pixels before the region's
+// edge, overlap `size` pixels.
+int64_t TileSteps(int offset, int size);
+// The tiles the region overlaps at zoom z (corner 1 north-west): a tile
+// is counted when any pixel of it lies in the region.
+int64_t RegionTileCount(int z, const RegionCorners& c);
 
 // Puts corner 1 at the north-west: the longitudes are exchanged when corner 2
 // lies at least one pixel west of corner 1 at zoom z, the latitudes when it

@@ -1,47 +1,16 @@
 #include "formats/tile_database.h"
 
 #include <gtest/gtest.h>
-#include <sqlite3.h>
 
 #include <filesystem>
 #include <map>
 
 #include "support/file_size_limit.h"
+#include "support/sql_query.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
 
 namespace {
-
-// Plain SQL over a finished file, independent of the writer.
-class Sql {
-  public:
-    explicit Sql(const std::string& path) {
-        sqlite3_open_v2(path.c_str(), &Db, SQLITE_OPEN_READONLY, nullptr);
-    }
-    ~Sql() { sqlite3_close(Db); }
-    // Rows of one column as text ("" for NULL); blobs come back whole.
-    std::vector<std::string> Column(const std::string& sql) {
-        std::vector<std::string> out;
-        sqlite3_stmt* s = nullptr;
-        if (sqlite3_prepare_v2(Db, sql.c_str(), -1, &s, nullptr) != SQLITE_OK) return {"error"};
-        while (sqlite3_step(s) == SQLITE_ROW) {
-            const void* p = sqlite3_column_blob(s, 0);
-            out.emplace_back(p ? static_cast<const char*>(p) : "", sqlite3_column_bytes(s, 0));
-        }
-        sqlite3_finalize(s);
-        return out;
-    }
-    std::string One(const std::string& sql) {
-        const auto rows = Column(sql);
-        return rows.size() == 1 ? rows[0] : "rows: " + std::to_string(rows.size());
-    }
-    std::string Meta(const std::string& name) {
-        return One("SELECT value FROM metadata WHERE name = '" + name + "'");
-    }
-
-  private:
-    sqlite3* Db = nullptr;
-};
 
 TileDbOptions Options(TileDbKind kind, const std::string& path) {
     TileDbOptions o;
@@ -81,8 +50,9 @@ TEST(TileDatabase, RowsAreStoredInEachFormatsNumbering) {
         ASSERT_TRUE(w.Put(c.Zoom, c.Column, c.Row, tile));
         ASSERT_TRUE(w.Finish());
         const char* table = c.Kind == TileDbKind::MBTiles ? "tile_data" : "image";
-        EXPECT_EQ(Sql(path).One(std::string("SELECT ") + table + " FROM tiles WHERE " + c.Where),
-                  tile)
+        EXPECT_EQ(
+            SqlQuery(path).One(std::string("SELECT ") + table + " FROM tiles WHERE " + c.Where),
+            tile)
             << c.Where;
     }
 }
@@ -94,7 +64,7 @@ TEST(TileDatabase, MBTilesMetadataAndSqliteDbInfo) {
     TileDbWriter w(o);
     ASSERT_TRUE(w.Open());
     ASSERT_TRUE(w.Finish());
-    Sql mb(o.Path);
+    SqlQuery mb(o.Path);
     const std::map<std::string, std::string> expected = {
         {"name", "Moscow region"},
         {"format", "jpg"},
@@ -111,7 +81,7 @@ TEST(TileDatabase, MBTilesMetadataAndSqliteDbInfo) {
     TileDbWriter s(Options(TileDbKind::SqliteDb, dir.File("m.sqlitedb")));
     ASSERT_TRUE(s.Open());
     ASSERT_TRUE(s.Finish());
-    Sql db(dir.File("m.sqlitedb"));
+    SqlQuery db(dir.File("m.sqlitedb"));
     EXPECT_EQ(db.One("SELECT minzoom || ',' || maxzoom || ',' || tilenumbering FROM info"),
               "3,5,BigPlanet");
 }
@@ -140,7 +110,7 @@ TEST(TileDatabase, AnExistingFileIsUpdatedAndWidened) {
         ASSERT_TRUE(w.Put(12, 11, 10, second));  // replaced
         ASSERT_TRUE(w.Put(13, 0, 0, second));    // added
         ASSERT_TRUE(w.Finish()) << w.LastError();
-        Sql sql(path);
+        SqlQuery sql(path);
         EXPECT_EQ(sql.One("SELECT count(*) FROM tiles"), "3");
         if (kind == TileDbKind::MBTiles) {
             EXPECT_EQ(sql.One("SELECT tile_data FROM tiles WHERE tile_column = 11"), second);
