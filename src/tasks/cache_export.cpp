@@ -7,7 +7,6 @@
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
-#include "platform/numbers.h"
 #include "tasks/calibration.h"
 #include "tasks/task_params.h"
 #include "tasks/tasks.h"
@@ -48,8 +47,7 @@ CacheExportResult ExportCache(const CacheExportRequest& request, const ExportPro
     CacheExportResult result;
     result.Total = ExportTileCount(request);
     if (LastZoom(request) > request.Zoom && result.Total > MaxTaskTiles) {
-        result.Error = "Слишком большая область: " + FormatThousands(result.Total) +
-                       " фрагментов, не более " + FormatThousands(MaxTaskTiles);
+        result.Error = TooManyTilesText(result.Total);
         return result;
     }
     if (progress && !progress(0, result.Total)) {

@@ -6,6 +6,7 @@
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "platform/numbers.h"
+#include "tasks/tasks.h"
 
 RegionPixels RegionPixelSize(int z, const RegionCorners& c) {
     const PixelOffset d = PixelDelta(z, c.Lon2, c.Lat2, c.Lon1, c.Lat1);
@@ -22,6 +23,11 @@ int64_t RegionTileCount(int z, const RegionCorners& c) {
     const RegionPixels size = RegionPixelSize(z, c);
     const TileKey corner = TileKeyAt(z, c.Lon1, c.Lat1, std::string());
     return TileSteps(corner.XOffset, size.Width) * TileSteps(corner.YOffset, size.Height);
+}
+
+std::string TooManyTilesText(int64_t tiles) {
+    return "Слишком большая область: " + FormatThousands(tiles) + " фрагментов, не более " +
+           FormatThousands(MaxTaskTiles);
 }
 
 void OrderRegionCorners(int z, RegionCorners& c) {

@@ -22,6 +22,9 @@ int64_t TileSteps(int offset, int size);
 // is counted when any pixel of it lies in the region.
 int64_t RegionTileCount(int z, const RegionCorners& c);
 
+// Why a region of `tiles` tiles, more than a task may hold, is refused.
+std::string TooManyTilesText(int64_t tiles);
+
 // Puts corner 1 at the north-west: the longitudes are exchanged when corner 2
 // lies at least one pixel west of corner 1 at zoom z, the latitudes when it
 // lies at least one pixel north. Then both latitudes are clamped to

@@ -52,7 +52,10 @@ class CliTest : public ::testing::Test {
             std::lock_guard<std::mutex> lock(Mutex);
             const auto letters =
                 vistrel::tileserver::LettersOfTarget(line.substr(4, line.find(' ', 4) - 4));
-            if (letters) ++Asked[*letters];
+            if (letters) {
+                ++Asked[*letters];
+                AskedOrder.push_back(*letters);
+            }
         };
         Server = std::make_unique<vistrel::tileserver::TileServer>(options);
         ASSERT_TRUE(Server->Start(0));
@@ -60,6 +63,10 @@ class CliTest : public ::testing::Test {
     std::map<std::string, int> AskedTiles() {
         std::lock_guard<std::mutex> lock(Mutex);
         return Asked;
+    }
+    std::vector<std::string> AskedInOrder() {
+        std::lock_guard<std::mutex> lock(Mutex);
+        return AskedOrder;
     }
 
     // The settings file of `folder`: the start values aimed at the server,
@@ -103,6 +110,7 @@ class CliTest : public ::testing::Test {
     std::atomic<int> Stops{0};
     std::mutex Mutex;
     std::map<std::string, int> Asked;
+    std::vector<std::string> AskedOrder;
     // Last, so it stops before what its threads write into goes.
     std::unique_ptr<vistrel::tileserver::TileServer> Server;
 };
