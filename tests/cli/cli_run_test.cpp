@@ -155,21 +155,6 @@ TEST_F(CliTest, ExportCopiesTheCachedTilesWithTabFiles) {
     EXPECT_EQ(tabs, 9);
 }
 
-// The letters of the tiles over the region of `Region` at zoom z, by the
-// Mercator formulas written out here.
-std::set<std::string> RegionTiles(int z) {
-    const double n = std::pow(2.0, z);
-    auto column = [&](double lon) { return static_cast<int>((lon + 180) / 360 * n); };
-    auto row = [&](double lat) {
-        const double r = lat * M_PI / 180;
-        return static_cast<int>((1 - std::asinh(std::tan(r)) / M_PI) / 2 * n);
-    };
-    std::set<std::string> tiles;
-    for (int c = column(37.50); c <= column(37.70); ++c)
-        for (int r = row(55.80); r <= row(55.70); ++r) tiles.insert(KeyLetters(z, c, r));
-    return tiles;
-}
-
 TEST_F(CliTest, AZoomRangeIsOneTaskAskingEveryTileOfEachZoomOnceLowestFirst) {
     StartServer();
     WriteSettings(Folder.Path());
