@@ -2,6 +2,8 @@
 #include <cstdint>
 #include <string>
 
+#include "tasks/cache_export.h"
+
 // The region of a task: corner 1 and corner 2, degrees, longitudes west
 // positive.
 struct RegionCorners {
@@ -46,7 +48,10 @@ struct TaskParamsResult {
     TaskKind Kind = TaskKind::Stitch;
     RegionCorners Corners;  // ordered: corner 1 north-west; latitudes clamped
     int ZoomIndex = 12;     // the dialog's zoom item, 0..19 for zoom 1..20
-    RegionPixels Size;      // of the ordered corners at the dialog's zoom
+    // The last zoom of a download or an export, as an item; not above
+    // ZoomIndex for one zoom. A stitch takes one zoom.
+    int ZoomToIndex = -1;
+    RegionPixels Size;  // of the ordered corners at the dialog's zoom
     // Stitch.
     bool Pieces = false;
     int PieceWidth = 0, PieceHeight = 0;  // at least 1 each
@@ -55,4 +60,6 @@ struct TaskParamsResult {
     // Export.
     std::string ExportFolder;  // as typed, followed by "/"
     bool ExportMapInfo = false;
+    ExportTarget Target = ExportTarget::Folder;
+    std::string ExportFile;  // the MBTiles or SQLiteDB file, as typed
 };
