@@ -130,6 +130,8 @@ FileResult TileDbWriter::Open() {
             FolderPart(Options.Path) + "." + BaseName(Options.Path) + ".part-XXXXXX";
         const int fd = ::mkstemp(pattern.data());
         if (fd < 0) return Fail(std::strerror(errno));
+        // mkstemp makes it private; the finished file is an ordinary one.
+        ::fchmod(fd, 0644);
         ::close(fd);
         TempPath = openPath = pattern;
     }

@@ -77,6 +77,10 @@ TEST(TileDatabase, MBTilesMetadataAndSqliteDbInfo) {
     };
     for (const auto& [name, value] : expected) EXPECT_EQ(mb.Meta(name), value) << name;
     EXPECT_EQ(mb.One("SELECT count(*) FROM pragma_index_list('tiles') WHERE \"unique\" = 1"), "1");
+    // An ordinary file, not the temporary file's private one.
+    using std::filesystem::perms;
+    EXPECT_EQ(std::filesystem::status(o.Path).permissions() & perms::all,
+              perms::owner_read | perms::owner_write | perms::group_read | perms::others_read);
 
     TileDbWriter s(Options(TileDbKind::SqliteDb, dir.File("m.sqlitedb")));
     ASSERT_TRUE(s.Open());
