@@ -15,31 +15,14 @@ root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 [[ $build = /* ]] || build=$root/$build
 
-if ! command -v vips >/dev/null; then
-    apt-get install -y --no-install-recommends libvips-tools >/dev/null ||
-        { apt-get update >/dev/null && apt-get install -y --no-install-recommends libvips-tools >/dev/null; }
-fi
-[[ -x /usr/bin/time ]] || apt-get install -y --no-install-recommends time >/dev/null
+source "$root/bench/measure.sh"
+need vips libvips-tools
+need /usr/bin/time time
 
 cmake --build "$build" --target bench_stitch -j2 >/dev/null
 bench=$build/bench_stitch
 work=$(mktemp -d /tmp/stitch-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
-
-# Runs a command under /usr/bin/time -v; prints "wall-seconds cpu-seconds MB".
-# The CPU time (user + system) says more than the wall time on a busy machine.
-measure() {
-    local report=$work/time.txt
-    /usr/bin/time -v "$@" >/dev/null 2>"$report" || { cat "$report" >&2; return 1; }
-    local wall rss user sys
-    wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$report")
-    rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$report")
-    user=$(sed -n 's/.*User time (seconds): //p' "$report")
-    sys=$(sed -n 's/.*System time (seconds): //p' "$report")
-    awk -v w="$wall" -v r="$rss" -v u="$user" -v y="$sys" 'BEGIN {
-        n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i];
-        printf "%.2f %.2f %.0f\n", s, u + y, r / 1024 }'
-}
 
 row() { printf '%-10s %-12s %10s %10s %10s %10s\n' "$@"; }
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg)"

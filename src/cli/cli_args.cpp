@@ -51,6 +51,9 @@ const std::map<std::string, OptionInfo>& Options() {
         {"--world-file", {false, {C::Stitch}}},
         {"--dir", {true, {C::Export}}},
         {"--tab", {false, {C::Export}}},
+        {"--mbtiles", {true, {C::Export}}},
+        {"--sqlitedb", {true, {C::Export}}},
+        {"--name", {true, {C::Export}}},
     };
     return options;
 }
@@ -135,8 +138,17 @@ CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
         }
 
         if (name == "--zoom") {
-            if (!ParseRange(value, 1, 20, o.Zoom))
+            const std::size_t dash = value.find('-');
+            const bool range = dash != std::string::npos;
+            if (!range && !ParseRange(value, 1, 20, o.Zoom))
                 return fail("--zoom: expected a zoom from 1 to 20, got \"" + value + "\"");
+            if (range &&
+                (!ParseRange(value.substr(0, dash), 1, 20, o.Zoom) ||
+                 !ParseRange(value.substr(dash + 1), 1, 20, o.ZoomTo) || o.ZoomTo < o.Zoom))
+                return fail("--zoom: expected zooms Z1-Z2, 1 <= Z1 <= Z2 <= 20, got \"" + value +
+                            "\"");
+            if (range && o.Command == CliCommand::Stitch)
+                return fail("--zoom: a stitch takes one zoom, got \"" + value + "\"");
         } else if (name == "--from" || name == "--to") {
             double& lat = name == "--from" ? o.FromLat : o.ToLat;
             double& lon = name == "--from" ? o.FromLon : o.ToLon;
@@ -191,12 +203,24 @@ CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
             o.Dir = value;
         } else if (name == "--tab") {
             o.Tab = true;
+        } else if (name == "--mbtiles" || name == "--sqlitedb") {
+            if (value.empty() || value.back() == '/')
+                return fail(name + ": expected a file name, got \"" + value + "\"");
+            (name == "--mbtiles" ? o.MBTiles : o.SqliteDb) = value;
+        } else if (name == "--name") {
+            o.Name = value;
         }
     }
     for (const char* required : {"--zoom", "--from", "--to"})
         if (!seen.count(required)) return fail(std::string(required) + " is missing");
     if (o.Command == CliCommand::Stitch && !seen.count("--out")) return fail("--out is missing");
-    if (o.Command == CliCommand::Export && !seen.count("--dir")) return fail("--dir is missing");
+    if (o.Command == CliCommand::Export) {
+        const int targets = static_cast<int>(seen.count("--dir") + seen.count("--mbtiles") +
+                                             seen.count("--sqlitedb"));
+        if (targets != 1) return fail("export: give one of --dir, --mbtiles and --sqlitedb");
+        if (seen.count("--tab") && !seen.count("--dir")) return fail("--tab needs --dir");
+        if (seen.count("--name") && !seen.count("--mbtiles")) return fail("--name needs --mbtiles");
+    }
     r.Ok = true;
     return r;
 }
@@ -209,13 +233,17 @@ std::string CliUsage() {
                        [--world-file] [common options]
   vistrel-cli export   --zoom Z --from LAT,LON --to LAT,LON --dir DIR [--tab]
                        [--folder DIR]
+  vistrel-cli export   --zoom Z --from LAT,LON --to LAT,LON
+                       (--mbtiles FILE [--name NAME] | --sqlitedb FILE) [--folder DIR]
   vistrel-cli --help
 
 Runs one region task of the viewer without a window: the same tile list,
 tile requests, error control and retries, parent tiles, log lines,
 calibration files and export.
 
-  --zoom Z            zoom 1..20
+  --zoom Z            zoom 1..20; download and export also take a range
+                      Z1-Z2 (12-16): the zooms one after another, lowest
+                      first, as one task
   --from, --to        two opposite corners of the region in decimal degrees
                       with a point, longitude east positive (55.75,37.61;
                       -33.92,18.42); they are put in order and the latitudes
@@ -231,6 +259,17 @@ calibration files and export.
   --dir DIR           export: copy the cached tiles of the region there
                       (made when missing)
   --tab               export: a ".tab" file beside every copied tile
+  --mbtiles FILE      export: into an MBTiles 1.3 file (TMS rows, format
+                      jpg, the tiles' bytes unchanged)
+  --sqlitedb FILE     export: into the SQLiteDB file of OsmAnd and Locus
+                      (tiles(x, y, z, s, image) in the "BigPlanet" numbering
+                      those apps read: z = 17 - zoom, y from the north, s = 0)
+                      An existing file of that kind gets the tiles added or
+                      replaced and its bounds and zooms widened; a file of
+                      another kind is refused and left alone. A new file is
+                      built under a temporary name and renamed when whole.
+  --name NAME         export --mbtiles: the tileset's name (default: the
+                      file's name without its extension)
 
 Common options:
   --mode cache|internet|both
@@ -254,6 +293,7 @@ Exit status:
   1  another error: a message names the file or the cause
   2  bad arguments: a message names the argument
   3  the task ended with tiles failed or skipped, or was stopped; the last
-     line says how many
+     line says how many (export: tiles not in the cache; into a file they
+     are listed, one line each)
 )";
 }

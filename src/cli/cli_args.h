@@ -11,6 +11,7 @@ enum class CliCommand { Help, Download, Stitch, Export };
 struct CliOptions {
     CliCommand Command = CliCommand::Help;
     int Zoom = 0;                     // 1..20
+    int ZoomTo = 0;                   // --zoom Z1-Z2: Z2; 0 for one zoom
     double FromLat = 0, FromLon = 0;  // --from, east positive
     double ToLat = 0, ToLon = 0;      // --to
     int Mode = -1;                    // 0 cache, 1 internet, 2 both; -1 the settings'
@@ -26,6 +27,8 @@ struct CliOptions {
     // Export.
     std::string Dir;
     bool Tab = false;
+    std::string MBTiles, SqliteDb;  // the database file instead of --dir
+    std::string Name;               // --name: the MBTiles name
 };
 
 struct CliParseResult {

@@ -172,6 +172,7 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     std::vector<std::shared_ptr<stichtype>> tasks;
     TaskRequest request;
     request.Zoom = zoom;
+    request.ZoomTo = o.ZoomTo;
     request.Quality = o.Quality > 0 ? o.Quality : s.ComboBox3Index * 10 + 10;
     request.IsStitch = o.Command == CliCommand::Stitch;
     request.WorldFile = o.WorldFile;
@@ -253,7 +254,14 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
 
 int RunExport(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequests,
               LogPrinter& printer) {
-    const CacheExportRequest request = SelectionExportRequest(s, o.Zoom, Absolute(o.Dir), o.Tab);
+    CacheExportRequest request = SelectionExportRequest(s, o.Zoom, Absolute(o.Dir), o.Tab);
+    request.ZoomTo = o.ZoomTo;
+    if (!o.MBTiles.empty() || !o.SqliteDb.empty()) {
+        request.Target = o.MBTiles.empty() ? ExportTarget::SqliteDb : ExportTarget::MBTiles;
+        request.File = Absolute(o.MBTiles.empty() ? o.SqliteDb : o.MBTiles);
+        request.Name = o.Name;
+    }
+    const bool toFolder = request.Target == ExportTarget::Folder;
     auto last = std::chrono::steady_clock::now();
     const CacheExportResult result = ExportCache(request, [&](int64_t passed, int64_t total) {
         const auto now = std::chrono::steady_clock::now();
@@ -265,17 +273,21 @@ int RunExport(MainState& s, const CliOptions& o, const std::atomic<int>& stopReq
     });
     printer.EndProgress();
     std::error_code ec;
-    if (!std::filesystem::is_directory(request.Folder, ec))
+    if (toFolder && !std::filesystem::is_directory(request.Folder, ec))
         throw RunError{CliError, request.Folder + ": the folder cannot be made"};
+    if (!result.Error.empty()) throw RunError{CliError, result.Error};
+    for (const std::string& missing : result.Missing)
+        printer.Line("vistrel-cli: not in the cache: " + missing);
     const std::string counts = std::to_string(result.Total) + " tiles, " +
                                std::to_string(result.Copied) + " copied, " +
                                std::to_string(result.Passed - result.Copied) + " not in the cache";
     if (result.Cancelled) {
         printer.Line("vistrel-cli: stopped: " + counts + ", " +
-                     std::to_string(result.Total - result.Passed) + " not reached");
+                     std::to_string(result.Total - result.Passed) + " not reached" +
+                     (toFolder ? "" : "; " + request.File + " is as it was"));
         return CliIncomplete;
     }
-    printer.Line("vistrel-cli: " + counts + " -> " + request.Folder);
+    printer.Line("vistrel-cli: " + counts + " -> " + (toFolder ? request.Folder : request.File));
     return result.Copied < result.Total ? CliIncomplete : CliOk;
 }
 

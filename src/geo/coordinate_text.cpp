@@ -152,15 +152,6 @@ bool ParseDecimalComma(std::u32string_view text, double& value) {
     return ec == std::errc() && ptr == last && std::isfinite(value);
 }
 
-// Fixed decimals, C conventions (to_chars never looks at the locale).
-std::string ToFixed(double value, int decimals) {
-    char buffer[400];
-    const auto [ptr, ec] =
-        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
-    if (ec != std::errc()) return "0";
-    return std::string(buffer, ptr);
-}
-
 std::string WholeDegrees(double v) {
     return ToFixed(std::trunc(v), 0);
 }
@@ -177,6 +168,14 @@ SplitValue Split(double value) {
 }
 
 }  // namespace
+
+std::string ToFixed(double value, int decimals) {
+    char buffer[400];
+    const auto [ptr, ec] =
+        std::to_chars(buffer, buffer + sizeof buffer, value, std::chars_format::fixed, decimals);
+    if (ec != std::errc()) return "0";
+    return std::string(buffer, ptr);
+}
 
 std::string FormatMinutes(double minutes) {
     std::string text;
@@ -285,7 +284,8 @@ std::string FormatStatusCoordinate(double value, CoordKind kind) {
     // The letter as a char: assigning a literal to the empty string trips
     // GCC 12's -Wrestrict at -O3 (a false alarm inside std::string).
     const bool positive = value >= 0;
-    const char letter = kind == CoordKind::Latitude ? (positive ? 'N' : 'S') : (positive ? 'W' : 'E');
+    const char letter =
+        kind == CoordKind::Latitude ? (positive ? 'N' : 'S') : (positive ? 'W' : 'E');
     const SplitValue split = Split(value);
     std::string text(1, letter);
     text += WholeDegrees(split.Whole);

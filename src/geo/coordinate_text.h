@@ -80,3 +80,7 @@ EntryCoordinate FormatEntryCoordinate(double value, CoordKind kind);
 // Minutes with exactly three decimals and the decimal comma, rounded half away
 // from zero: 45,348.
 std::string FormatMinutes(double minutes);
+
+// A number with a fixed count of decimals and a point, whatever the locale:
+// for files that other programs read.
+std::string ToFixed(double value, int decimals);

@@ -1,12 +1,15 @@
 #include "tasks/cache_export.h"
 
 #include <cstdlib>
+#include <memory>
 
 #include "core/main_state.h"
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
 #include "tasks/calibration.h"
+#include "tasks/task_params.h"
+#include "tasks/tasks.h"
 
 namespace {
 
@@ -15,6 +18,14 @@ namespace {
 // very formulas of the pixel grid.
 constexpr double WorldWestLon = 180;
 constexpr double WorldNorthLat = 85.0511287798;
+
+RegionCorners CornersOf(const CacheExportRequest& r) {
+    return {r.Lat1, r.Lon1, r.Lat2, r.Lon2};
+}
+
+int LastZoom(const CacheExportRequest& r) {
+    return r.ZoomTo > r.Zoom ? r.ZoomTo : r.Zoom;
+}
 
 }  // namespace
 
@@ -25,52 +36,99 @@ void TileCorner(const std::string& letters, double& lat, double& lon) {
     PointAtDelta(TileSize * tile.Column, TileSize * tile.Row, tile.Zoom, lon, lat);
 }
 
+int64_t ExportTileCount(const CacheExportRequest& request) {
+    int64_t total = 0;
+    for (int z = request.Zoom; z <= LastZoom(request); ++z)
+        total += RegionTileCount(z, CornersOf(request));
+    return total;
+}
+
 CacheExportResult ExportCache(const CacheExportRequest& request, const ExportProgress& progress) {
     CacheExportResult result;
-    const int z = request.Zoom;
-    const RegionPixels size =
-        RegionPixelSize(z, {request.Lat1, request.Lon1, request.Lat2, request.Lon2});
-    // No source string: only the letters matter here.
-    const TileKey start = TileKeyAt(z, request.Lon1, request.Lat1, std::string());
-    const TileIndex corner = KeyToTile(start.Key, 0);
-    const TileSpan span = RegionTileSpan(
-        z, {corner.Column, corner.Row, start.XOffset, start.YOffset}, size.Width, size.Height);
-    const int64_t columns = span.Columns, rows = span.Rows;
-    result.Total = columns * rows;
+    result.Total = ExportTileCount(request);
+    if (LastZoom(request) > request.Zoom && result.Total > MaxTaskTiles) {
+        result.Error = TooManyTilesText(result.Total);
+        return result;
+    }
     if (progress && !progress(0, result.Total)) {
         result.Cancelled = true;
         return result;
     }
+    const bool toFolder = request.Target == ExportTarget::Folder;
     std::string folder = request.Folder;
     if (folder.empty() || folder.back() != '/') folder += '/';
-    MakeFolders(folder);
-
-    std::string columnKey = start.Key;
-    for (int64_t c = 0; c < columns; ++c) {
-        std::string key = columnKey;
-        for (int64_t r = 0; r < rows; ++r) {
-            const std::string source = TileFileName(request.CachePath, key);
-            const std::string target = TileFileName(folder, key);
-            std::string bytes;
-            // A tile that vanishes between the test and the read is passed
-            // over like any other failed copy.
-            if (FileExists(source) && ReadWholeFile(source, bytes) &&
-                WriteFileAtomic(target, bytes)) {
-                ++result.Copied;
-                if (request.WriteTabs) {
-                    double lat = 0, lon = 0;
-                    TileCorner(key, lat, lon);
-                    WriteTileTab(z, target, lat, lon);
-                }
-            }
-            ++result.Passed;
-            if (progress && !progress(result.Passed, result.Total)) {
-                result.Cancelled = true;
-                return result;
-            }
-            StepSouth(key, 0);
+    std::unique_ptr<TileDbWriter> db;
+    if (toFolder) {
+        MakeFolders(folder);
+    } else {
+        TileDbOptions options;
+        options.Kind =
+            request.Target == ExportTarget::MBTiles ? TileDbKind::MBTiles : TileDbKind::SqliteDb;
+        options.Path = request.File;
+        options.Name = request.Name;
+        // East positive, as the format wants.
+        options.Bounds = {-request.Lon1, request.Lat2, -request.Lon2, request.Lat1};
+        options.MinZoom = request.Zoom;
+        options.MaxZoom = LastZoom(request);
+        db = std::make_unique<TileDbWriter>(options);
+        if (const FileResult opened = db->Open(); !opened) {
+            result.Error = opened.Error;
+            return result;
         }
-        StepEast(columnKey, 0);
+    }
+
+    for (int z = request.Zoom; z <= LastZoom(request); ++z) {
+        const RegionPixels size = RegionPixelSize(z, CornersOf(request));
+        // No source string: only the letters matter here.
+        const TileKey start = TileKeyAt(z, request.Lon1, request.Lat1, std::string());
+        // Cut at the world's east and south edges rather than wrapping round.
+        const TileSpan span = RegionTileSpan(z, TileAt(z, request.Lon1, request.Lat1), size.Width,
+                                             size.Height);
+        const int64_t columns = span.Columns, rows = span.Rows;
+        std::string columnKey = start.Key;
+        std::string bytes;
+        for (int64_t c = 0; c < columns; ++c) {
+            std::string key = columnKey;
+            for (int64_t r = 0; r < rows; ++r) {
+                const std::string source = TileFileName(request.CachePath, key);
+                if (toFolder) {
+                    const std::string target = TileFileName(folder, key);
+                    // A tile that vanishes between the test and the read is
+                    // passed over like any other failed copy.
+                    if (FileExists(source) && ReadWholeFile(source, bytes) &&
+                        WriteFileAtomic(target, bytes)) {
+                        ++result.Copied;
+                        if (request.WriteTabs) {
+                            double lat = 0, lon = 0;
+                            TileCorner(key, lat, lon);
+                            WriteTileTab(z, target, lat, lon);
+                        }
+                    }
+                } else {
+                    const TileIndex tile = KeyToTile(key, 0);
+                    if (!ReadWholeFile(source, bytes)) {
+                        result.Missing.push_back(std::to_string(z) + "/" +
+                                                 std::to_string(tile.Column) + "/" +
+                                                 std::to_string(tile.Row) + " " + key);
+                    } else if (db->Put(z, tile.Column, tile.Row, bytes)) {
+                        ++result.Copied;
+                    } else {
+                        result.Error = db->LastError();
+                        return result;  // the writer leaves the file as it was
+                    }
+                }
+                ++result.Passed;
+                if (progress && !progress(result.Passed, result.Total)) {
+                    result.Cancelled = true;
+                    return result;
+                }
+                StepSouth(key, 0);
+            }
+            StepEast(columnKey, 0);
+        }
+    }
+    if (db) {
+        if (const FileResult finished = db->Finish(); !finished) result.Error = finished.Error;
     }
     return result;
 }

@@ -1,5 +1,6 @@
 #include "tasks/stitch_task.h"
 
+#include <algorithm>
 #include <cstdlib>
 
 #include "geo/projection.h"
@@ -42,11 +43,34 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
 
 TaskBuild BuildTask(const MainState& state, stichtype& task, const TaskRequest& request,
                     std::string& failedFile, std::string& error) {
-    const RegionPixels size = RegionPixelSize(
-        EffectiveZoom(request.Zoom), {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2});
-    // The list first: a task refused here leaves no file behind.
-    if (!BuildTaskTiles(state, task, request.Zoom, size.Width, size.Height, error))
-        return TaskBuild::ListRefused;
+    const RegionCorners corners{state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2};
+    const int first = EffectiveZoom(request.Zoom);
+    const int last = request.IsStitch ? first : std::max(first, EffectiveZoom(request.ZoomTo));
+    if (last > first) {
+        // Counted first: a range of millions of tiles is refused before any
+        // record is made.
+        int64_t total = 0;
+        for (int z = first; z <= last; ++z) total += RegionTileCount(z, corners);
+        if (total > MaxTaskTiles) {
+            error = TooManyTilesText(total);
+            return TaskBuild::ListRefused;
+        }
+    }
+    // The list first, so that a task refused here leaves no file behind. Each
+    // zoom's list in its own order, the lowest zoom at the head.
+    std::unique_ptr<jtype> tiles;
+    std::unique_ptr<jtype>* tail = &tiles;
+    int count = 0;
+    for (int z = first; z <= last; ++z) {
+        const RegionPixels size = RegionPixelSize(z, corners);
+        if (!BuildTaskTiles(state, task, z, size.Width, size.Height, error))
+            return TaskBuild::ListRefused;
+        *tail = std::move(task.Tiles);
+        while (*tail) tail = &(*tail)->Next;
+        count += task.TileCount;
+    }
+    task.Tiles = std::move(tiles);
+    task.TileCount = count;
     if (!task.Tiles) {
         // Queued, it would never start and would hold up every task behind it.
         error = "Пустая область: в ней нет ни одного фрагмента";

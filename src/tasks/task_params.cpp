@@ -4,7 +4,20 @@
 #include <utility>
 
 #include "geo/projection.h"
+#include "geo/tile_key.h"
 #include "platform/numbers.h"
+#include "tasks/tasks.h"
+
+int64_t RegionTileCount(int z, const RegionCorners& c) {
+    const RegionPixels size = RegionPixelSize(z, c);
+    const TileSpan span = RegionTileSpan(z, TileAt(z, c.Lon1, c.Lat1), size.Width, size.Height);
+    return span.Columns * span.Rows;
+}
+
+std::string TooManyTilesText(int64_t tiles) {
+    return "Слишком большая область: " + FormatThousands(tiles) + " фрагментов, не более " +
+           FormatThousands(MaxTaskTiles);
+}
 
 void OrderRegionCorners(int z, RegionCorners& c) {
     // Offset of corner 1 from corner 2: positive x when corner 2 is west of it.

@@ -1,7 +1,16 @@
 #pragma once
+#include <cstdint>
 #include <string>
 
 #include "geo/projection.h"
+#include "tasks/cache_export.h"
+
+// The tiles the region overlaps at zoom z (corner 1 north-west): a tile
+// is counted when any pixel of it lies in the region.
+int64_t RegionTileCount(int z, const RegionCorners& c);
+
+// Why a region of `tiles` tiles, more than a task may hold, is refused.
+std::string TooManyTilesText(int64_t tiles);
 
 // Puts corner 1 at the north-west: the longitudes are exchanged when corner 2
 // lies at least one pixel west of corner 1 at zoom z, the latitudes when it
@@ -24,7 +33,10 @@ struct TaskParamsResult {
     TaskKind Kind = TaskKind::Stitch;
     RegionCorners Corners;  // ordered: corner 1 north-west; latitudes clamped
     int ZoomIndex = 12;     // the dialog's zoom item, 0..19 for zoom 1..20
-    RegionPixels Size;      // of the ordered corners at the dialog's zoom
+    // The last zoom of a download or an export, as an item; not above
+    // ZoomIndex for one zoom. A stitch takes one zoom.
+    int ZoomToIndex = -1;
+    RegionPixels Size;  // of the ordered corners at the dialog's zoom
     // Stitch.
     bool Pieces = false;
     int PieceWidth = 0, PieceHeight = 0;  // at least 1 each
@@ -33,4 +45,6 @@ struct TaskParamsResult {
     // Export.
     std::string ExportFolder;  // as typed, followed by "/"
     bool ExportMapInfo = false;
+    ExportTarget Target = ExportTarget::Folder;
+    std::string ExportFile;  // the MBTiles or SQLiteDB file, as typed
 };

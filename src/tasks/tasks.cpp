@@ -8,6 +8,7 @@
 #include "geo/tile_key.h"
 #include "platform/numbers.h"
 #include "platform/time_text.h"
+#include "tasks/task_params.h"
 #include "tasks/th_loading.h"
 
 namespace {
@@ -59,8 +60,7 @@ bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width
     const TileIndex first = KeyToTile(corner.Key, source.size());
     const TileSpan span = RegionTileSpan(z, {first.Column, first.Row, ox, oy}, width, height);
     if (span.Columns * span.Rows > MaxTaskTiles) {
-        error = "Слишком большая область: " + FormatThousands(span.Columns * span.Rows) +
-                " фрагментов, не более " + FormatThousands(MaxTaskTiles);
+        error = TooManyTilesText(span.Columns * span.Rows);
         return false;
     }
     std::unique_ptr<jtype> list;

@@ -12,6 +12,9 @@
 struct TaskRequest {
     bool IsStitch = false;
     int Zoom = 13;  // the task zoom, 1..20
+    // A download's last zoom: the tiles of Zoom..ZoomTo, lowest first. Zoom
+    // alone when not above Zoom.
+    int ZoomTo = 0;
     int Quality = 80;
     // The delayed-start dialog's fields (their last values when it was not
     // shown this time).

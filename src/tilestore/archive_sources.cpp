@@ -13,6 +13,7 @@
 #include <vector>
 
 #include "tilestore/file_identity.h"
+#include "tilestore/mbtiles_source.h"
 
 namespace {
 
@@ -120,7 +121,7 @@ std::shared_ptr<ArchiveDir> ReadDirectory(ZipReader& reader, const FileIdentity&
 }
 
 class ArchiveDirectories {
-public:
+  public:
     bool Find(const std::string& path, const std::string& lowerName, std::string& buffer) {
         if (!Enabled.load(std::memory_order_relaxed)) return FindUncached(path, lowerName, buffer);
         struct stat st;
@@ -177,7 +178,7 @@ public:
         // holding one of the directories finishes with it undisturbed.
     }
 
-private:
+  private:
     // Reads with nothing kept: open, find by name, read, close.
     static bool FindUncached(const std::string& path, const std::string& lowerName,
                              std::string& buffer) {
@@ -256,6 +257,10 @@ bool FindInArchives(const std::vector<std::string>& archives, const std::string&
     const std::string lowerName = LowerAscii(tileName) + ".jpg";
     for (const std::string& path : archives) {
         if (path.empty()) continue;
+        if (IsMBTilesPath(path)) {
+            if (FindInMBTiles(path, tileName, buffer)) return true;
+            continue;
+        }
         if (Directories().Find(path, lowerName, buffer)) return true;
         buffer.clear();
     }

@@ -5,7 +5,8 @@
 
 #include "core/main_state.h"
 
-// ZIP archives as read-only tile sources. A tile is the top-level entry
+// ZIP archives as read-only tile sources (and MBTiles files listed among
+// them, see mbtiles_source.h). A tile is the top-level entry
 // tileName + ".jpg", the name compared without regard to ASCII case; stored
 // and deflated entries are read with their CRC checked. Archives that are
 // missing, unreadable or damaged, and entries that are encrypted, damaged,

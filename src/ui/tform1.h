@@ -17,6 +17,7 @@
 
 #include "core/main_state.h"
 #include "core/settings_file.h"
+#include "tasks/task_params.h"
 #include "tasks/tasks.h"
 
 class TForm1;
@@ -24,20 +25,20 @@ class TForm1;
 // The map area's paint box: it only delegates to the main window.
 class MapBox : public QWidget {
     Q_OBJECT
-public:
+  public:
     explicit MapBox(TForm1* owner, QWidget* parent);
 
-protected:
+  protected:
     void paintEvent(QPaintEvent*) override;
 
-private:
+  private:
     TForm1* Owner;
 };
 
 // Queued calls from any thread onto the main window's thread.
 class GuiSink : public QObject, public UiSink {
     Q_OBJECT
-public:
+  public:
     explicit GuiSink(TForm1* form);
     void SetTrafficText(const std::string& text) override;
     void RequestRepaint() override;
@@ -47,7 +48,7 @@ public:
     void SetProgressStatus(const std::string& text) override;
     void ShowDialError(const std::string& text) override;
 
-private:
+  private:
     TForm1* Form;
     // Workers count on every tile: one update waiting in the queue is enough.
     std::atomic<bool> CountsQueued{false};
@@ -55,7 +56,7 @@ private:
 
 class TForm1 : public QMainWindow {
     Q_OBJECT
-public:
+  public:
     // `programFolder` ends with '/'; the settings and list files live there.
     explicit TForm1(const std::string& programFolder, QWidget* parent = nullptr);
     ~TForm1() override;
@@ -158,7 +159,8 @@ public:
     // `preselectKind` a TaskKind, or -1 for the dialog's last choice.
     void SpeedButton2Click(int preselectKind = -1);
     // Makes a download task of the selection at the task zoom and queues it.
-    void StartDownloadTask();
+    // zoomTo above the task zoom: the tiles of every zoom up to it.
+    void StartDownloadTask(int zoomTo = 0);
     // The common making of a task from the selection: the request's zoom and
     // quality come from the task panel. `switchTimer` false leaves Timer2 to
     // the caller (a piece of a series). The task, or none when none was made.
@@ -179,6 +181,8 @@ public:
     // (ending with '/'), with a ".tab" per tile when asked; a progress
     // dialog with "Отмена" keeps the window painting meanwhile.
     void ExportCache(const QString& folder, bool withTabs);
+    // The export as the parameters dialog chose it: destination and zooms.
+    void ExportCache(const TaskParamsResult& choice);
     // The save dialog of a stitch: the chosen path, or empty when cancelled.
     QString AskStitchFileName();
     // When set, asked instead of the save dialog (window tests: the file
@@ -213,7 +217,7 @@ private:
     class TOKBottomDlg* OwnParamsDialog = nullptr;
     class TForm3* OwnProgressWindow = nullptr;
 
-public:
+  public:
     // ---- end of tasks section
 
     // ---- Tool window layout (tform1_layout.cpp)
@@ -235,7 +239,7 @@ public:
     // The main window inside the screen's available area, frame included.
     void KeepWindowOnScreen();
 
-private:
+  private:
     // Repaint, then ViewBitmap the size of the map area and a new composition.
     void RecomposeAfterPanelChange();
     std::shared_ptr<QObject> LayoutEvents;
@@ -248,7 +252,7 @@ private:
     // taken from the window instead of kept as read.
     bool ToolWindowMoved[3] = {};
 
-public:
+  public:
     // ---- end of layout section
 
     // ---- Settings dialog and mode button (tform1_settings.cpp)
@@ -260,16 +264,16 @@ public:
     // windows gets one of its own.
     class TForm5* SettingsDialog();
 
-private:
+  private:
     class TForm5* OwnSettingsDialog = nullptr;
     // ---- end of settings section
 
-protected:
+  protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
     void changeEvent(QEvent* event) override;
 
-private:
+  private:
     void BuildWindow();
     void BuildZoomWindow();
     void BuildSearchPanel();

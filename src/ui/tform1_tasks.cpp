@@ -71,17 +71,18 @@ void TForm1::SpeedButton2Click(int preselectKind) {
                             result.PieceHeight, result.AddCoordinates, result.WriteWorldFile);
             break;
         case TaskKind::Download:
-            StartDownloadTask();
+            StartDownloadTask(result.ZoomToIndex + 1);
             break;
         case TaskKind::Export:
-            ExportCache(QString::fromStdString(result.ExportFolder), result.ExportMapInfo);
+            ExportCache(result);
             break;
     }
 }
 
-void TForm1::StartDownloadTask() {
+void TForm1::StartDownloadTask(int zoomTo) {
     TaskRequest request;
     request.IsStitch = false;
+    request.ZoomTo = zoomTo;
     MakeTask(request);
 }
 
@@ -209,22 +210,50 @@ void TForm1::StitchSelection(bool cut, int width, int height, int pieceWidth, in
 }
 
 void TForm1::ExportCache(const QString& folder, bool withTabs) {
+    TaskParamsResult choice;
+    choice.ZoomIndex = ComboBox2->currentIndex();
+    choice.ExportFolder = folder.toStdString();
+    choice.ExportMapInfo = withTabs;
+    ExportCache(choice);
+}
+
+void TForm1::ExportCache(const TaskParamsResult& choice) {
     if (!S.HasSelection) return;
-    const CacheExportRequest request =
-        SelectionExportRequest(S, ComboBox2->currentIndex() + 1, folder.toStdString(), withTabs);
+    CacheExportRequest request = SelectionExportRequest(S, ComboBox2->currentIndex() + 1,
+                                                        choice.ExportFolder, choice.ExportMapInfo);
+    request.ZoomTo = choice.ZoomToIndex + 1;
+    request.Target = choice.Target;
+    request.File = choice.ExportFile;
     EnableControls(false);
     QProgressDialog progress(QStringLiteral("Экспорт кэша..."), QStringLiteral("Отмена"), 0, 100,
                              this);
     progress.setWindowTitle(windowTitle());
     progress.setWindowModality(Qt::WindowModal);
     progress.setMinimumDuration(500);
-    ::ExportCache(request, [&](int64_t passed, int64_t total) {
+    const CacheExportResult result = ::ExportCache(request, [&](int64_t passed, int64_t total) {
         progress.setValue(total > 0 ? static_cast<int>(100 * passed / total) : 0);
         QCoreApplication::processEvents();
         return !progress.wasCanceled();
     });
     progress.reset();
     EnableControls(true);
+    if (request.Target == ExportTarget::Folder) return;
+    // A file export never ends with holes unmentioned.
+    if (!result.Error.empty()) {
+        QMessageBox::warning(this, QStringLiteral("Сохранение невозможно"),
+                             QString::fromStdString(result.Error));
+    } else if (!result.Missing.empty() && !result.Cancelled) {
+        QStringList names;
+        for (std::size_t i = 0; i < result.Missing.size() && i < 20; ++i)
+            names << QString::fromStdString(result.Missing[i]);
+        if (result.Missing.size() > 20) names << QStringLiteral("...");
+        QMessageBox::warning(this, windowTitle(),
+                             QStringLiteral("Записано фрагментов: %1 из %2. Нет в кэше: %3\n%4")
+                                 .arg(result.Copied)
+                                 .arg(result.Total)
+                                 .arg(result.Missing.size())
+                                 .arg(names.join(QLatin1Char('\n'))));
+    }
 }
 
 void TForm1::Timer2Timer() {

@@ -106,7 +106,9 @@ TForm5::TForm5(QWidget* parent) : QDialog(parent) {
 
     ChooseArchive = [this] {
         return QFileDialog::getOpenFileName(this, QStringLiteral("Открыть"), QString(),
-                                            QStringLiteral("Архивы ZIP\\ File (*.zip)"));
+                                            QStringLiteral("Архивы ZIP\\ File (*.zip);;"
+                                                           "MBTiles (*.mbtiles);;"
+                                                           "Все источники (*.zip *.mbtiles)"));
     };
     ChooseFolder = [this](const QString& current) {
         return QFileDialog::getExistingDirectory(this, QStringLiteral("Расположение кэша"),

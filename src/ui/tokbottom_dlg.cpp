@@ -83,9 +83,17 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent) : QDialog(parent) {
     FCB->setCurrentIndex(12);
     Label9 = new QLabel(GroupBox2);
     Label9->setObjectName(QStringLiteral("Label9"));
+    ZoomToLabel = new QLabel(QStringLiteral("до"), GroupBox2);
+    FCBTo = new QComboBox(GroupBox2);
+    FCBTo->setObjectName(QStringLiteral("FCBTo"));
+    FCBTo->setAccessibleName(QStringLiteral("до"));
+    for (int z = 1; z <= 20; ++z) FCBTo->addItem(QString::number(z));
+    FCBTo->setCurrentIndex(12);
     auto* zoomRow = new QHBoxLayout;
     zoomRow->addWidget(new QLabel(QStringLiteral("Увеличение: "), GroupBox2));
     zoomRow->addWidget(FCB);
+    zoomRow->addWidget(ZoomToLabel);
+    zoomRow->addWidget(FCBTo);
     zoomRow->addSpacing(12);
     zoomRow->addWidget(Label9, 1);
     corners->addLayout(zoomRow, 2, 0, 1, 4);
@@ -126,13 +134,23 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent) : QDialog(parent) {
     DirectoryButton->setAccessibleName(DirectoryButton->toolTip());
     CheckBox2 =
         new QCheckBox(QStringLiteral("Сделать привязку Mapinfo для каждого фрагмента"), GroupBox4);
+    TargetBox = new QComboBox(GroupBox4);
+    TargetBox->setObjectName(QStringLiteral("TargetBox"));
+    TargetBox->addItems({QStringLiteral("в папку"), QStringLiteral("в файл MBTiles"),
+                         QStringLiteral("в файл SQLiteDB (OsmAnd, Locus)")});
+    TargetLabel = new QLabel(QStringLiteral("Копировать в папку:"), GroupBox4);
+    TargetTexts[0] = DirectoryEdit1->text();
+    TargetTexts[1] = QDir::homePath() + QStringLiteral("/region.mbtiles");
+    TargetTexts[2] = QDir::homePath() + QStringLiteral("/region.sqlitedb");
     auto* exportLayout = new QGridLayout(GroupBox4);
     exportLayout->setContentsMargins(8, 2, 8, 2);
     exportLayout->setVerticalSpacing(2);
-    exportLayout->addWidget(new QLabel(QStringLiteral("Копировать в папку:"), GroupBox4), 0, 0);
-    exportLayout->addWidget(DirectoryEdit1, 0, 1);
-    exportLayout->addWidget(DirectoryButton, 0, 2);
-    exportLayout->addWidget(CheckBox2, 1, 0, 1, 3);
+    exportLayout->addWidget(new QLabel(QStringLiteral("Копировать"), GroupBox4), 0, 0);
+    exportLayout->addWidget(TargetBox, 0, 1, 1, 2);
+    exportLayout->addWidget(TargetLabel, 1, 0);
+    exportLayout->addWidget(DirectoryEdit1, 1, 1);
+    exportLayout->addWidget(DirectoryButton, 1, 2);
+    exportLayout->addWidget(CheckBox2, 2, 0, 1, 3);
     GroupBox4->hide();
 
     QHBoxLayout* buttons = MakeOkCancelRow(this, OKBtn, CancelBtn);
@@ -157,6 +175,12 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent) : QDialog(parent) {
     connect(Button1, &QPushButton::clicked, this, [this] { Button1Click(Button1); });
     connect(Button2, &QPushButton::clicked, this, [this] { Button1Click(Button2); });
     connect(DirectoryButton, &QToolButton::clicked, this, [this] { BrowseFolder(); });
+    connect(TargetBox, &QComboBox::currentIndexChanged, this, [this] { TargetChange(); });
+    connect(FCBTo, &QComboBox::currentIndexChanged, this, [this] {
+        if (FCBTo->currentIndex() < FCB->currentIndex())
+            FCB->setCurrentIndex(FCBTo->currentIndex());
+    });
+    ShowZoomTo();
     connect(OKBtn, &QPushButton::clicked, this, [this] { OKBtnClick(); });
 }
 
@@ -172,8 +196,9 @@ void TOKBottomDlg::Fill(const RegionCorners& selection, int taskZoomIndex) {
     CornerLat2 = selection.Lat2;
     CornerLon2 = selection.Lon2;
     {
-        const QSignalBlocker quiet(FCB);
+        const QSignalBlocker quiet(FCB), quietTo(FCBTo);
         FCB->setCurrentIndex(TaskZoomIndex);
+        FCBTo->setCurrentIndex(TaskZoomIndex);  // one zoom unless the user widens it
     }
     ShowCorners();
 }
@@ -223,6 +248,7 @@ TaskParamsResult TOKBottomDlg::Result() const {
     // The corners are put in order at the zoom the selection was drawn at.
     OrderRegionCorners(TaskZoomIndex + 1, r.Corners);
     r.ZoomIndex = FCB->currentIndex();
+    if (!RadioButton1->isChecked()) r.ZoomToIndex = FCBTo->currentIndex();
     r.Size = RegionPixelSize(r.ZoomIndex + 1, r.Corners);
     r.Pieces = CheckBox1->isChecked();
     // Cutting needs a piece of at least one pixel (a region 0 pixels wide).
@@ -231,23 +257,46 @@ TaskParamsResult TOKBottomDlg::Result() const {
     r.AddCoordinates = CheckBox3->isChecked();
     r.WriteWorldFile = CheckBox4->isChecked();
     r.ExportFolder = DirectoryEdit1->text().toStdString() + "/";
-    r.ExportMapInfo = CheckBox2->isChecked();
+    r.ExportMapInfo = CheckBox2->isChecked() && TargetBox->currentIndex() == 0;
+    r.Target = static_cast<ExportTarget>(TargetBox->currentIndex());
+    r.ExportFile = DirectoryEdit1->text().toStdString();
     return r;
 }
 
 void TOKBottomDlg::RadioButton1Click() {
     GroupBox3->show();
     GroupBox4->hide();
+    ShowZoomTo();
 }
 
 void TOKBottomDlg::RadioButton2Click() {
     GroupBox3->hide();
     GroupBox4->hide();
+    ShowZoomTo();
 }
 
 void TOKBottomDlg::RadioButton3Click() {
     GroupBox4->show();
     GroupBox3->hide();
+    ShowZoomTo();
+}
+
+void TOKBottomDlg::ShowZoomTo() {
+    // A stitch is one picture at one zoom.
+    const bool range = !RadioButton1->isChecked();
+    ZoomToLabel->setVisible(range);
+    FCBTo->setVisible(range);
+}
+
+void TOKBottomDlg::TargetChange() {
+    TargetTexts[ShownTarget] = DirectoryEdit1->text();
+    ShownTarget = TargetBox->currentIndex();
+    DirectoryEdit1->setText(TargetTexts[ShownTarget]);
+    TargetLabel->setText(ShownTarget == 0 ? QStringLiteral("Копировать в папку:")
+                                          : QStringLiteral("Файл:"));
+    DirectoryButton->setToolTip(ShownTarget == 0 ? QStringLiteral("Выбрать папку")
+                                                 : QStringLiteral("Выбрать файл"));
+    CheckBox2->setEnabled(ShownTarget == 0);
 }
 
 void TOKBottomDlg::CheckBox1Click() {
@@ -277,6 +326,7 @@ void TOKBottomDlg::Edit2Exit() {
 }
 
 void TOKBottomDlg::FCBChange() {
+    if (FCBTo->currentIndex() < FCB->currentIndex()) FCBTo->setCurrentIndex(FCB->currentIndex());
     ShowCorners();
 }
 
@@ -336,6 +386,15 @@ void TOKBottomDlg::Button1Click(QPushButton* sender) {
 }
 
 void TOKBottomDlg::BrowseFolder() {
+    if (TargetBox->currentIndex() != 0) {
+        const bool mb = TargetBox->currentIndex() == 1;
+        const QString file = QFileDialog::getSaveFileName(
+            this, QStringLiteral("Файл:"), DirectoryEdit1->text(),
+            mb ? QStringLiteral("MBTiles (*.mbtiles)") : QStringLiteral("SQLiteDB (*.sqlitedb)"),
+            nullptr, QFileDialog::DontConfirmOverwrite);
+        if (!file.isEmpty()) DirectoryEdit1->setText(file);
+        return;
+    }
     const QString folder = QFileDialog::getExistingDirectory(
         this, QStringLiteral("Копировать в папку:"), DirectoryEdit1->text());
     if (!folder.isEmpty()) DirectoryEdit1->setText(folder);

@@ -56,10 +56,14 @@ class TOKBottomDlg : public QDialog {
     QLabel *Label4, *Label5, *Label6, *Label7, *Label9;
     QPushButton *Button1, *Button2;
     QComboBox* FCB;
+    QLabel* ZoomToLabel;   // "до"
+    QComboBox* FCBTo;      // the last zoom of a download or an export
     QGroupBox* GroupBox3;  // "Параметры склеивания"
     QCheckBox *CheckBox3, *CheckBox4, *CheckBox1;
     QLineEdit *Edit1, *Edit2;
     QGroupBox* GroupBox4;  // "Параметры копирования части кэша"
+    QComboBox* TargetBox;  // "в папку", "в файл MBTiles", "в файл SQLiteDB (OsmAnd, Locus)"
+    QLabel* TargetLabel;
     QLineEdit* DirectoryEdit1;
     QToolButton* DirectoryButton;
     QCheckBox* CheckBox2;
@@ -72,10 +76,15 @@ class TOKBottomDlg : public QDialog {
     void OKBtnClick();
     bool PieceExit(QLineEdit* edit, int regionSize, int& piece, bool& rejected);
     void BrowseFolder();
+    void TargetChange();
+    void ShowZoomTo();
     TKoordDlg* KoordDialog();
 
     int TaskZoomIndex = 12;  // ComboBox2's item when the dialog was filled
     bool Edit1Rejected = false, Edit2Rejected = false;
     bool ReturningFocus = false;
     TKoordDlg* OwnKoordDlg = nullptr;
+    // What the path field held for each destination, kept across switches.
+    QString TargetTexts[3];
+    int ShownTarget = 0;
 };

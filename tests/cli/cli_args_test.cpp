@@ -35,6 +35,21 @@ TEST(CliArgs, ReadsEveryOptionOfAStitchInBothSpellings) {
     EXPECT_EQ(o.Folder, "/p");
 }
 
+TEST(CliArgs, ZoomRangesAndDatabaseExports) {
+    const CliParseResult r =
+        ParseCliArgs({"export", "--zoom", "12-16", "--from", "55.8,37.5", "--to", "55.7,37.7",
+                      "--mbtiles", "a.mbtiles", "--name", "Region"});
+    ASSERT_TRUE(r.Ok) << r.Error;
+    EXPECT_EQ(r.Options.Zoom, 12);
+    EXPECT_EQ(r.Options.ZoomTo, 16);
+    EXPECT_EQ(r.Options.MBTiles, "a.mbtiles");
+    EXPECT_EQ(r.Options.Name, "Region");
+    const CliParseResult one =
+        ParseCliArgs({"download", "--zoom", "7", "--from", "55.8,37.5", "--to", "55.7,37.7"});
+    ASSERT_TRUE(one.Ok);
+    EXPECT_EQ(one.Options.ZoomTo, 0);
+}
+
 TEST(CliArgs, CoordinatesAreDecimalDegreesWithAPointInsideTheMap) {
     double lat = 0, lon = 0;
     ASSERT_TRUE(ParseCliCoordinate("-33.925,18.42", lat, lon));
@@ -78,7 +93,20 @@ TEST(CliArgs, EachMistakeNamesItsArgument) {
         {Stitch({"--pieces", "0x300"}), "--pieces"},
         {Stitch({"--world-file=yes"}), "--world-file takes no value"},
         {{"stitch", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--out", "a.png"}, "--out"},
-        {{"export", "--zoom", "3", "--from", "1,2", "--to", "3,4"}, "--dir is missing"},
+        {{"export", "--zoom", "3", "--from", "1,2", "--to", "3,4"}, "one of --dir"},
+        {{"export", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--dir", "d", "--mbtiles", "m"},
+         "one of --dir"},
+        {{"export", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--mbtiles", "m", "--tab"},
+         "--tab needs --dir"},
+        {{"export", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--sqlitedb", "m", "--name",
+          "n"},
+         "--name needs --mbtiles"},
+        {{"export", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--mbtiles", "d/"}, "--mbtiles"},
+        {{"download", "--zoom", "5-3", "--from", "1,2", "--to", "3,4"}, "--zoom"},
+        {{"download", "--zoom", "3-21", "--from", "1,2", "--to", "3,4"}, "--zoom"},
+        {{"download", "--zoom", "3-", "--from", "1,2", "--to", "3,4"}, "--zoom"},
+        {{"stitch", "--zoom", "3-4", "--from", "1,2", "--to", "3,4", "--out", "a.jpg"},
+         "a stitch takes one zoom"},
         {{"export", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--dir", "d", "--mode", "cache"},
          "--mode is not an option of export"},
     };
@@ -108,9 +136,10 @@ TEST_F(CliUsageTest, BadArgumentsGiveStatusTwoAndHelpGivesTheUsage) {
 
     const CliResult help = RunArgs({"stitch", "--zoom", "99", "--help"});
     EXPECT_EQ(help.Status, 0);
-    for (const char* documented : {"download", "stitch", "export", "--connections", "--mode",
-                                   "--folder", "--pieces", "--add-coordinates", "--world-file",
-                                   "--tab", "--quality", "interleave", "SIGINT", "Exit status"})
+    for (const char* documented :
+         {"download", "stitch", "export", "--connections", "--mode", "--folder", "--pieces",
+          "--add-coordinates", "--world-file", "--tab", "--quality", "interleave", "SIGINT",
+          "Exit status", "--mbtiles", "--sqlitedb", "z = 17 - zoom", "12-16"})
         EXPECT_NE(help.Out.find(documented), std::string::npos) << documented;
 }
 

@@ -4,10 +4,12 @@
 #include <gtest/gtest.h>
 
 #include <atomic>
+#include <cmath>
 #include <filesystem>
 #include <functional>
 #include <map>
 #include <mutex>
+#include <set>
 #include <sstream>
 #include <string>
 #include <vector>
@@ -16,9 +18,30 @@
 #include "core/main_state.h"
 #include "core/settings_file.h"
 #include "fetch/request_tile.h"
+#include "geo/tile_key.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
 #include "tile_server.h"
+
+// The letters of the tiles over 55.70..55.80 N, 37.50..37.70 E at zoom z,
+// column by column from the west, each from the north, by the Mercator
+// formulas written out here.
+inline std::vector<std::string> RegionTileList(int z) {
+    const double n = std::pow(2.0, z);
+    auto column = [&](double lon) { return static_cast<int>((lon + 180) / 360 * n); };
+    auto row = [&](double lat) {
+        const double r = lat * M_PI / 180;
+        return static_cast<int>((1 - std::asinh(std::tan(r)) / M_PI) / 2 * n);
+    };
+    std::vector<std::string> tiles;
+    for (int c = column(37.50); c <= column(37.70); ++c)
+        for (int r = row(55.80); r <= row(55.70); ++r) tiles.push_back(KeyLetters(z, c, r));
+    return tiles;
+}
+inline std::set<std::string> RegionTiles(int z) {
+    const auto list = RegionTileList(z);
+    return {list.begin(), list.end()};
+}
 
 struct CliResult {
     int Status = -1;
@@ -52,7 +75,10 @@ class CliTest : public ::testing::Test {
             std::lock_guard<std::mutex> lock(Mutex);
             const auto letters =
                 vistrel::tileserver::LettersOfTarget(line.substr(4, line.find(' ', 4) - 4));
-            if (letters) ++Asked[*letters];
+            if (letters) {
+                ++Asked[*letters];
+                AskedOrder.push_back(*letters);
+            }
         };
         Server = std::make_unique<vistrel::tileserver::TileServer>(options);
         ASSERT_TRUE(Server->Start(0));
@@ -60,6 +86,10 @@ class CliTest : public ::testing::Test {
     std::map<std::string, int> AskedTiles() {
         std::lock_guard<std::mutex> lock(Mutex);
         return Asked;
+    }
+    std::vector<std::string> AskedInOrder() {
+        std::lock_guard<std::mutex> lock(Mutex);
+        return AskedOrder;
     }
 
     // The settings file of `folder`: the start values aimed at the server,
@@ -103,6 +133,7 @@ class CliTest : public ::testing::Test {
     std::atomic<int> Stops{0};
     std::mutex Mutex;
     std::map<std::string, int> Asked;
+    std::vector<std::string> AskedOrder;
     // Last, so it stops before what its threads write into goes.
     std::unique_ptr<vistrel::tileserver::TileServer> Server;
 };

@@ -2,14 +2,18 @@
 #include <gtest/gtest.h>
 #include <poll.h>
 #include <spawn.h>
+#include <sys/stat.h>
 #include <sys/wait.h>
 #include <unistd.h>
 
 #include <chrono>
 #include <csignal>
+#include <functional>
 #include <thread>
 
 #include "cli_fixture.h"
+#include "support/sql_query.h"
+#include "support/tile_factory.h"
 
 extern char** environ;
 
@@ -107,6 +111,75 @@ TEST_F(CliTest, ASignalInTheMiddleOfAStitchIsAStop) {
                         e.path().filename().string().find("r.jpg") == std::string::npos)
                 << e.path();
     }
+}
+
+// Every tile of zooms 12..16 over the region in the cache: links to one
+// picture, so the export has some 90 MB to write.
+void FillCache(const TempDir& folder) {
+    const std::string cache = folder.Path() + "Cache/";
+    std::filesystem::create_directories(cache);
+    const std::string picture = folder.File("picture.jpg");
+    folder.WriteFile("picture.jpg", PadJpegToSize(MakeTileJpeg(), 30000));
+    for (int z = 12; z <= 16; ++z)
+        for (const std::string& letters : RegionTileList(z))
+            std::filesystem::create_hard_link(picture, cache + letters + ".jpg");
+}
+
+bool Watch(const std::function<bool()>& seen) {
+    for (int i = 0; i < 20000; ++i) {
+        if (seen()) return true;
+        std::this_thread::sleep_for(500us);
+    }
+    return false;
+}
+
+TEST_F(CliTest, AKilledExportLeavesTheOldFileOrNoneNeverABrokenOne) {
+    TempDir folder;
+    WriteSettings(folder.Path());
+    FillCache(folder);
+    const std::string file = folder.File("r.mbtiles");
+    const std::vector<std::string> args = {"export",      "--zoom",   "12-16",       "--from",
+                                           "55.70,37.70", "--to",     "55.80,37.50", "--mbtiles",
+                                           file,          "--folder", folder.Path()};
+    // A new file: killed while its temporary file grows, nothing under its name.
+    {
+        Child child(args);
+        ASSERT_TRUE(child.Started());
+        ASSERT_TRUE(Watch([&] {
+            for (const auto& e : std::filesystem::directory_iterator(folder.Path()))
+                if (e.path().filename().string().rfind(".r.part-", 0) == 0 &&
+                    e.file_size() > (4 << 20))
+                    return true;
+            return false;
+        }));
+        child.Signal(SIGKILL);
+        EXPECT_EQ(child.Wait(), -1) << "the export ended before it was killed";
+        EXPECT_FALSE(folder.Exists("r.mbtiles"));
+    }
+    // An existing file: killed in the middle of its update, it is as it was.
+    std::vector<std::string> first = args;
+    first[2] = "12-14";
+    first.resize(first.size() - 2);
+    ASSERT_EQ(Run(first, folder.Path()).Status, 0);
+    const std::string before = folder.ReadFile("r.mbtiles");
+    {
+        Child child(args);
+        ASSERT_TRUE(child.Started());
+        std::error_code ec;
+        ASSERT_TRUE(Watch([&] {
+            return std::filesystem::file_size(file, ec) > before.size() + (4 << 20) &&
+                   folder.Exists("r.mbtiles-journal");
+        }));
+        child.Signal(SIGKILL);
+        EXPECT_EQ(child.Wait(), -1) << "the export ended before it was killed";
+    }
+    // The next writer rolls the journal back.
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open(file.c_str(), &db), SQLITE_OK);
+    EXPECT_EQ(sqlite3_exec(db, "SELECT count(*) FROM tiles", nullptr, nullptr, nullptr), SQLITE_OK);
+    sqlite3_close(db);
+    EXPECT_EQ(folder.ReadFile("r.mbtiles"), before);
+    EXPECT_EQ(SqlQuery(file).One("PRAGMA integrity_check"), "ok");
 }
 
 TEST_F(CliTest, TheProgramReportsBadArgumentsWithoutStartingAnything) {

@@ -1,13 +1,17 @@
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cmath>
 #include <regex>
 #include <set>
 #include <thread>
 
 #include "cli_fixture.h"
 #include "core/app_core.h"
+#include "geo/tile_key.h"
 #include "platform/numbers.h"
 #include "support/file_size_limit.h"
+#include "support/sql_query.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
 #include "tasks/tasks.h"
@@ -153,6 +157,74 @@ TEST_F(CliTest, ExportCopiesTheCachedTilesWithTabFiles) {
         tabs += Folder.Exists("x/y/" + stem + ".tab");
     }
     EXPECT_EQ(tabs, 9);
+}
+
+TEST_F(CliTest, AZoomRangeIsOneTaskAskingEveryTileOfEachZoomOnceLowestFirst) {
+    StartServer();
+    WriteSettings(Folder.Path());
+    const CliResult r =
+        Run({"download", "--zoom", "11-13", "--from", "55.70,37.70", "--to", "55.80,37.50"},
+            Folder.Path());
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    std::set<std::string> all;
+    for (int z = 11; z <= 13; ++z) all.merge(RegionTiles(z));
+    const auto asked = AskedTiles();
+    EXPECT_EQ(asked.size(), all.size());
+    for (const auto& [letters, times] : asked) {
+        EXPECT_EQ(times, 1) << letters;
+        EXPECT_TRUE(all.count(letters)) << letters;
+    }
+    const auto order = AskedInOrder();
+    EXPECT_TRUE(std::is_sorted(order.begin(), order.end(),
+                               [](const auto& a, const auto& b) { return a.size() < b.size(); }));
+    const auto lines = r.Lines();
+    EXPECT_EQ(std::count_if(lines.begin(), lines.end(),
+                            [](const std::string& l) {
+                                return l.rfind("Начато формирование списка", 0) == 0;
+                            }),
+              3);
+    const std::string count = std::to_string(all.size());
+    EXPECT_EQ(r.LastLine(),
+              "vistrel-cli: " + count + " tiles, " + count + " obtained, 0 failed, 0 skipped");
+}
+
+TEST_F(CliTest, ExportIntoAnMBTilesFileListsWhatTheCacheLacks) {
+    StartServer();
+    WriteSettings(Folder.Path());
+    ASSERT_EQ(Run(With({"download"}), Folder.Path()).Status, 0);
+    const std::string file = Folder.File("r.mbtiles");
+    // Zoom 11 was never downloaded.
+    const CliResult r = Run({"export", "--zoom", "11-12", "--from", "55.70,37.70", "--to",
+                             "55.80,37.50", "--mbtiles", file, "--name", "Region"},
+                            Folder.Path());
+    EXPECT_EQ(r.Status, 3) << r.Err;
+    const auto z11 = RegionTiles(11);
+    for (const std::string& letters : z11)
+        EXPECT_TRUE(std::regex_search(
+            r.Out, std::regex("vistrel-cli: not in the cache: 11/[0-9]+/[0-9]+ " + letters + "\n")))
+            << letters;
+    EXPECT_EQ(r.LastLine(), "vistrel-cli: " + std::to_string(9 + z11.size()) +
+                                " tiles, 9 copied, " + std::to_string(z11.size()) +
+                                " not in the cache -> " + file);
+    SqlQuery sql(file);
+    EXPECT_EQ(sql.One("SELECT count(*) FROM tiles WHERE zoom_level = 12"), "9");
+    EXPECT_EQ(sql.Meta("name"), "Region");
+    EXPECT_EQ(sql.Meta("bounds"), "37.500000,55.700000,37.700000,55.800000");
+    for (const std::string& tile : CachedTiles(Folder.Path())) {
+        const TileIndex t = KeyToTile(tile.substr(0, tile.size() - 4), 0);
+        EXPECT_EQ(sql.One("SELECT tile_data FROM tiles WHERE zoom_level = 12 AND tile_column = " +
+                          std::to_string(t.Column) +
+                          " AND tile_row = " + std::to_string((1 << 12) - 1 - t.Row)),
+                  Folder.ReadFile("Cache/" + tile));
+    }
+
+    // Not a database of that kind: refused with status 1, never touched.
+    Folder.WriteFile("notes.sqlitedb", "some notes");
+    const CliResult refused =
+        Run(With({"export"}, {"--sqlitedb", Folder.File("notes.sqlitedb")}), Folder.Path());
+    EXPECT_EQ(refused.Status, 1);
+    EXPECT_NE(refused.Err.find("left as it is"), std::string::npos) << refused.Err;
+    EXPECT_EQ(Folder.ReadFile("notes.sqlitedb"), "some notes");
 }
 
 TEST_F(CliTest, ModeOverridesTheSettingsForThisRunOnly) {

@@ -10,6 +10,7 @@
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
+#include "support/sql_query.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
 
@@ -137,6 +138,75 @@ TEST(CacheExport, ProgressCanCancel) {
     EXPECT_TRUE(r.Cancelled);
     EXPECT_EQ(r.Passed, 2);
     EXPECT_EQ(FilesIn(z.Exported()).size(), 2u);
+}
+
+TEST(CacheExport, IntoADatabaseOverAZoomRange) {
+    Zoom3Cache z;
+    // Zoom 2 under the region: columns 1..2, rows 1..2; one of them not cached.
+    for (int c = 1; c <= 2; ++c)
+        for (int r = 1; r <= 2; ++r)
+            if (c != 2 || r != 2)
+                z.Cache.WriteFile(KeyLetters(2, c, r) + ".jpg", MakeTileJpeg(32, 32, 99 + c + r));
+    for (ExportTarget target : {ExportTarget::MBTiles, ExportTarget::SqliteDb}) {
+        auto q = z.Request(30, 10, -10, -50);
+        q.Target = target;
+        q.File = z.Out.File(target == ExportTarget::MBTiles ? "r.mbtiles" : "r.sqlitedb");
+        q.Zoom = 2;
+        q.ZoomTo = 3;
+        const auto r = ExportCache(q);
+        EXPECT_EQ(r.Error, "");
+        EXPECT_EQ(r.Total, 10);
+        EXPECT_EQ(r.Copied, 9);
+        EXPECT_EQ(r.Missing, (std::vector<std::string>{"2/2/2 sq"}));
+        SqlQuery sql(q.File);
+        const bool mb = target == ExportTarget::MBTiles;
+        // Lowest zoom first.
+        EXPECT_EQ(sql.Column(mb ? "SELECT zoom_level FROM tiles ORDER BY rowid"
+                                : "SELECT 17 - z FROM tiles ORDER BY rowid"),
+                  (std::vector<std::string>{"2", "2", "2", "3", "3", "3", "3", "3", "3"}));
+        for (int zoom = 2; zoom <= 3; ++zoom)
+            for (int c = 0; c < (1 << zoom); ++c)
+                for (int row = 0; row < (1 << zoom); ++row) {
+                    const std::string name = KeyLetters(zoom, c, row) + ".jpg";
+                    const std::string where =
+                        mb ? "zoom_level = " + std::to_string(zoom) +
+                                 " AND tile_column = " + std::to_string(c) +
+                                 " AND tile_row = " + std::to_string((1 << zoom) - 1 - row)
+                           : "z = " + std::to_string(17 - zoom) + " AND x = " + std::to_string(c) +
+                                 " AND y = " + std::to_string(row);
+                    const auto got =
+                        sql.Column(std::string("SELECT ") + (mb ? "tile_data" : "image") +
+                                   " FROM tiles WHERE " + where);
+                    if (got.empty()) continue;
+                    EXPECT_EQ(got, (std::vector<std::string>{z.Cache.ReadFile(name)})) << name;
+                }
+        if (mb) {
+            // The region's corners, east positive: W, S, E, N.
+            EXPECT_EQ(sql.Meta("bounds"), "-10.000000,-10.000000,50.000000,30.000000");
+            EXPECT_EQ(sql.Meta("minzoom") + "-" + sql.Meta("maxzoom"), "2-3");
+            EXPECT_EQ(sql.Meta("name"), "r");
+        }
+    }
+}
+
+TEST(CacheExport, ADatabaseExportThatDoesNotEndLeavesNoFile) {
+    Zoom3Cache z;
+    struct Case {
+        int Zoom, ZoomTo;
+        bool Cancel;
+    };
+    // Cancelled half way; a range beyond the task limit.
+    for (const Case c : {Case{3, 3, true}, Case{1, 20, false}}) {
+        auto q = z.Request(60, 150, -60, -150);
+        q.Target = ExportTarget::MBTiles;
+        q.File = z.Out.File("x.mbtiles");
+        q.Zoom = c.Zoom;
+        q.ZoomTo = c.ZoomTo;
+        const auto r =
+            ExportCache(q, [&](int64_t passed, int64_t) { return !c.Cancel || passed < 5; });
+        EXPECT_TRUE(r.Cancelled || !r.Error.empty());
+        EXPECT_EQ(FilesIn(z.Out.Path()), std::set<std::string>{}) << c.ZoomTo;
+    }
 }
 
 TEST(CacheExport, TileCornersFollowThePixelGrid) {

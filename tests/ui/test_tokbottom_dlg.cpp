@@ -132,6 +132,45 @@ class TestTOKBottomDlg : public QObject {
         dlg.hide();
     }
 
+    void zoomRangeAndDestinationOfDownloadsAndExports() {
+        TOKBottomDlg dlg;
+        ShowActive(dlg);
+        dlg.Fill({55.8, -37.5, 55.7, -37.7}, 12);
+        QTest::mouseClick(dlg.RadioButton1, Qt::LeftButton, {}, QPoint(8, 8));
+        QVERIFY(!dlg.FCBTo->isVisible());
+        QCOMPARE(dlg.Result().ZoomToIndex, -1);  // a stitch is one zoom
+        QTest::mouseClick(dlg.RadioButton2, Qt::LeftButton, {}, QPoint(8, 8));
+        QVERIFY(dlg.FCBTo->isVisible());
+        QCOMPARE(dlg.ZoomToLabel->text(), QString("до"));
+        QCOMPARE(dlg.FCBTo->currentIndex(), 12);  // one zoom until widened
+        dlg.FCBTo->setCurrentIndex(15);
+        QCOMPARE(dlg.Result().ZoomIndex, 12);
+        QCOMPARE(dlg.Result().ZoomToIndex, 15);
+        dlg.FCB->setCurrentIndex(17);  // "до" is never below the task zoom
+        QCOMPARE(dlg.FCBTo->currentIndex(), 17);
+
+        QTest::mouseClick(dlg.RadioButton3, Qt::LeftButton, {}, QPoint(8, 8));
+        QCOMPARE(dlg.TargetBox->count(), 3);
+        QCOMPARE(dlg.TargetBox->itemText(0), QString("в папку"));
+        QCOMPARE(dlg.TargetBox->itemText(1), QString("в файл MBTiles"));
+        QCOMPARE(dlg.TargetBox->itemText(2), QString("в файл SQLiteDB (OsmAnd, Locus)"));
+        dlg.DirectoryEdit1->setText("/data/tiles");
+        dlg.TargetBox->setCurrentIndex(1);
+        QVERIFY(dlg.DirectoryEdit1->text().endsWith(".mbtiles"));
+        QVERIFY(!dlg.CheckBox2->isEnabled());
+        dlg.DirectoryEdit1->setText("/data/r.mbtiles");
+        TaskParamsResult r = dlg.Result();
+        QCOMPARE(r.Target, ExportTarget::MBTiles);
+        QCOMPARE(QString::fromStdString(r.ExportFile), QString("/data/r.mbtiles"));
+        dlg.TargetBox->setCurrentIndex(0);  // the folder typed before comes back
+        QCOMPARE(dlg.DirectoryEdit1->text(), QString("/data/tiles"));
+        QVERIFY(dlg.CheckBox2->isEnabled());
+        dlg.TargetBox->setCurrentIndex(1);
+        QCOMPARE(dlg.DirectoryEdit1->text(), QString("/data/r.mbtiles"));
+        dlg.TargetBox->setCurrentIndex(0);
+        dlg.hide();
+    }
+
     void mouseDrawnSelectionPassesUnchanged() {
         TOKBottomDlg dlg;
         MainState s;
