@@ -14,10 +14,10 @@
 #include <filesystem>
 #include <string>
 
+#include "formats/stitch_image.h"
 #include "geo/tile_key.h"
 #include "planet.h"
 #include "platform/file_io.h"
-#include "tasks/stitch_image.h"
 
 namespace {
 

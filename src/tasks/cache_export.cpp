@@ -3,10 +3,10 @@
 #include <cstdlib>
 
 #include "core/main_state.h"
+#include "formats/calibration.h"
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
-#include "tasks/calibration.h"
 
 namespace {
 

@@ -2,10 +2,10 @@
 
 #include <cstdlib>
 
+#include "formats/calibration.h"
+#include "formats/world_file.h"
 #include "geo/projection.h"
-#include "tasks/calibration.h"
 #include "tasks/task_params.h"
-#include "tasks/world_file.h"
 #include "tilestore/tile_lookup.h"
 
 bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool worldFile,

@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/main_state.h"
-#include "tasks/stitch_image.h"
+#include "formats/stitch_image.h"
 #include "tasks/task_record.h"
 #include "tasks/tasks.h"
 

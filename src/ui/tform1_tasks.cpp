@@ -10,12 +10,12 @@
 #include <algorithm>
 
 #include "fetch/request_tile.h"
+#include "formats/calibration.h"
+#include "formats/stitch_pieces.h"
 #include "geo/projection.h"
 #include "platform/time_text.h"
 #include "tasks/cache_export.h"
-#include "tasks/calibration.h"
 #include "tasks/delayed_start.h"
-#include "tasks/stitch_pieces.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
 #include "ui/tform1.h"
