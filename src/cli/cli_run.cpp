@@ -290,6 +290,7 @@ int RunCli(const CliOptions& o, const std::string& executableFolder,
 
         RegionCorners c{o.FromLat, -o.FromLon, o.ToLat, -o.ToLon};
         OrderRegionCorners(o.Zoom, c);
+        if (o.SnapToTiles) SnapRegionToTiles(o.Zoom, c);
         const RegionPixels size = RegionPixelSize(o.Zoom, c);
         if (size.Width < 1 || size.Height < 1)
             throw RunError{CliBadArguments,

@@ -336,7 +336,8 @@ bool GeoTiffWriter::WriteTileRow(const std::vector<std::string>& tiles, const Bi
     Level& l = *Work.front();
     if (l.BandRow >= l.Size.Rows) return Fail("лишняя полоса");
     for (int c = 0; c < l.Size.Columns; ++c) {
-        const std::string_view bytes = c < static_cast<int>(tiles.size()) ? tiles[c] : "";
+        const std::string_view bytes =
+            c < static_cast<int>(tiles.size()) ? std::string_view(tiles[c]) : std::string_view();
         if (!PutTile(0, bytes, pixels, c)) return false;
     }
     l.Filled = std::min(TiffTileSize, l.Size.Height - l.BandRow * TiffTileSize);
@@ -379,13 +380,13 @@ bool GeoTiffWriter::TakeSourcedLevels() {
     return true;
 }
 
-bool GeoTiffWriter::Finish(int fd, const std::string& name) {
+bool GeoTiffWriter::Complete() {
     if (!Message.empty()) return false;
     if (Work.empty()) return Fail("пустое изображение");
     if (Work.front()->BandRow != Work.front()->Size.Rows) return Fail("изображение не завершено");
     if (!TakeSourcedLevels()) return false;
     for (auto& level : Work) Bitmap().Image().swap(level->Band.Image());
-    return WriteFile(fd, name);
+    return true;
 }
 
 namespace {
@@ -402,6 +403,7 @@ using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
 void QuietTiffErrors() {
     static const bool once = [] {
         TIFFSetWarningHandler(nullptr);
+        TIFFSetErrorHandler(nullptr);
         return true;
     }();
     (void)once;
@@ -409,7 +411,8 @@ void QuietTiffErrors() {
 
 }  // namespace
 
-bool GeoTiffWriter::WriteFile(int fd, const std::string& name) {
+bool GeoTiffWriter::Save(int fd, const std::string& name) {
+    if (!Message.empty()) return false;
     QuietTiffErrors();
     const auto failure = [&](const char* what) {
         const int err = errno;

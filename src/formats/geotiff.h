@@ -70,12 +70,14 @@ class GeoTiffWriter {
     bool WriteTileRow(const std::vector<std::string>& tiles, const Bitmap* pixels);
     bool PixelsNeeded(const std::vector<std::string>& tiles) const;
 
+    // After the last rows: the overviews still to make. False on failure.
+    bool Complete();
     // Writes the file through `fd` (an empty file, which the caller names
-    // and syncs). All rows must have been given.
-    bool Finish(int fd, const std::string& name);
+    // and syncs) once Complete.
+    bool Save(int fd, const std::string& name);
 
     const std::string& Error() const { return Message; }
-    // Tiles whose JPEG bytes went in as they came.
+    // Tiles (of every level) whose JPEG bytes went in as they came.
     int64_t TilesUnchanged() const { return Unchanged; }
     const std::vector<TiffLevel>& Levels() const { return LevelSizes; }
 
@@ -86,7 +88,6 @@ class GeoTiffWriter {
     bool FlushBand(int level);
     bool Halve(int level);
     bool TakeSourcedLevels();
-    bool WriteFile(int fd, const std::string& name);
 
     WorldFileParams Place;
     int Quality;

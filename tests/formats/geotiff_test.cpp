@@ -80,7 +80,7 @@ Bitmap Pattern(int w, int h) {
 bool WriteTiff(GeoTiffWriter& writer, const std::string& path) {
     const int fd = ::open(path.c_str(), O_RDWR | O_CREAT | O_TRUNC, 0644);
     if (fd < 0) return false;
-    const bool ok = writer.Finish(fd, path);
+    const bool ok = writer.Complete() && writer.Save(fd, path);
     ::close(fd);
     return ok;
 }
