@@ -153,8 +153,15 @@ QString TForm1::AskStitchFileName() {
         SDialog = new QFileDialog(this);
         SDialog->setObjectName("SDialog");
         SDialog->setAcceptMode(QFileDialog::AcceptSave);
-        SDialog->setNameFilter(QStringLiteral("JPEG Image File (*.jpg)"));
+        SDialog->setNameFilters(
+            {QStringLiteral("JPEG Image File (*.jpg)"), QStringLiteral("GeoTIFF (*.tif)")});
         SDialog->setDefaultSuffix(QStringLiteral("jpg"));
+        // A name typed without an extension gets the chosen format's.
+        connect(SDialog, &QFileDialog::filterSelected, SDialog, [this](const QString& filter) {
+            SDialog->setDefaultSuffix(filter.contains(QStringLiteral("*.tif"))
+                                          ? QStringLiteral("tif")
+                                          : QStringLiteral("jpg"));
+        });
         SDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
         // The home folder, not whatever folder the program was started in.
         SDialog->setDirectory(QDir::homePath());

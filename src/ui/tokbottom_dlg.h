@@ -57,7 +57,7 @@ class TOKBottomDlg : public QDialog {
     QPushButton *Button1, *Button2;
     QComboBox* FCB;
     QGroupBox* GroupBox3;  // "Параметры склеивания"
-    QCheckBox *CheckBox3, *CheckBox4, *CheckBox1;
+    QCheckBox *CheckBox3, *CheckBox4, *CheckBox5, *CheckBox1;
     QLineEdit *Edit1, *Edit2;
     QGroupBox* GroupBox4;  // "Параметры копирования части кэша"
     QLineEdit* DirectoryEdit1;
