@@ -9,7 +9,10 @@
 //       stitches them; with `distinct` only that many files exist and are
 //       used over and over (for a huge picture without gigabytes of tiles).
 //       An output named .tif is a GeoTIFF; `shift` pixels cut off the top
-//       and left put the tiles off the file's grid (a region not snapped)
+//       and left put the tiles off the file's grid (a region not snapped);
+//       a `shift` of -1 keeps them on it and takes every overview tile from
+//       the folder too, as a cache holding the upper layers gives them
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
@@ -52,6 +55,8 @@ int MakeTiles(const std::string& folder, int columns, int rows, int zoom, int fi
 int Stitch(const std::string& folder, int columns, int rows, const std::string& output, int quality,
            long distinct, int shift) {
     const auto start = std::chrono::steady_clock::now();
+    const bool upperLayers = shift < 0;
+    shift = std::max(shift, 0);
     const std::string outFolder = std::filesystem::path(output).parent_path().string();
     StitchImage image(columns * 256 - shift, rows * 256 - shift,
                       outFolder.empty() ? "." : outFolder);
@@ -68,6 +73,11 @@ int Stitch(const std::string& folder, int columns, int rows, const std::string& 
             }
             image.AddJpeg(c * 256 - shift, r * 256 - shift, std::move(bytes));
         }
+    if (upperLayers)
+        image.SetOverviewSource(64, [&](int, int column, int row, std::string& tile) {
+            return ReadWholeFile(
+                TileFile(folder, (long{row} * columns + column) % (columns * rows)), tile);
+        });
     const auto added = std::chrono::steady_clock::now();
     bool saved = false;
     image.CompressAndSave(

@@ -5,6 +5,8 @@
 #   vistrel plain     tiles off the file's grid: decoded, composed, encoded
 #   vistrel snapped   tiles on the grid: their bytes go in as they are, the
 #                     overviews are halved
+#   vistrel cached    the same with every overview tile read from the cache
+#                     (the upper layers): copying only
 #   gdal_translate    -of COG -co COMPRESS=JPEG -co QUALITY=80 from a VRT of
 #                     the same tiles
 #   vips              arrayjoin saved with tiffsave's --tile --pyramid
@@ -76,6 +78,9 @@ rm -f "$work/plain.tif"
 read -r w c r < <(measure "$bench" stitch "$tiles" "$n" "$n" "$work/snapped.tif" 80 0 0)
 row "vistrel snapped" "$w" "$c" "$r" "$(stat -c %s "$work/snapped.tif")"
 rm -f "$work/snapped.tif"
+read -r w c r < <(measure "$bench" stitch "$tiles" "$n" "$n" "$work/cached.tif" 80 0 -1)
+row "vistrel cached" "$w" "$c" "$r" "$(stat -c %s "$work/cached.tif")"
+rm -f "$work/cached.tif"
 read -r w c r < <(measure gdal_translate -q -of COG -co COMPRESS=JPEG -co QUALITY=80 \
     "$work/tiles.vrt" "$work/gdal.tif")
 row "gdal_translate" "$w" "$c" "$r" "$(stat -c %s "$work/gdal.tif")"

@@ -29,7 +29,7 @@ constexpr int64_t ClassicTiffLimit = int64_t{1} << 32;
 // The offsets of every tile are held while the file is written, and the
 // task's tile list must fit in memory too.
 constexpr int64_t MaxTiles = int64_t{1} << 24;
-constexpr std::size_t MemoryPerLevel = std::size_t{8} << 20;
+constexpr std::size_t MemoryPerLevel = std::size_t{2} << 20;
 constexpr Rgb White{255, 255, 255};
 
 int CeilHalf(int v) {
