@@ -5,19 +5,24 @@
 //   bench_stitch tiles <folder> <columns> <rows> [zoom column row]
 //       renders the planet's tiles of a columns x rows block into the folder,
 //       named 000000.jpg, 000001.jpg, ... row by row (as vips arrayjoin wants)
-//   bench_stitch stitch <folder> <columns> <rows> <output> [quality] [distinct]
+//   bench_stitch stitch <folder> <columns> <rows> <output> [quality] [distinct] [shift]
 //       stitches them; with `distinct` only that many files exist and are
-//       used over and over (for a huge picture without gigabytes of tiles)
+//       used over and over (for a huge picture without gigabytes of tiles).
+//       An output named .tif is a GeoTIFF; `shift` pixels cut off the top
+//       and left put the tiles off the file's grid (a region not snapped);
+//       a `shift` of -1 keeps them on it and takes every overview tile from
+//       the folder too, as a cache holding the upper layers gives them
+#include <algorithm>
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <string>
 
+#include "formats/stitch_image.h"
 #include "geo/tile_key.h"
 #include "planet.h"
 #include "platform/file_io.h"
-#include "tasks/stitch_image.h"
 
 namespace {
 
@@ -48,10 +53,15 @@ int MakeTiles(const std::string& folder, int columns, int rows, int zoom, int fi
 }
 
 int Stitch(const std::string& folder, int columns, int rows, const std::string& output, int quality,
-           long distinct) {
+           long distinct, int shift) {
     const auto start = std::chrono::steady_clock::now();
+    const bool upperLayers = shift < 0;
+    shift = std::max(shift, 0);
     const std::string outFolder = std::filesystem::path(output).parent_path().string();
-    StitchImage image(columns * 256, rows * 256, outFolder.empty() ? "." : outFolder);
+    StitchImage image(columns * 256 - shift, rows * 256 - shift,
+                      outFolder.empty() ? "." : outFolder);
+    image.SetPlace(DefaultZoom, int64_t{DefaultColumn} * 256 + shift,
+                   int64_t{DefaultRow} * 256 + shift);
     std::string bytes;
     for (int r = 0; r < rows; ++r)
         for (int c = 0; c < columns; ++c) {
@@ -61,8 +71,13 @@ int Stitch(const std::string& folder, int columns, int rows, const std::string& 
                 std::fprintf(stderr, "missing %s\n", TileFile(folder, index).c_str());
                 return 1;
             }
-            image.AddJpeg(c * 256, r * 256, std::move(bytes));
+            image.AddJpeg(c * 256 - shift, r * 256 - shift, std::move(bytes));
         }
+    if (upperLayers)
+        image.SetOverviewSource(64, [&](int, int column, int row, std::string& tile) {
+            return ReadWholeFile(
+                TileFile(folder, (long{row} * columns + column) % (columns * rows)), tile);
+        });
     const auto added = std::chrono::steady_clock::now();
     bool saved = false;
     image.CompressAndSave(
@@ -91,10 +106,12 @@ int main(int argc, char** argv) {
                          argc == 8 ? std::atoi(argv[7]) : DefaultRow);
     if (mode == "stitch" && argc >= 6)
         return Stitch(argv[2], std::atoi(argv[3]), std::atoi(argv[4]), argv[5],
-                      argc > 6 ? std::atoi(argv[6]) : 80, argc > 7 ? std::atol(argv[7]) : 0);
+                      argc > 6 ? std::atoi(argv[6]) : 80, argc > 7 ? std::atol(argv[7]) : 0,
+                      argc > 8 ? std::atoi(argv[8]) : 0);
     std::fprintf(stderr,
                  "usage: %s tiles <folder> <columns> <rows> [zoom column row]\n"
-                 "       %s stitch <folder> <columns> <rows> <output> [quality] [distinct]\n",
+                 "       %s stitch <folder> <columns> <rows> <output> [quality] [distinct] "
+                 "[shift]\n",
                  argv[0], argv[0]);
     return 2;
 }

@@ -5,6 +5,7 @@
 #include <map>
 #include <set>
 
+#include "formats/geotiff.h"
 #include "platform/numbers.h"
 
 namespace {
@@ -49,6 +50,7 @@ const std::map<std::string, OptionInfo>& Options() {
         {"--pieces", {true, {C::Stitch}}},
         {"--add-coordinates", {false, {C::Stitch}}},
         {"--world-file", {false, {C::Stitch}}},
+        {"--snap-to-tiles", {false, {C::Stitch}}},
         {"--dir", {true, {C::Export}}},
         {"--tab", {false, {C::Export}}},
         {"--mbtiles", {true, {C::Export}}},
@@ -178,8 +180,11 @@ CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
             // The piece and coordinate names replace the last four characters.
             const bool jpg = value.size() > 4 && (value.compare(value.size() - 4, 4, ".jpg") == 0 ||
                                                   value.compare(value.size() - 4, 4, ".JPG") == 0);
-            if (!jpg || value.back() == '/')
-                return fail("--out: expected a file name ending in .jpg, got \"" + value + "\"");
+            const bool tif = IsGeoTiffName(value) && value.find_last_of('.') > 0 &&
+                             value[value.find_last_of('.') - 1] != '/';
+            if (!(jpg || tif) || value.back() == '/')
+                return fail("--out: expected a file name ending in .jpg or .tif, got \"" + value +
+                            "\"");
             o.Out = value;
         } else if (name == "--quality") {
             if (!ParseRange(value, 1, 100, o.Quality))
@@ -198,6 +203,8 @@ CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
             o.AddCoordinates = true;
         } else if (name == "--world-file") {
             o.WorldFile = true;
+        } else if (name == "--snap-to-tiles") {
+            o.SnapToTiles = true;
         } else if (name == "--dir") {
             if (value.empty()) return fail("--dir: the folder name is empty");
             o.Dir = value;
@@ -230,7 +237,7 @@ std::string CliUsage() {
   vistrel-cli download --zoom Z --from LAT,LON --to LAT,LON [common options]
   vistrel-cli stitch   --zoom Z --from LAT,LON --to LAT,LON --out FILE.jpg
                        [--quality Q] [--pieces WxH] [--add-coordinates]
-                       [--world-file] [common options]
+                       [--world-file] [--snap-to-tiles] [common options]
   vistrel-cli export   --zoom Z --from LAT,LON --to LAT,LON --dir DIR [--tab]
                        [--folder DIR]
   vistrel-cli export   --zoom Z --from LAT,LON --to LAT,LON
@@ -249,13 +256,17 @@ calibration files and export.
                       -33.92,18.42); they are put in order and the latitudes
                       clamped to +-85.05113, as the parameters dialog does
   --out FILE.jpg      stitch: the image; the ".map" (and ".tab") calibration
-                      files beside it follow the settings, written at once
+                      files beside it follow the settings, written at once;
+                      FILE.tif or FILE.tiff: a tiled GeoTIFF with overviews
+                      and no size limit
   --quality Q         stitch: JPEG quality 1..100 (default: the viewer's)
   --pieces WxH        stitch: cut into pieces of at most W x H pixels
                       (256 up to one less than the region's size), named
                       FILE_1.jpg, FILE_2.jpg, ... down each column
   --add-coordinates   stitch: each name also gets its top-left corner
-  --world-file        stitch: a world file (".jgw") beside each image
+  --world-file        stitch: a world file (".jgw") beside each JPEG
+  --snap-to-tiles     stitch: widen the region to whole tiles; a GeoTIFF then
+                      takes the tiles' own JPEG bytes where it can
   --dir DIR           export: copy the cached tiles of the region there
                       (made when missing)
   --tab               export: a ".tab" file beside every copied tile

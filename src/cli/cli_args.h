@@ -18,12 +18,13 @@ struct CliOptions {
     std::string Folder;               // --folder; empty: the program folder
     int Connections = 1;              // 1..64
     // Stitch.
-    std::string Out;   // ends in ".jpg"
+    std::string Out;   // ends in ".jpg", or ".tif" / ".tiff" for a GeoTIFF
     int Quality = -1;  // 1..100; -1 the settings'
     bool Pieces = false;
     std::string PieceWidthText, PieceHeightText;  // checked against the region's size later
     bool AddCoordinates = false;
     bool WorldFile = false;
+    bool SnapToTiles = false;  // the region widened to whole tiles
     // Export.
     std::string Dir;
     bool Tab = false;

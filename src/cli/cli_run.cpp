@@ -10,9 +10,9 @@
 #include "core/app_core.h"
 #include "core/program_folder.h"
 #include "fetch/request_tile.h"
+#include "formats/stitch_pieces.h"
 #include "platform/file_io.h"
 #include "tasks/cache_export.h"
-#include "tasks/stitch_pieces.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
 #include "tasks/tasks.h"
@@ -307,6 +307,7 @@ int RunCli(const CliOptions& o, const std::string& executableFolder,
 
         RegionCorners c{o.FromLat, -o.FromLon, o.ToLat, -o.ToLon};
         OrderRegionCorners(o.Zoom, c);
+        if (o.SnapToTiles) SnapRegionToTiles(o.Zoom, c);
         const RegionPixels size = RegionPixelSize(o.Zoom, c);
         if (size.Width < 1 || size.Height < 1)
             throw RunError{CliBadArguments,

@@ -39,6 +39,8 @@ public:
     // Removes the temporary file; the target stays as it was.
     void Abandon();
     const std::string& LastError() const { return Error; }
+    // The open temporary file, for writers that need to seek; -1 when closed.
+    int Descriptor() const { return Fd; }
 
 private:
     FileResult Fail(int err);

@@ -4,10 +4,10 @@
 #include <memory>
 
 #include "core/main_state.h"
+#include "formats/calibration.h"
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
-#include "tasks/calibration.h"
 #include "tasks/task_params.h"
 #include "tasks/tasks.h"
 

@@ -3,11 +3,12 @@
 #include <algorithm>
 #include <cstdlib>
 
+#include "formats/calibration.h"
+#include "formats/world_file.h"
 #include "geo/projection.h"
+#include "geo/tile_key.h"
 #include "platform/file_io.h"
-#include "tasks/calibration.h"
 #include "tasks/task_params.h"
-#include "tasks/world_file.h"
 #include "tilestore/tile_lookup.h"
 
 bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool worldFile,
@@ -25,7 +26,8 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
         error = written.Error;
         return false;
     }
-    if (worldFile) {
+    // A GeoTIFF carries its georeferencing itself.
+    if (worldFile && !IsGeoTiffName(task.FileName)) {
         WorldFileParams params{z, 0, 0, task.ImageWidth, task.ImageHeight, task.FileName};
         WorldPixelAt(z, task.Lat1, task.Lon1, params.Left, params.Top);
         if (const FileResult result = WriteWorldFile(params); !result) {
@@ -37,12 +39,26 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
             return false;
         }
     }
-    task.Bitmap = std::make_unique<StitchOutput>(task.ImageWidth, task.ImageHeight, task.FileName);
+    auto output = std::make_unique<StitchOutput>(task.ImageWidth, task.ImageHeight, task.FileName);
+    if (IsGeoTiffName(task.FileName)) {
+        int64_t left = 0, top = 0;
+        WorldPixelAt(z, task.Lat1, task.Lon1, left, top);
+        output->PlaceInWorld(z, left, top, state.CachePathCopy());
+    }
+    task.Bitmap = std::move(output);
     return true;
 }
 
 TaskBuild BuildTask(const MainState& state, stichtype& task, const TaskRequest& request,
                     std::string& failedFile, std::string& error) {
+    if (request.IsStitch && IsGeoTiffName(task.FileName)) {
+        // Refused before any file is written.
+        const RegionPixels size =
+            RegionPixelSize(EffectiveZoom(request.Zoom),
+                            {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2});
+        error = GeoTiffSizeProblem(size.Width, size.Height);
+        if (!error.empty()) return TaskBuild::ListRefused;
+    }
     const RegionCorners corners{state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2};
     const int first = EffectiveZoom(request.Zoom);
     const int last = request.IsStitch ? first : std::max(first, EffectiveZoom(request.ZoomTo));
@@ -112,7 +128,59 @@ void StitchOutput::PutFailed(const jtype& tile) {
     Image.AddPlaceholder(tile.X, tile.Y, std::string(CaptionLoadFailed), tile.TileName);
 }
 
+void StitchOutput::PlaceInWorld(int zoom, int64_t left, int64_t top, std::string cachePath) {
+    Zoom = zoom;
+    Left = left;
+    Top = top;
+    CachePath = std::move(cachePath);
+    Image.SetPlace(zoom, left, top);
+}
+
+namespace {
+
+std::string OverviewTileFile(const std::string& cachePath, int zoom, int64_t left, int64_t top,
+                             int level, int column, int row) {
+    const int64_t x = (left / TileSize >> level) + column, y = (top / TileSize >> level) + row;
+    return TileFileName(cachePath,
+                        KeyLetters(zoom - level, static_cast<int>(x), static_cast<int>(y)));
+}
+
+}  // namespace
+
+int CachedOverviewLevels(const std::string& cachePath, int zoom, int64_t left, int64_t top,
+                         const std::vector<TiffLevel>& levels) {
+    int count = 0;
+    for (int level = 1; level < static_cast<int>(levels.size()); ++level) {
+        const int64_t step = int64_t{TileSize} << level;
+        if (zoom - level < MinZoom || left % step != 0 || top % step != 0) break;
+        const int64_t world = int64_t{1} << (zoom - level);
+        if (left / step + levels[level].Columns > world || top / step + levels[level].Rows > world)
+            break;
+        for (int r = 0; r < levels[level].Rows; ++r)
+            for (int c = 0; c < levels[level].Columns; ++c)
+                if (!FileExists(OverviewTileFile(cachePath, zoom, left, top, level, c, r)))
+                    return count;
+        count = level;
+    }
+    return count;
+}
+
+GeoTiffWriter::TileSource CachedOverviewTiles(const std::string& cachePath, int zoom, int64_t left,
+                                              int64_t top) {
+    return [=](int level, int column, int row, std::string& bytes) {
+        return ReadWholeFile(OverviewTileFile(cachePath, zoom, left, top, level, column, row),
+                             bytes) &&
+               TileDataComplete(bytes);
+    };
+}
+
 bool StitchOutput::Finish(stichtype& task, const std::function<void(const std::string&)>& addLog) {
+    if (Zoom > 0 && !task.Stop) {
+        const int levels = CachedOverviewLevels(CachePath, Zoom, Left, Top,
+                                                TiffLevels(task.ImageWidth, task.ImageHeight));
+        if (levels > 0)
+            Image.SetOverviewSource(levels, CachedOverviewTiles(CachePath, Zoom, Left, Top));
+    }
     return Image.CompressAndSave(task.FileName, task.Quality, addLog, &task.Stop);
 }
 

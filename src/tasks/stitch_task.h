@@ -3,7 +3,7 @@
 #include <string>
 
 #include "core/main_state.h"
-#include "tasks/stitch_image.h"
+#include "formats/stitch_image.h"
 #include "tasks/task_record.h"
 #include "tasks/tasks.h"
 
@@ -22,9 +22,26 @@ class StitchOutput : public TaskOutput {
     bool Finish(stichtype& task, const std::function<void(const std::string&)>& addLog) override;
     std::string Failure() const override;
 
+    // The image's top-left pixel in the world's grid at `zoom`, for a
+    // GeoTIFF; its overviews come from the cache folder where it holds them.
+    void PlaceInWorld(int zoom, int64_t left, int64_t top, std::string cachePath);
+
   private:
     StitchImage Image;
+    int Zoom = 0;
+    int64_t Left = 0, Top = 0;
+    std::string CachePath;
 };
+
+// How many overview levels of a GeoTIFF of the image at (left, top) of the
+// world's grid at `zoom`, from the first on, are whole tiles of the lower
+// zooms that the cache folder holds: the image's corner must lie on those
+// zooms' tile grid.
+int CachedOverviewLevels(const std::string& cachePath, int zoom, int64_t left, int64_t top,
+                         const std::vector<TiffLevel>& levels);
+// The bytes of those tiles: level k is zoom - k.
+GeoTiffWriter::TileSource CachedOverviewTiles(const std::string& cachePath, int zoom, int64_t left,
+                                              int64_t top);
 
 // The stitch part of making a task, after its list entry: the image's size
 // from the selection at zoom z, the calibration files (and the world file

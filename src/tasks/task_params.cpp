@@ -1,5 +1,8 @@
 #include "tasks/task_params.h"
 
+#include <algorithm>
+#include <cmath>
+#include <cstdint>
 #include <cstdlib>
 #include <utility>
 
@@ -17,6 +20,41 @@ int64_t RegionTileCount(int z, const RegionCorners& c) {
 std::string TooManyTilesText(int64_t tiles) {
     return "Слишком большая область: " + FormatThousands(tiles) + " фрагментов, не более " +
            FormatThousands(MaxTaskTiles);
+}
+
+namespace {
+
+// Longitude (west positive) and latitude of a fractional pixel of the
+// world's grid at zoom z.
+void PointOfPixel(int z, double px, double py, double& lon, double& lat) {
+    const double world = std::ldexp(256.0, z);
+    constexpr double pi = 3.14159265358979323846;
+    lon = -(px / world * 360 - 180);
+    lat = std::atan(std::sinh(pi * (1 - 2 * py / world))) * 180 / pi;
+}
+
+}  // namespace
+
+void SnapRegionToTiles(int z, RegionCorners& c) {
+    const RegionPixels size = RegionPixelSize(z, c);
+    const TilePosition first = TileAt(z, c.Lon1, c.Lat1);
+    const int64_t left = int64_t{TileSize} * first.Column + first.XOffset;
+    const int64_t top = int64_t{TileSize} * first.Row + first.YOffset;
+    const int64_t tileLeft = left / TileSize * TileSize, tileTop = top / TileSize * TileSize;
+    const int64_t world = int64_t{TileSize} << z;
+    const auto end = [&](int64_t start, int extent) {
+        const int64_t last = start + std::max(extent, 1) - 1;
+        return std::min((last / TileSize + 1) * TileSize, world);
+    };
+    // Inside the pixel, except at the world's edge, which has none beyond.
+    // Corner 2 a little further in: the size is measured with corner 1 in
+    // single precision.
+    const auto inside = [&](int64_t pixel, double by) {
+        return static_cast<double>(pixel) + (pixel < world ? by : 0.0);
+    };
+    PointOfPixel(z, inside(tileLeft, 0.125), inside(tileTop, 0.125), c.Lon1, c.Lat1);
+    PointOfPixel(z, inside(end(left, size.Width), 0.375), inside(end(top, size.Height), 0.375),
+                 c.Lon2, c.Lat2);
 }
 
 void OrderRegionCorners(int z, RegionCorners& c) {

@@ -18,6 +18,12 @@ std::string TooManyTilesText(int64_t tiles);
 // +-85.05113, the edge of the map.
 void OrderRegionCorners(int z, RegionCorners& c);
 
+// Widens ordered corners to whole tiles at zoom z: corner 1 to the
+// north-west corner of its tile, corner 2 to the south-east corner of the
+// tile holding the region's last pixel. Each corner lies a fraction of a
+// pixel inside its pixel, so rounding never moves it into the neighbour.
+void SnapRegionToTiles(int z, RegionCorners& c);
+
 // A piece size as typed: the number, or -1 when the text is not one. It is
 // accepted from 256 up to one less than the region's size in that direction.
 struct PieceSizeCheck {
@@ -42,6 +48,7 @@ struct TaskParamsResult {
     int PieceWidth = 0, PieceHeight = 0;  // at least 1 each
     bool AddCoordinates = false;
     bool WriteWorldFile = false;
+    bool SnapToTiles = false;  // the region widened to whole tiles
     // Export.
     std::string ExportFolder;  // as typed, followed by "/"
     bool ExportMapInfo = false;

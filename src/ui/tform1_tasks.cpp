@@ -10,12 +10,12 @@
 #include <algorithm>
 
 #include "fetch/request_tile.h"
+#include "formats/calibration.h"
+#include "formats/stitch_pieces.h"
 #include "geo/projection.h"
 #include "platform/time_text.h"
 #include "tasks/cache_export.h"
-#include "tasks/calibration.h"
 #include "tasks/delayed_start.h"
-#include "tasks/stitch_pieces.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
 #include "ui/tform1.h"
@@ -157,8 +157,15 @@ QString TForm1::AskStitchFileName() {
         SDialog = new QFileDialog(this);
         SDialog->setObjectName("SDialog");
         SDialog->setAcceptMode(QFileDialog::AcceptSave);
-        SDialog->setNameFilter(QStringLiteral("JPEG Image File (*.jpg)"));
+        SDialog->setNameFilters(
+            {QStringLiteral("JPEG Image File (*.jpg)"), QStringLiteral("GeoTIFF (*.tif)")});
         SDialog->setDefaultSuffix(QStringLiteral("jpg"));
+        // A name typed without an extension gets the chosen format's.
+        connect(SDialog, &QFileDialog::filterSelected, SDialog, [this](const QString& filter) {
+            SDialog->setDefaultSuffix(filter.contains(QStringLiteral("*.tif"))
+                                          ? QStringLiteral("tif")
+                                          : QStringLiteral("jpg"));
+        });
         SDialog->setOption(QFileDialog::DontConfirmOverwrite, false);
         // The home folder, not whatever folder the program was started in.
         SDialog->setDirectory(QDir::homePath());

@@ -102,6 +102,8 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent) : QDialog(parent) {
     CheckBox3 = new QCheckBox(
         QStringLiteral("Добавлять к имени файла координаты верхнего левого угла."), GroupBox3);
     CheckBox4 = new QCheckBox(QStringLiteral("Создать world-файл (.jgw)"), GroupBox3);
+    CheckBox5 = new QCheckBox(QStringLiteral("Выровнять по границам фрагментов"), GroupBox3);
+    CheckBox5->setObjectName(QStringLiteral("CheckBox5"));
     CheckBox1 = new QCheckBox(QStringLiteral("Разбить на фрагменты размерами:"), GroupBox3);
     Edit1 = new QLineEdit(QStringLiteral("5000"), GroupBox3);
     Edit2 = new QLineEdit(QStringLiteral("5000"), GroupBox3);
@@ -117,6 +119,7 @@ TOKBottomDlg::TOKBottomDlg(QWidget* parent) : QDialog(parent) {
     stitch->setSpacing(0);
     stitch->addWidget(CheckBox3);
     stitch->addWidget(CheckBox4);
+    stitch->addWidget(CheckBox5);
     auto* pieces = new QHBoxLayout;
     pieces->addWidget(CheckBox1);
     pieces->addWidget(Edit1);
@@ -249,6 +252,8 @@ TaskParamsResult TOKBottomDlg::Result() const {
     OrderRegionCorners(TaskZoomIndex + 1, r.Corners);
     r.ZoomIndex = FCB->currentIndex();
     if (!RadioButton1->isChecked()) r.ZoomToIndex = FCBTo->currentIndex();
+    r.SnapToTiles = r.Kind == TaskKind::Stitch && CheckBox5->isChecked();
+    if (r.SnapToTiles) SnapRegionToTiles(r.ZoomIndex + 1, r.Corners);
     r.Size = RegionPixelSize(r.ZoomIndex + 1, r.Corners);
     r.Pieces = CheckBox1->isChecked();
     // Cutting needs a piece of at least one pixel (a region 0 pixels wide).

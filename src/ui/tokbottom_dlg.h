@@ -59,7 +59,7 @@ class TOKBottomDlg : public QDialog {
     QLabel* ZoomToLabel;   // "до"
     QComboBox* FCBTo;      // the last zoom of a download or an export
     QGroupBox* GroupBox3;  // "Параметры склеивания"
-    QCheckBox *CheckBox3, *CheckBox4, *CheckBox1;
+    QCheckBox *CheckBox3, *CheckBox4, *CheckBox5, *CheckBox1;
     QLineEdit *Edit1, *Edit2;
     QGroupBox* GroupBox4;  // "Параметры копирования части кэша"
     QComboBox* TargetBox;  // "в папку", "в файл MBTiles", "в файл SQLiteDB (OsmAnd, Locus)"

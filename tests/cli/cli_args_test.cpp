@@ -62,6 +62,17 @@ TEST(CliArgs, CoordinatesAreDecimalDegreesWithAPointInsideTheMap) {
         EXPECT_FALSE(ParseCliCoordinate(bad, lat, lon)) << bad;
 }
 
+TEST(CliArgs, AGeoTiffOutputAndSnappingToTiles) {
+    for (const std::string out : {"/x/a.tif", "b.TIFF"}) {
+        const CliParseResult r = ParseCliArgs({"stitch", "--zoom", "3", "--from", "1,2", "--to",
+                                               "3,4", "--out", out, "--snap-to-tiles"});
+        ASSERT_TRUE(r.Ok) << r.Error;
+        EXPECT_EQ(r.Options.Out, out);
+        EXPECT_TRUE(r.Options.SnapToTiles);
+    }
+    EXPECT_FALSE(ParseCliArgs(Stitch({})).Options.SnapToTiles);
+}
+
 TEST(CliArgs, EachMistakeNamesItsArgument) {
     struct Case {
         std::vector<std::string> Args;
@@ -107,6 +118,9 @@ TEST(CliArgs, EachMistakeNamesItsArgument) {
         {{"download", "--zoom", "3-", "--from", "1,2", "--to", "3,4"}, "--zoom"},
         {{"stitch", "--zoom", "3-4", "--from", "1,2", "--to", "3,4", "--out", "a.jpg"},
          "a stitch takes one zoom"},
+        {{"stitch", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--out", "d/.tif"}, "--out"},
+        {{"download", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--snap-to-tiles"},
+         "--snap-to-tiles is not an option of download"},
         {{"export", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--dir", "d", "--mode", "cache"},
          "--mode is not an option of export"},
     };

@@ -12,10 +12,10 @@
 #include <cstdlib>
 #include <string>
 
+#include "formats/world_file.h"
 #include "geo/projection.h"
 #include "platform/file_io.h"
 #include "support/tile_factory.h"
-#include "tasks/world_file.h"
 
 namespace {
 

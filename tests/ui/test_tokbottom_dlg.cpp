@@ -188,6 +188,32 @@ class TestTOKBottomDlg : public QObject {
         QVERIFY(r.Size.Width > 0 && r.Size.Height > 0);
     }
 
+    void snapToTilesWidensTheStitchAndIsKeptForTheNextOpening() {
+        TOKBottomDlg dlg;
+        MainState s;
+        Selection(s, 55.8, -37.5, 55.7, -37.7);
+        QCOMPARE(dlg.CheckBox5->text(), QString("Выровнять по границам фрагментов"));
+        QVERIFY(!dlg.CheckBox5->isChecked());
+        WhenModal<TOKBottomDlg>([](TOKBottomDlg* d) {
+            QTest::mouseClick(d->CheckBox5, Qt::LeftButton, {}, QPoint(8, 8));
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        TaskParamsResult r;
+        QVERIFY(dlg.Run(s, 12, static_cast<int>(TaskKind::Stitch), r));
+        QVERIFY(r.SnapToTiles);
+        QCOMPARE(r.Size.Width % 256, 0);
+        QCOMPARE(r.Size.Height % 256, 0);
+        QVERIFY(r.Corners.Lat1 > 55.8 && r.Corners.Lat2 < 55.7);
+
+        WhenModal<TOKBottomDlg>([](TOKBottomDlg* d) {
+            QVERIFY(d->CheckBox5->isChecked());
+            QTest::mouseClick(d->OKBtn, Qt::LeftButton);
+        });
+        QVERIFY(dlg.Run(s, 12, static_cast<int>(TaskKind::Download), r));
+        QVERIFY(!r.SnapToTiles);  // a download keeps its region
+        QCOMPARE(r.Corners.Lat1, 55.8);
+    }
+
     void cornerEditedSouthEastIsExchanged() {
         TOKBottomDlg dlg;
         MainState s;

@@ -40,6 +40,14 @@ std::string WorldFileName(const std::string& imagePath);
 // imagePath + ".aux.xml".
 std::string AuxFileName(const std::string& imagePath);
 
+// The numbers of the transform: the pixel size in metres and the centre of
+// the top-left pixel (the GeoTIFF of the same image carries the same).
+struct WorldTransform {
+    double PixelSize = 0;
+    double CentreX = 0, CentreY = 0;
+};
+WorldTransform WorldTransformOf(const WorldFileParams& params);
+
 // The six lines of the ".jgw" (numbers with ".", shortest exact form).
 std::string WorldFileText(const WorldFileParams& params);
 // The ".aux.xml" with the EPSG:3857 coordinate system.

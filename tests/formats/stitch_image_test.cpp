@@ -1,4 +1,4 @@
-#include "tasks/stitch_image.h"
+#include "formats/stitch_image.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tasks/world_file.h"
+#include "formats/world_file.h"
 
 #include <gtest/gtest.h>
 

@@ -1,4 +1,4 @@
-#include "tasks/stitch_pieces.h"
+#include "formats/stitch_pieces.h"
 
 #include <gtest/gtest.h>
 

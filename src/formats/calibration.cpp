@@ -1,4 +1,4 @@
-#include "tasks/calibration.h"
+#include "formats/calibration.h"
 
 #include <cmath>
 #include <cstdlib>

@@ -9,6 +9,8 @@
 #include <string_view>
 #include <vector>
 
+#include "formats/geotiff.h"
+
 // The picture of a stitch task, never held whole: every tile is kept as it
 // came (JPEG bytes, in memory up to a limit and then in an unlinked
 // temporary file), and the JPEG is written band by band, one tile row at a
@@ -53,6 +55,13 @@ class StitchImage {
                          const std::function<void(const std::string&)>& addLog,
                          const std::atomic<bool>* stop);
 
+    // Where the image lies in the world's grid at `zoom`: a file named
+    // ".tif" or ".tiff" is saved as a GeoTIFF there (no side limit).
+    void SetPlace(int zoom, int64_t left, int64_t top);
+    // Overview levels 1..levels of a GeoTIFF whose tiles all lie on the
+    // image's 256-pixel grid come from `source`.
+    void SetOverviewSource(int levels, GeoTiffWriter::TileSource source);
+
     // "Выделение памяти под битовый образ Мб:" + whole megabytes of a
     // width x height 24-bit picture, "0.000000" with the program's comma, +
     // the time text of `now`, with no blanks between.
@@ -79,6 +88,9 @@ class StitchImage {
     bool Visible(int x, int y, int w, int h) const;
     void Store(std::string_view bytes, Piece& piece);
     bool OpenSpill();
+    struct TiffOutcome;
+    TiffOutcome SaveGeoTiff(const std::string& fileName, int quality,
+                            const std::function<bool()>& stopped);
     bool ReadPiece(const Piece& piece, std::string& buffer, std::string_view& bytes,
                    std::string& error) const;
 
@@ -94,4 +106,7 @@ class StitchImage {
     int SpillFd = -1;    // the store once it is not: the same offsets in a file
     uint64_t Stored = 0;
     std::string StoreError;  // why a tile could not be kept
+    WorldFileParams Place;
+    int SourcedLevels = 0;
+    GeoTiffWriter::TileSource OverviewSource;
 };

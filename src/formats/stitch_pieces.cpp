@@ -1,28 +1,36 @@
-#include "tasks/stitch_pieces.h"
+#include "formats/stitch_pieces.h"
 
 #include <utility>
 
+#include "formats/geotiff.h"
 #include "geo/projection.h"
 #include "platform/numbers.h"
 #include "platform/text_codec.h"
 
 namespace {
 
-// The name without its last 4 characters, the expected ".jpg".
+// The name without its last 4 characters, the expected ".jpg"; a GeoTIFF's
+// name without its ".tif" or ".tiff".
 std::string WithoutExtension(const std::string& name) {
+    if (IsGeoTiffName(name)) return name.substr(0, name.find_last_of('.'));
     const size_t length = Utf8Length(name);
     return Utf8Left(name, length >= 4 ? length - 4 : 0);
+}
+
+// What the pieces' names end in: a GeoTIFF keeps its extension.
+std::string Extension(const std::string& name) {
+    return IsGeoTiffName(name) ? name.substr(name.find_last_of('.')) : std::string(".jpg");
 }
 
 }  // namespace
 
 std::string AddCoordinatesToName(const std::string& fileName, double lat, double lon) {
     return WithoutExtension(fileName) + "_" + FormatFixed(lat, 5) + "_" + FormatFixed(lon, 5) +
-           ".jpg";
+           Extension(fileName);
 }
 
 std::string PieceFileName(const std::string& baseName, int n) {
-    return WithoutExtension(baseName) + "_" + std::to_string(n) + ".jpg";
+    return WithoutExtension(baseName) + "_" + std::to_string(n) + Extension(baseName);
 }
 
 std::vector<StitchPiece> CutIntoPieces(const std::string& baseName, int zoom, double lat1,

@@ -1,4 +1,4 @@
-#include "tasks/world_file.h"
+#include "formats/world_file.h"
 
 #include <charconv>
 #include <cmath>
@@ -59,12 +59,17 @@ std::string AuxFileName(const std::string& imagePath) {
     return imagePath + ".aux.xml";
 }
 
-std::string WorldFileText(const WorldFileParams& p) {
+WorldTransform WorldTransformOf(const WorldFileParams& p) {
     const double size = WorldPixelSize(p.Zoom);
     // World files name the centre of the top-left pixel.
-    const double x = -HalfWorld + (static_cast<double>(p.Left) + 0.5) * size;
-    const double y = HalfWorld - (static_cast<double>(p.Top) + 0.5) * size;
-    return Number(size) + "\n0\n0\n" + Number(-size) + "\n" + Number(x) + "\n" + Number(y) + "\n";
+    return {size, -HalfWorld + (static_cast<double>(p.Left) + 0.5) * size,
+            HalfWorld - (static_cast<double>(p.Top) + 0.5) * size};
+}
+
+std::string WorldFileText(const WorldFileParams& p) {
+    const WorldTransform t = WorldTransformOf(p);
+    return Number(t.PixelSize) + "\n0\n0\n" + Number(-t.PixelSize) + "\n" + Number(t.CentreX) +
+           "\n" + Number(t.CentreY) + "\n";
 }
 
 std::string AuxFileText() {

@@ -1,4 +1,4 @@
-#include "tasks/stitch_image.h"
+#include "formats/stitch_image.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -196,8 +196,9 @@ struct StitchImage::Composer {
     bool Ready[2] = {false, false};
     std::mutex M;
     std::condition_variable Changed;
-    bool Abort = false;   // the encoder gave up: the decoder stops too
-    std::string Failure;  // why the decoder gave up
+    std::vector<char> Skip;  // bands nobody needs the pixels of
+    bool Abort = false;      // the encoder gave up: the decoder stops too
+    std::string Failure;     // why the decoder gave up
 
     explicit Composer(const StitchImage& image) : Image(image) {
         Layout.Height = image.ImageHeight;
@@ -244,7 +245,8 @@ struct StitchImage::Composer {
                 if (Abort) return;
             }
             std::string error;
-            const bool ok = Compose(band, Bands[slot], error);
+            const bool skip = band < static_cast<int>(Skip.size()) && Skip[band];
+            const bool ok = skip || Compose(band, Bands[slot], error);
             std::lock_guard<std::mutex> lock(M);
             if (!ok) {
                 Failure = error;
@@ -278,6 +280,13 @@ struct StitchImage::Composer {
     }
 };
 
+struct StitchImage::TiffOutcome {
+    bool Compressed = false;
+    std::string Why;
+    std::string SaveError;
+    int64_t Unchanged = 0, Tiles = 0;
+};
+
 bool StitchImage::CompressAndSave(const std::string& fileName, int quality,
                                   const std::function<void(const std::string&)>& addLog,
                                   const std::atomic<bool>* stop) {
@@ -298,7 +307,12 @@ bool StitchImage::CompressAndSave(const std::string& fileName, int quality,
                           std::to_string(ImageHeight));
         return false;
     }
-    if (ImageWidth > MaxSide || ImageHeight > MaxSide) {
+    const bool geoTiff = IsGeoTiffName(fileName);
+    if (geoTiff && !GeoTiffSizeProblem(ImageWidth, ImageHeight).empty()) {
+        compressionFailed(GeoTiffSizeProblem(ImageWidth, ImageHeight));
+        return false;
+    }
+    if (!geoTiff && (ImageWidth > MaxSide || ImageHeight > MaxSide)) {
         compressionFailed("размеры " + std::to_string(ImageWidth) + "x" +
                           std::to_string(ImageHeight) + " больше допустимых для JPEG " +
                           std::to_string(MaxSide) + "x" + std::to_string(MaxSide));
@@ -307,6 +321,24 @@ bool StitchImage::CompressAndSave(const std::string& fileName, int quality,
     if (!StoreError.empty()) {
         compressionFailed(StoreError);
         return false;
+    }
+
+    if (geoTiff) {
+        const TiffOutcome outcome = SaveGeoTiff(fileName, quality, stopped);
+        if (!outcome.Compressed) {
+            compressionFailed(outcome.Why);
+            return false;
+        }
+        log("сжатие завершено");
+        log("фрагментов без перекодирования: " + std::to_string(outcome.Unchanged) + " из " +
+            std::to_string(outcome.Tiles));
+        if (!outcome.SaveError.empty()) {
+            log("ошибка в процессе сохранения");
+            log(outcome.SaveError);
+            return false;
+        }
+        log("файл сохранен");
+        return true;
     }
 
     // A failed write does not stop the compression: as with an image
@@ -380,4 +412,119 @@ bool StitchImage::CompressAndSave(const std::string& fileName, int quality,
     }
     log("файл сохранен");
     return true;
+}
+
+void StitchImage::SetPlace(int zoom, int64_t left, int64_t top) {
+    std::lock_guard<std::mutex> lock(Mutex);
+    Place.Zoom = zoom;
+    Place.Left = left;
+    Place.Top = top;
+}
+
+void StitchImage::SetOverviewSource(int levels, GeoTiffWriter::TileSource source) {
+    std::lock_guard<std::mutex> lock(Mutex);
+    SourcedLevels = levels;
+    OverviewSource = std::move(source);
+}
+
+// Called with Mutex held. When every tile lies on the file's tile grid, each
+// file tile is one stitched tile, and its bytes may go in as they are: then
+// a band is decoded only when something needs its pixels.
+StitchImage::TiffOutcome StitchImage::SaveGeoTiff(const std::string& fileName, int quality,
+                                                  const std::function<bool()>& stopped) {
+    TiffOutcome out;
+    const bool aligned = std::all_of(Pieces.begin(), Pieces.end(), [](const Piece& p) {
+        return p.X >= 0 && p.Y >= 0 && p.X % TileSize == 0 && p.Y % TileSize == 0;
+    });
+    WorldFileParams place = Place;
+    place.Width = ImageWidth;
+    place.Height = ImageHeight;
+    place.ImagePath = fileName;
+    GeoTiffWriter writer(place, quality, SpillFolder, aligned ? SourcedLevels : 0,
+                         aligned ? OverviewSource : GeoTiffWriter::TileSource());
+    for (const TiffLevel& level : writer.Levels()) out.Tiles += level.Tiles();
+    const int columns = writer.Levels().front().Columns;
+    try {
+        Composer composer(*this);
+        // Per band, the piece whose bytes make each file tile, or -1.
+        std::vector<std::vector<int>> whole;
+        if (aligned) {
+            whole.resize(composer.BandPieces.size());
+            composer.Skip.resize(composer.BandPieces.size());
+            std::vector<std::string> probe(static_cast<std::size_t>(columns));
+            for (std::size_t b = 0; b < composer.BandPieces.size(); ++b) {
+                std::vector<int>& tiles = whole[b];
+                tiles.assign(static_cast<std::size_t>(columns), -1);
+                for (uint32_t index : composer.BandPieces[b]) {
+                    const Piece& p = Pieces[index];
+                    const bool full = p.Texts < 0 && p.W == TileSize && p.H == TileSize;
+                    tiles[static_cast<std::size_t>(p.X / TileSize)] =
+                        full ? static_cast<int>(index) : -1;
+                }
+                for (int c = 0; c < columns; ++c) probe[c] = tiles[c] >= 0 ? "x" : "";
+                composer.Skip[b] = !writer.PixelsNeeded(probe);
+            }
+        }
+        composer.Bands[0].SetSize(ImageWidth, TileSize);
+        composer.Bands[1].SetSize(ImageWidth, TileSize);
+        if (composer.Bands[0].Empty() || composer.Bands[1].Empty()) throw std::bad_alloc();
+        std::thread decoder([&composer] { composer.DecodeLoop(); });
+        bool ok = true;
+        std::vector<std::string> tiles;
+        std::string buffer;
+        for (int band = 0; ok && band < composer.Layout.Count(); ++band) {
+            const int slot = band % 2;
+            if (stopped()) {
+                out.Why = "сжатие прервано";
+                ok = false;
+            } else if (!composer.Take(slot, out.Why)) {
+                ok = false;
+            } else if (!aligned) {
+                ok = writer.WriteRows(composer.Bands[slot], 0, composer.Layout.Rows(band));
+            } else {
+                tiles.assign(static_cast<std::size_t>(columns), std::string());
+                for (int c = 0; ok && c < columns; ++c) {
+                    const int index = whole[band][c];
+                    std::string_view bytes;
+                    if (index < 0) continue;
+                    ok = ReadPiece(Pieces[index], buffer, bytes, out.Why);
+                    tiles[c].assign(bytes);
+                }
+                ok = ok && writer.WriteTileRow(
+                               tiles, composer.Skip[band] ? nullptr : &composer.Bands[slot]);
+            }
+            if (ok) composer.Release(slot);
+        }
+        composer.Stop();
+        decoder.join();
+        if (ok && stopped()) {
+            out.Why = "сжатие прервано";
+            ok = false;
+        }
+        ok = ok && writer.Complete();
+        if (!ok) {
+            if (out.Why.empty()) out.Why = writer.Error();
+            return out;
+        }
+    } catch (const std::bad_alloc&) {
+        out.Why = "недостаточно памяти";
+        return out;
+    } catch (const std::system_error& e) {
+        out.Why = e.what();
+        return out;
+    }
+    out.Compressed = true;
+    out.Unchanged = writer.TilesUnchanged();
+    AtomicFileWriter file(fileName);
+    if (FileResult opened = file.Open(); !opened) {
+        out.SaveError = opened.Error;
+        return out;
+    }
+    if (!writer.Save(file.Descriptor(), fileName)) {
+        out.SaveError = writer.Error();
+        file.Abandon();
+        return out;
+    }
+    if (FileResult committed = file.Commit(true); !committed) out.SaveError = committed.Error;
+    return out;
 }

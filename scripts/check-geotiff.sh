@@ -1,0 +1,81 @@
+#!/usr/bin/env bash
+# Checks stitched GeoTIFFs with GDAL: stitches a region from the local tile
+# server with vistrel-cli, once as it is and once widened to whole tiles
+# (whose tiles, and the cached upper layers, go in as they are), then runs
+# gdalinfo and GDAL's cloud-optimized GeoTIFF validator on both.
+# Installs gdal-bin and python3-gdal when missing (this check only;
+# ./test.sh does not need them).
+#
+#     scripts/check-geotiff.sh [BUILD_DIR]     (default: build)
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${1:-$root/build}
+
+if ! command -v gdalinfo >/dev/null || ! dpkg -s python3-gdal >/dev/null 2>&1; then
+  SUDO=""
+  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
+  $SUDO apt-get update -qq
+  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
+    gdal-bin python3-gdal
+fi
+validator=$(dpkg -L python3-gdal | grep '/validate_cloud_optimized_geotiff\.py$' | tail -n1)
+if [ ! -d "$build" ]; then
+  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
+fi
+cmake --build "$build" --target vistrel-cli vistrel-tileserver -j2 >/dev/null
+
+work=$(mktemp -d)
+server_pid=""
+cleanup() {
+  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
+  rm -rf "$work"
+}
+trap cleanup EXIT
+# The default source is the local tile server on 8642 (run.sh's).
+if ! (exec 3<>/dev/tcp/127.0.0.1/8642) 2>/dev/null; then
+  "$build/vistrel-tileserver" --port 8642 >"$work/server.log" 2>&1 &
+  server_pid=$!
+  for _ in $(seq 50); do
+    (exec 3<>/dev/tcp/127.0.0.1/8642) 2>/dev/null && break
+    sleep 0.1
+  done
+fi
+
+gdalinfo --version
+failed=0
+mkdir -p "$work/prog"
+# 16 x 16 tiles at zoom 12 whose corner lies on the grid of zoom 8, so the
+# snapped stitch finds every overview among the cached upper layers.
+corners=(--from 55.77,33.76 --to 54.99,35.10 --mode both --connections 8 --folder "$work/prog")
+region=(--zoom 12 "${corners[@]}")
+for name in plain snapped; do
+  extra=()
+  if [ "$name" = snapped ]; then
+    extra=(--snap-to-tiles)
+    # The upper layers in the cache: the snapped file's overviews.
+    for zoom in 11 10 9 8; do
+      "$build/vistrel-cli" download --zoom "$zoom" "${corners[@]}" >/dev/null 2>&1
+    done
+  fi
+  out=$work/$name.tif
+  echo "== $name"
+  "$build/vistrel-cli" stitch "${region[@]}" "${extra[@]}" --out "$out" 2>&1 |
+    grep -E 'Размеры|перекодирования|файл сохранен|ошибка|vistrel-cli' | sed 's/^/  /'
+  gdalinfo "$out" | grep -E '^(Size is|Origin|Pixel Size)|COMPRESSION|Overviews' | sort -u | sed 's/^/  /'
+  if gdalinfo "$out" | grep -qE 'ID\["EPSG",3857\]\]$'; then
+    echo "  ok: EPSG:3857"
+  else
+    echo "  FAIL: gdalinfo does not report EPSG:3857"; failed=1
+  fi
+  # Debian's python, where python3-gdal lives.
+  /usr/bin/python3 "$validator" --full-check=yes "$out" | sed 's/^/  /'
+  /usr/bin/python3 "$validator" -q --full-check=yes "$out" || failed=1
+done
+gdal_translate -q -of PNG -outsize 25% 25% "$work/snapped.tif" "$work/snapped.png"
+echo "rendered: $(stat -c %s "$work/snapped.png") bytes of PNG from the snapped GeoTIFF"
+
+if [ "$failed" -ne 0 ]; then
+  echo "check-geotiff: FAILED"
+  exit 1
+fi
+echo "check-geotiff: passed"

@@ -1,0 +1,490 @@
+#include "formats/geotiff.h"
+
+#include <fcntl.h>
+#include <geotiff/geotiff.h>
+#include <geotiff/geovalues.h>
+#include <geotiff/xtiffio.h>
+#include <sys/stat.h>
+#include <tiffio.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstring>
+#include <filesystem>
+
+#include "platform/bitmap.h"
+#include "tilestore/jpeg_image.h"
+
+namespace {
+
+// A tile of the file is never larger than this: re-encoded tiles stay far
+// below it, and bigger source tiles are re-encoded. It also bounds the file
+// when choosing between TIFF and BigTIFF.
+constexpr int64_t MaxTileBytes = 256 * 1024;
+// Room for the header, the IFDs and their arrays beyond the tiles.
+constexpr int64_t FixedOverhead = 1 << 20;
+constexpr int64_t PerTileOverhead = 16;
+constexpr int64_t ClassicTiffLimit = int64_t{1} << 32;
+// The offsets of every tile are held while the file is written, and the
+// task's tile list must fit in memory too.
+constexpr int64_t MaxTiles = int64_t{1} << 24;
+constexpr std::size_t MemoryPerLevel = std::size_t{2} << 20;
+constexpr Rgb White{255, 255, 255};
+
+int CeilHalf(int v) {
+    return v / 2 + v % 2;
+}
+int TilesAcross(int v) {
+    return (v + TiffTileSize - 1) / TiffTileSize;
+}
+
+std::string ErrnoText(const std::string& what, int err) {
+    return what + ": " + std::strerror(err);
+}
+
+int OpenSpillFile(const std::string& folder) {
+    const std::string dir = folder.empty() ? std::string(".") : folder;
+#ifdef O_TMPFILE
+    if (int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); fd >= 0) return fd;
+#endif
+    std::string name = dir + (dir.back() == '/' ? "" : "/") + ".geotiff.XXXXXX";
+    int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+    return fd;
+}
+
+uint16_t Read16(const unsigned char* p) {
+    return static_cast<uint16_t>(p[0] << 8 | p[1]);
+}
+
+void CopyRows(const Bitmap& from, int fromRow, Bitmap& to, int toRow, int count) {
+    const std::size_t bytes = static_cast<std::size_t>(std::min(from.Width(), to.Width())) * 3;
+    for (int r = 0; r < count; ++r)
+        std::memcpy(to.ScanLine(toRow + r), from.ScanLine(fromRow + r), bytes);
+}
+
+}  // namespace
+
+std::vector<TiffLevel> TiffLevels(int width, int height) {
+    std::vector<TiffLevel> levels;
+    if (width < 1 || height < 1) return levels;
+    int w = width, h = height;
+    for (;;) {
+        levels.push_back({w, h, TilesAcross(w), TilesAcross(h)});
+        if (w <= TiffTileSize && h <= TiffTileSize) break;
+        w = CeilHalf(w);
+        h = CeilHalf(h);
+    }
+    return levels;
+}
+
+bool NeedsBigTiff(int width, int height) {
+    int64_t bound = FixedOverhead;
+    for (const TiffLevel& level : TiffLevels(width, height))
+        bound += level.Tiles() * (MaxTileBytes + PerTileOverhead);
+    return bound >= ClassicTiffLimit;
+}
+
+std::string GeoTiffSizeProblem(int64_t width, int64_t height) {
+    const std::string size = std::to_string(width) + "x" + std::to_string(height);
+    if (width < 1 || height < 1) return "пустое изображение " + size;
+    const int64_t tiles =
+        ((width + TiffTileSize - 1) / TiffTileSize) * ((height + TiffTileSize - 1) / TiffTileSize);
+    if (width > INT32_MAX || height > INT32_MAX || tiles > MaxTiles)
+        return "размеры " + size + " больше допустимых для GeoTIFF: не более " +
+               std::to_string(MaxTiles) + " фрагментов 256x256";
+    return {};
+}
+
+bool IsGeoTiffName(const std::string& fileName) {
+    const std::size_t dot = fileName.find_last_of("./");
+    if (dot == std::string::npos || fileName[dot] != '.') return false;
+    std::string ext = fileName.substr(dot + 1);
+    for (char& c : ext) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return ext == "tif" || ext == "tiff";
+}
+
+bool TileJpegFitsAsIs(std::string_view jpeg) {
+    const auto* p = reinterpret_cast<const unsigned char*>(jpeg.data());
+    const std::size_t n = jpeg.size();
+    if (n < 4 || static_cast<int64_t>(n) > MaxTileBytes || p[0] != 0xFF || p[1] != 0xD8)
+        return false;
+    bool frame = false;
+    std::size_t i = 2;
+    while (i + 4 <= n) {
+        if (p[i] != 0xFF) return false;
+        const unsigned char marker = p[i + 1];
+        if (marker == 0xFF) {  // fill byte
+            ++i;
+            continue;
+        }
+        const std::size_t length = Read16(p + i + 2);
+        if (length < 2 || i + 2 + length > n) return false;
+        const unsigned char* body = p + i + 4;
+        if (marker == 0xC0) {
+            // 8 bits, 256 x 256, three components: Y 2x2, Cb and Cr 1x1.
+            if (length != 17 || body[0] != 8 || Read16(body + 1) != 256 ||
+                Read16(body + 3) != 256 || body[5] != 3 || body[7] != 0x22 || body[10] != 0x11 ||
+                body[13] != 0x11)
+                return false;
+            frame = true;
+        } else if ((marker >= 0xC1 && marker <= 0xCF && marker != 0xC4 && marker != 0xC8 &&
+                    marker != 0xCC)) {
+            return false;  // progressive, lossless, arithmetic: not what a tile holds
+        } else if (marker == 0xEE) {
+            // Adobe's transform 0 means the components are RGB, not YCbCr.
+            if (length >= 14 && body[11] == 0) return false;
+        } else if (marker == 0xDA) {
+            return frame;
+        }
+        i += 2 + length;
+    }
+    return false;
+}
+
+struct GeoTiffWriter::Level {
+    TiffLevel Size;
+    bool FromPixels = true;  // its tiles are encoded from its band
+    bool KeepBand = false;   // its band is filled: encoded from, or halved from
+    Bitmap Band;
+    int BandRow = 0;  // the tile row the band holds
+    int Filled = 0;   // rows of the band filled
+
+    // The level's tiles, in row order, in memory and then in a file.
+    std::vector<uint64_t> Offsets;
+    std::vector<uint32_t> Sizes;
+    std::string Memory;
+    int Fd = -1;
+    uint64_t Stored = 0;
+
+    ~Level() {
+        if (Fd >= 0) ::close(Fd);
+    }
+
+    bool Keep(std::string_view bytes, const std::string& folder, std::string& error) {
+        Offsets.push_back(Stored);
+        Sizes.push_back(static_cast<uint32_t>(bytes.size()));
+        if (Fd < 0 && Memory.size() + bytes.size() <= MemoryPerLevel) {
+            Memory.append(bytes);
+        } else {
+            if (Fd < 0) {
+                Fd = OpenSpillFile(folder);
+                if (Fd < 0) {
+                    std::error_code ec;
+                    Fd = OpenSpillFile(std::filesystem::temp_directory_path(ec).string());
+                }
+                if (Fd < 0 || !WriteAll(Memory)) {
+                    error = ErrnoText("временный файл в " + folder, errno);
+                    return false;
+                }
+                std::string().swap(Memory);
+            }
+            if (!WriteAll(bytes)) {
+                error = ErrnoText("временный файл", errno);
+                return false;
+            }
+        }
+        Stored += bytes.size();
+        return true;
+    }
+
+    bool WriteAll(std::string_view data) {
+        while (!data.empty()) {
+            const ssize_t n = ::write(Fd, data.data(), data.size());
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) return false;
+            data.remove_prefix(static_cast<std::size_t>(n));
+        }
+        return true;
+    }
+
+    bool Read(std::size_t tile, std::string& buffer, std::string& error) const {
+        if (Fd < 0) {
+            buffer.assign(Memory, Offsets[tile], Sizes[tile]);
+            return true;
+        }
+        buffer.resize(Sizes[tile]);
+        std::size_t done = 0;
+        while (done < buffer.size()) {
+            const ssize_t n = ::pread(Fd, buffer.data() + done, buffer.size() - done,
+                                      static_cast<off_t>(Offsets[tile] + done));
+            if (n < 0 && errno == EINTR) continue;
+            if (n <= 0) {
+                error =
+                    n < 0 ? ErrnoText("временный файл", errno) : "временный файл: данные потеряны";
+                return false;
+            }
+            done += static_cast<std::size_t>(n);
+        }
+        return true;
+    }
+};
+
+GeoTiffWriter::GeoTiffWriter(const WorldFileParams& place, int quality, std::string spillFolder,
+                             int sourcedLevels, TileSource source)
+    : Place(place),
+      Quality(quality),
+      SpillFolder(std::move(spillFolder)),
+      Source(std::move(source)),
+      LevelSizes(TiffLevels(place.Width, place.Height)) {
+    const int levels = static_cast<int>(LevelSizes.size());
+    SourcedLevels = Source ? std::clamp(sourcedLevels, 0, std::max(levels - 1, 0)) : 0;
+    for (int i = 0; i < levels; ++i) {
+        auto level = std::make_unique<Level>();
+        level->Size = LevelSizes[i];
+        level->FromPixels = i == 0 || i > SourcedLevels;
+        Work.push_back(std::move(level));
+    }
+    for (int i = 0; i < levels; ++i) {
+        const bool nextHalved = i + 1 < levels && Work[i + 1]->FromPixels;
+        Work[i]->KeepBand = Work[i]->FromPixels || nextHalved;
+    }
+}
+
+GeoTiffWriter::~GeoTiffWriter() = default;
+
+bool GeoTiffWriter::Fail(const std::string& why) {
+    if (Message.empty()) Message = why;
+    return false;
+}
+
+bool GeoTiffWriter::PutTile(int level, std::string_view jpeg, const Bitmap* band, int column) {
+    Level& l = *Work[level];
+    if (!jpeg.empty() && TileJpegFitsAsIs(jpeg)) {
+        ++Unchanged;
+        return l.Keep(jpeg, SpillFolder, Message) || Fail(Message);
+    }
+    Bitmap tile(TiffTileSize, TiffTileSize);
+    tile.Fill(White);
+    if (!jpeg.empty()) {
+        Bitmap decoded;
+        if (DecodeJpeg(jpeg, decoded)) tile.Draw(0, 0, decoded);
+    } else if (band) {
+        tile.Draw(-column * TiffTileSize, 0, *band);
+    }
+    const std::string encoded = EncodeJpeg(tile, Quality);
+    if (encoded.empty()) return Fail("ошибка сжатия фрагмента");
+    return l.Keep(encoded, SpillFolder, Message) || Fail(Message);
+}
+
+bool GeoTiffWriter::Halve(int level) {
+    // A 2 x 2 mean: overviews look like the picture, not like its every
+    // other pixel. The last odd row or column pairs with itself.
+    Level& from = *Work[level];
+    Level& to = *Work[level + 1];
+    if (to.Band.Empty()) to.Band.SetSize(to.Size.Width, TiffTileSize);
+    if (to.Band.Empty()) return Fail("недостаточно памяти");
+    const int rows = CeilHalf(from.Filled);
+    const int w = to.Size.Width;
+    const int lastX = from.Size.Width - 1;
+    for (int r = 0; r < rows; ++r) {
+        const uint8_t* a = from.Band.ScanLine(2 * r);
+        const uint8_t* b = from.Band.ScanLine(std::min(2 * r + 1, from.Filled - 1));
+        uint8_t* out = to.Band.ScanLine(to.Filled);
+        for (int x = 0; x < w; ++x) {
+            const int x0 = 2 * x * 3, x1 = std::min(2 * x + 1, lastX) * 3;
+            for (int c = 0; c < 3; ++c)
+                out[x * 3 + c] =
+                    static_cast<uint8_t>((a[x0 + c] + a[x1 + c] + b[x0 + c] + b[x1 + c] + 2) / 4);
+        }
+        if (++to.Filled == TiffTileSize && !FlushBand(level + 1)) return false;
+    }
+    const bool lastRow = int64_t{to.BandRow} * TiffTileSize + to.Filled == to.Size.Height;
+    if (lastRow && to.Filled > 0) return FlushBand(level + 1);
+    return true;
+}
+
+bool GeoTiffWriter::FlushBand(int level) {
+    Level& l = *Work[level];
+    if (l.Filled < TiffTileSize)
+        l.Band.FillRect(0, l.Filled, l.Band.Width(), TiffTileSize - l.Filled, White);
+    if (l.FromPixels)
+        for (int c = 0; c < l.Size.Columns; ++c)
+            if (!PutTile(level, {}, &l.Band, c)) return false;
+    if (level + 1 < static_cast<int>(Work.size()) && Work[level + 1]->FromPixels && !Halve(level))
+        return false;
+    ++l.BandRow;
+    l.Filled = 0;
+    return true;
+}
+
+bool GeoTiffWriter::WriteRows(const Bitmap& rows, int firstRow, int count) {
+    if (!Message.empty()) return false;
+    Level& l = *Work.front();
+    if (l.Band.Empty()) l.Band.SetSize(l.Size.Width, TiffTileSize);
+    if (l.Band.Empty()) return Fail("недостаточно памяти");
+    while (count > 0) {
+        const int take = std::min(count, TiffTileSize - l.Filled);
+        CopyRows(rows, firstRow, l.Band, l.Filled, take);
+        l.Filled += take;
+        firstRow += take;
+        count -= take;
+        const int64_t done = int64_t{l.BandRow} * TiffTileSize + l.Filled;
+        if ((l.Filled == TiffTileSize || done >= l.Size.Height) && !FlushBand(0)) return false;
+    }
+    return true;
+}
+
+bool GeoTiffWriter::PixelsNeeded(const std::vector<std::string>& tiles) const {
+    if (Work.size() > 1 && Work[1]->FromPixels) return true;
+    return std::any_of(tiles.begin(), tiles.end(), [](const auto& t) { return t.empty(); });
+}
+
+bool GeoTiffWriter::WriteTileRow(const std::vector<std::string>& tiles, const Bitmap* pixels) {
+    if (!Message.empty()) return false;
+    Level& l = *Work.front();
+    if (l.BandRow >= l.Size.Rows) return Fail("лишняя полоса");
+    for (int c = 0; c < l.Size.Columns; ++c) {
+        const std::string_view bytes =
+            c < static_cast<int>(tiles.size()) ? std::string_view(tiles[c]) : std::string_view();
+        if (!PutTile(0, bytes, pixels, c)) return false;
+    }
+    l.Filled = std::min(TiffTileSize, l.Size.Height - l.BandRow * TiffTileSize);
+    if (Work.size() > 1 && Work[1]->FromPixels) {
+        if (!pixels) return Fail("нет изображения полосы");
+        if (l.Band.Empty()) l.Band.SetSize(l.Size.Width, TiffTileSize);
+        if (l.Band.Empty()) return Fail("недостаточно памяти");
+        CopyRows(*pixels, 0, l.Band, 0, l.Filled);
+        if (!Halve(0)) return false;
+    }
+    ++l.BandRow;
+    l.Filled = 0;
+    return true;
+}
+
+bool GeoTiffWriter::TakeSourcedLevels() {
+    for (int level = 1; level <= SourcedLevels; ++level) {
+        Level& l = *Work[level];
+        const bool pixels = l.KeepBand;
+        if (pixels) l.Band.SetSize(l.Size.Width, TiffTileSize);
+        if (pixels && l.Band.Empty()) return Fail("недостаточно памяти");
+        std::string bytes;
+        Bitmap decoded;
+        for (int row = 0; row < l.Size.Rows; ++row) {
+            if (pixels) l.Band.Fill(White);
+            for (int c = 0; c < l.Size.Columns; ++c) {
+                bytes.clear();
+                if (!Source(level, c, row, bytes)) bytes.clear();
+                if (!PutTile(level, bytes, nullptr, c)) return false;
+                if (pixels && !bytes.empty() && DecodeJpeg(bytes, decoded))
+                    l.Band.Draw(c * TiffTileSize, 0, decoded);
+            }
+            if (pixels) {
+                l.BandRow = row;
+                l.Filled = std::min(TiffTileSize, l.Size.Height - row * TiffTileSize);
+                if (!Halve(level)) return false;
+            }
+        }
+    }
+    return true;
+}
+
+bool GeoTiffWriter::Complete() {
+    if (!Message.empty()) return false;
+    if (Work.empty()) return Fail("пустое изображение");
+    if (Work.front()->BandRow != Work.front()->Size.Rows) return Fail("изображение не завершено");
+    if (!TakeSourcedLevels()) return false;
+    for (auto& level : Work) Bitmap().Image().swap(level->Band.Image());
+    return true;
+}
+
+namespace {
+
+struct TiffCloser {
+    void operator()(TIFF* tif) const {
+        if (tif) XTIFFClose(tif);
+    }
+};
+using TiffHandle = std::unique_ptr<TIFF, TiffCloser>;
+
+// libtiff reports through a process-wide handler; the file's own failure is
+// told by errno and the calls' results.
+void QuietTiffErrors() {
+    static const bool once = [] {
+        TIFFSetWarningHandler(nullptr);
+        TIFFSetErrorHandler(nullptr);
+        return true;
+    }();
+    (void)once;
+}
+
+}  // namespace
+
+bool GeoTiffWriter::Save(int fd, const std::string& name) {
+    if (!Message.empty()) return false;
+    QuietTiffErrors();
+    const auto failure = [&](const char* what) {
+        const int err = errno;
+        return Fail(err ? ErrnoText(name, err) : name + ": " + what);
+    };
+    errno = 0;
+    const int levels = static_cast<int>(Work.size());
+    {
+        TiffHandle tif(XTIFFFdOpen(::dup(fd), name.c_str(),
+                                   NeedsBigTiff(Place.Width, Place.Height) ? "w8" : "w"));
+        if (!tif) return failure("не открывается");
+        for (int i = 0; i < levels; ++i) {
+            TIFF* t = tif.get();
+            const TiffLevel& s = Work[i]->Size;
+            TIFFSetField(t, TIFFTAG_SUBFILETYPE, i == 0 ? 0 : FILETYPE_REDUCEDIMAGE);
+            TIFFSetField(t, TIFFTAG_IMAGEWIDTH, static_cast<uint32_t>(s.Width));
+            TIFFSetField(t, TIFFTAG_IMAGELENGTH, static_cast<uint32_t>(s.Height));
+            TIFFSetField(t, TIFFTAG_BITSPERSAMPLE, 8);
+            TIFFSetField(t, TIFFTAG_SAMPLESPERPIXEL, 3);
+            TIFFSetField(t, TIFFTAG_PLANARCONFIG, PLANARCONFIG_CONTIG);
+            TIFFSetField(t, TIFFTAG_COMPRESSION, COMPRESSION_JPEG);
+            TIFFSetField(t, TIFFTAG_PHOTOMETRIC, PHOTOMETRIC_YCBCR);
+            TIFFSetField(t, TIFFTAG_YCBCRSUBSAMPLING, 2, 2);
+            // Every tile is a whole JPEG stream with its own tables: tiles of
+            // different sources keep theirs.
+            TIFFSetField(t, TIFFTAG_JPEGTABLESMODE, 0);
+            TIFFSetField(t, TIFFTAG_TILEWIDTH, TiffTileSize);
+            TIFFSetField(t, TIFFTAG_TILELENGTH, TiffTileSize);
+            if (i == 0) {
+                // The world file's numbers: its pixel size, and the centre of
+                // the top-left pixel tied to that pixel's centre.
+                const WorldTransform w = WorldTransformOf(Place);
+                const double scale[3] = {w.PixelSize, w.PixelSize, 0};
+                const double tie[6] = {0.5, 0.5, 0, w.CentreX, w.CentreY, 0};
+                TIFFSetField(t, TIFFTAG_GEOPIXELSCALE, 3, scale);
+                TIFFSetField(t, TIFFTAG_GEOTIEPOINTS, 6, tie);
+                GTIF* keys = GTIFNew(t);
+                if (!keys) return failure("GeoTIFF");
+                GTIFKeySet(keys, GTModelTypeGeoKey, TYPE_SHORT, 1, ModelTypeProjected);
+                GTIFKeySet(keys, GTRasterTypeGeoKey, TYPE_SHORT, 1, RasterPixelIsArea);
+                GTIFKeySet(keys, ProjectedCSTypeGeoKey, TYPE_SHORT, 1, 3857);
+                GTIFKeySet(keys, GTCitationGeoKey, TYPE_ASCII, 0, "WGS 84 / Pseudo-Mercator");
+                const int written = GTIFWriteKeys(keys);
+                GTIFFree(keys);
+                if (!written) return failure("GeoTIFF");
+            }
+            // The tile arrays follow all the IFDs, the tiles follow them.
+            if (!TIFFDeferStrileArrayWriting(t) || !TIFFWriteCheck(t, 1, "GeoTiffWriter") ||
+                !TIFFWriteDirectory(t))
+                return failure("ошибка записи");
+        }
+    }
+    // The descriptors share one file offset: libtiff reads its header from there.
+    ::lseek(fd, 0, SEEK_SET);
+    TiffHandle tif(XTIFFFdOpen(::dup(fd), name.c_str(), "r+"));
+    if (!tif) return failure("не открывается");
+    for (int i = 0; i < levels; ++i)
+        if (!TIFFSetDirectory(tif.get(), static_cast<tdir_t>(i)) ||
+            !TIFFForceStrileArrayWriting(tif.get()))
+            return failure("ошибка записи");
+    std::string bytes;
+    for (int i = levels - 1; i >= 0; --i) {
+        if (!TIFFSetDirectory(tif.get(), static_cast<tdir_t>(i))) return failure("ошибка записи");
+        const Level& l = *Work[i];
+        for (std::size_t t = 0; t < l.Sizes.size(); ++t) {
+            if (!l.Read(t, bytes, Message)) return false;
+            if (TIFFWriteRawTile(tif.get(), static_cast<uint32_t>(t), bytes.data(),
+                                 static_cast<tmsize_t>(bytes.size())) < 0)
+                return failure("ошибка записи");
+        }
+        if (!TIFFFlush(tif.get())) return failure("ошибка записи");
+    }
+    tif.reset();
+    return true;
+}

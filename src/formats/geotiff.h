@@ -1,0 +1,101 @@
+#pragma once
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "formats/world_file.h"
+
+class Bitmap;
+
+// A tiled GeoTIFF in the layout of a cloud-optimized GeoTIFF: 256 x 256
+// JPEG tiles (YCbCr 4:2:0), overviews each half the size of the one before
+// until both sides are at most 256, every IFD at the start of the file, the
+// overviews' tiles (smallest first) before the full-resolution ones, each
+// level's tiles in row order. The georeferencing is the world file's
+// transform of the same image, in EPSG:3857.
+
+inline constexpr int TiffTileSize = 256;
+
+struct TiffLevel {
+    int Width = 0, Height = 0;
+    int Columns = 0, Rows = 0;  // tiles
+    int64_t Tiles() const { return int64_t{Columns} * Rows; }
+};
+
+// The full-resolution level first, then the overviews.
+std::vector<TiffLevel> TiffLevels(int width, int height);
+
+// Whether the file could pass 4 GB: every tile counted at the largest size
+// a tile may take in the file.
+bool NeedsBigTiff(int width, int height);
+
+// Empty when a GeoTIFF of width x height pixels can be written; else why not.
+std::string GeoTiffSizeProblem(int64_t width, int64_t height);
+
+// Whether JPEG bytes can be a tile of the file as they are: baseline,
+// 8 bits, 256 x 256, three components sampled 4:2:0, and no bigger than a
+// tile may be.
+bool TileJpegFitsAsIs(std::string_view jpeg);
+
+// True for "x.tif" and "x.tiff" in any case: the name asks for a GeoTIFF.
+bool IsGeoTiffName(const std::string& fileName);
+
+// The whole file from bands of rows. Not thread-safe; one image per object.
+class GeoTiffWriter {
+  public:
+    // The bytes of an overview tile taken from elsewhere: level >= 1,
+    // column and row in that level's tiles. False when there are none.
+    using TileSource = std::function<bool(int level, int column, int row, std::string& bytes)>;
+
+    // `place` gives the size and where the image lies in the world's grid.
+    // Overview levels 1..sourcedLevels come from `source`; the rest are
+    // built by halving. Tile data waits in unlinked files in `spillFolder`.
+    GeoTiffWriter(const WorldFileParams& place, int quality, std::string spillFolder,
+                  int sourcedLevels = 0, TileSource source = {});
+    ~GeoTiffWriter();
+    GeoTiffWriter(const GeoTiffWriter&) = delete;
+    GeoTiffWriter& operator=(const GeoTiffWriter&) = delete;
+
+    // `count` rows of `rows` from `firstRow` on, in order, the image's width.
+    bool WriteRows(const Bitmap& rows, int firstRow, int count);
+
+    // One full-resolution tile row at once: `tiles[c]` the JPEG of column c,
+    // kept as it is when TileJpegFitsAsIs, else decoded and encoded; empty
+    // for a tile taken from `pixels` (the row's band, the image's width).
+    // `pixels` may be null only when every tile has bytes and no overview is
+    // halved from this level (PixelsNeeded).
+    bool WriteTileRow(const std::vector<std::string>& tiles, const Bitmap* pixels);
+    bool PixelsNeeded(const std::vector<std::string>& tiles) const;
+
+    // After the last rows: the overviews still to make. False on failure.
+    bool Complete();
+    // Writes the file through `fd` (an empty file, which the caller names
+    // and syncs) once Complete.
+    bool Save(int fd, const std::string& name);
+
+    const std::string& Error() const { return Message; }
+    // Tiles (of every level) whose JPEG bytes went in as they came.
+    int64_t TilesUnchanged() const { return Unchanged; }
+    const std::vector<TiffLevel>& Levels() const { return LevelSizes; }
+
+  private:
+    struct Level;
+    bool Fail(const std::string& why);
+    bool PutTile(int level, std::string_view jpeg, const Bitmap* band, int column);
+    bool FlushBand(int level);
+    bool Halve(int level);
+    bool TakeSourcedLevels();
+
+    WorldFileParams Place;
+    int Quality;
+    std::string SpillFolder;
+    int SourcedLevels;
+    TileSource Source;
+    std::vector<TiffLevel> LevelSizes;
+    std::vector<std::unique_ptr<Level>> Work;
+    int64_t Unchanged = 0;
+    std::string Message;
+};

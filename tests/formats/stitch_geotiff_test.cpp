@@ -1,0 +1,227 @@
+// The stitch saved as a GeoTIFF: the same picture as the JPEG stitch, the
+// tiles' own bytes when they lie on the file's grid, and nothing left
+// behind by a failure.
+#include <geotiff/xtiffio.h>
+#include <gtest/gtest.h>
+#include <tiffio.h>
+#include <turbojpeg.h>
+
+#include <atomic>
+#include <cstdlib>
+#include <filesystem>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "formats/geotiff.h"
+#include "formats/stitch_image.h"
+#include "platform/bitmap.h"
+#include "support/file_size_limit.h"
+#include "support/temp_dir.h"
+#include "support/tile_factory.h"
+#include "tilestore/jpeg_image.h"
+
+namespace {
+
+std::vector<std::string> Save(StitchImage& image, const std::string& path, int quality = 80,
+                              const std::atomic<bool>* stop = nullptr) {
+    std::vector<std::string> log;
+    image.CompressAndSave(
+        path, quality, [&](const std::string& line) { log.push_back(line); }, stop);
+    return log;
+}
+
+std::string RawTile(TIFF* tif, uint32_t tile) {
+    uint64_t* sizes = nullptr;
+    if (!TIFFGetField(tif, TIFFTAG_TILEBYTECOUNTS, &sizes) || !sizes) return {};
+    std::string bytes(static_cast<std::size_t>(sizes[tile]), '\0');
+    TIFFReadRawTile(tif, tile, bytes.data(), static_cast<tmsize_t>(bytes.size()));
+    return bytes;
+}
+
+Bitmap ReadTiffPixels(const std::string& path) {
+    TIFF* tif = XTIFFOpen(path.c_str(), "r");
+    if (!tif) return Bitmap();
+    uint32_t w = 0, h = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
+    std::vector<uint32_t> rgba(std::size_t{w} * h);
+    Bitmap out(static_cast<int>(w), static_cast<int>(h));
+    TIFFReadRGBAImageOriented(tif, w, h, rgba.data(), ORIENTATION_TOPLEFT, 0);
+    XTIFFClose(tif);
+    for (uint32_t y = 0; y < h; ++y)
+        for (uint32_t x = 0; x < w; ++x) {
+            const uint32_t p = rgba[std::size_t{y} * w + x];
+            uint8_t* px = out.ScanLine(static_cast<int>(y)) + x * 3;
+            px[0] = static_cast<uint8_t>(TIFFGetR(p));
+            px[1] = static_cast<uint8_t>(TIFFGetG(p));
+            px[2] = static_cast<uint8_t>(TIFFGetB(p));
+        }
+    return out;
+}
+
+double MeanDifference(const Bitmap& a, const Bitmap& b) {
+    if (a.Width() != b.Width() || a.Height() != b.Height()) return 1e9;
+    double sum = 0;
+    for (int y = 0; y < a.Height(); ++y)
+        for (int x = 0; x < a.Width() * 3; ++x)
+            sum += std::abs(a.ScanLine(y)[x] - b.ScanLine(y)[x]);
+    return sum / (a.Width() * 3.0 * a.Height());
+}
+
+std::string Progressive() {
+    std::vector<uint8_t> rgb(256 * 256 * 3, 120);
+    tjhandle handle = tjInitCompress();
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    tjCompress2(handle, rgb.data(), 256, 0, 256, TJPF_RGB, &buffer, &size, TJSAMP_420, 80,
+                TJFLAG_PROGRESSIVE);
+    std::string out(reinterpret_cast<char*>(buffer), size);
+    tjFree(buffer);
+    tjDestroy(handle);
+    return out;
+}
+
+std::string Grey() {
+    std::vector<uint8_t> rgb(256 * 256 * 3, 60);
+    tjhandle handle = tjInitCompress();
+    unsigned char* buffer = nullptr;
+    unsigned long size = 0;
+    tjCompress2(handle, rgb.data(), 256, 0, 256, TJPF_RGB, &buffer, &size, TJSAMP_GRAY, 80, 0);
+    std::string out(reinterpret_cast<char*>(buffer), size);
+    tjFree(buffer);
+    tjDestroy(handle);
+    return out;
+}
+
+}  // namespace
+
+TEST(StitchGeoTiff, SamePictureAsTheJpegStitch) {
+    TempDir dir;
+    // Tiles off the file's grid, as a region that is not snapped has them.
+    const auto fill = [](StitchImage& image) {
+        for (int y = -100; y < 700; y += 256)
+            for (int x = -30; x < 900; x += 256)
+                image.AddJpeg(x, y, MakeTileJpeg(256, 256, static_cast<uint32_t>(x * 7 + y)));
+        image.AddPlaceholder(226, 156, "Не удалось загрузить", "rtq");
+    };
+    StitchImage jpeg(850, 650, dir.Path()), tiff(850, 650, dir.Path());
+    fill(jpeg);
+    fill(tiff);
+    tiff.SetPlace(13, 100000, 200000);
+    Save(jpeg, dir.File("a.jpg"), 95);
+    const auto log = Save(tiff, dir.File("a.tif"), 95);
+    EXPECT_EQ(log, (std::vector<std::string>{"начало сжатия", "сжатие завершено",
+                                             "фрагментов без перекодирования: 0 из 17",
+                                             "файл сохранен"}));
+    Bitmap fromJpeg;
+    ASSERT_TRUE(DecodeJpeg(dir.ReadFile("a.jpg"), fromJpeg));
+    EXPECT_LT(MeanDifference(ReadTiffPixels(dir.File("a.tif")), fromJpeg), 2.0);
+}
+
+TEST(StitchGeoTiff, TilesOnTheGridGoInUnchangedOthersAreEncoded) {
+    TempDir dir;
+    StitchImage image(768, 512, dir.Path());
+    std::vector<std::string> tiles;
+    for (int i = 0; i < 6; ++i) tiles.push_back(MakeTileJpeg(256, 256, static_cast<uint32_t>(i)));
+    tiles[1] = Progressive();
+    tiles[4] = Grey();
+    for (int i = 0; i < 6; ++i) image.AddJpeg(i % 3 * 256, i / 3 * 256, tiles[i]);
+    image.SetPlace(10, 256 * 40, 256 * 20);
+    const auto log = Save(image, dir.File("s.tif"));
+    EXPECT_EQ(log[2], "фрагментов без перекодирования: 4 из 9");
+
+    TIFF* tif = XTIFFOpen(dir.File("s.tif").c_str(), "r");
+    ASSERT_TRUE(tif);
+    for (uint32_t t = 0; t < 6; ++t) {
+        const std::string raw = RawTile(tif, t);
+        if (t == 1 || t == 4) {
+            EXPECT_NE(raw, tiles[t]) << t;
+            EXPECT_TRUE(TileJpegFitsAsIs(raw)) << t;
+        } else {
+            EXPECT_EQ(raw, tiles[t]) << t;
+        }
+    }
+    XTIFFClose(tif);
+    Bitmap grey;
+    ASSERT_TRUE(DecodeJpeg(tiles[4], grey));
+    const Bitmap pixels = ReadTiffPixels(dir.File("s.tif"));
+    EXPECT_NEAR(pixels.Pixel(300, 300).R, grey.Pixel(44, 44).R, 3);
+}
+
+TEST(StitchGeoTiff, OverviewsFromParentTilesAsTheyAre) {
+    TempDir dir;
+    // 4 x 2 tiles at a corner on the grid of the zoom above: the first
+    // overview is 2 x 1 tiles of that zoom, the second is halved from them.
+    StitchImage image(1024, 512, dir.Path());
+    for (int i = 0; i < 8; ++i)
+        image.AddJpeg(i % 4 * 256, i / 4 * 256, MakeTileJpeg(256, 256, static_cast<uint32_t>(i)));
+    image.SetPlace(12, 256 * 8, 256 * 4);
+    std::vector<std::string> parents = {MakeTileJpeg(256, 256, 100), MakeTileJpeg(256, 256, 101)};
+    std::vector<std::string> asked;
+    image.SetOverviewSource(1, [&](int level, int column, int row, std::string& bytes) {
+        asked.push_back(std::to_string(level) + ":" + std::to_string(column) + "," +
+                        std::to_string(row));
+        bytes = parents[static_cast<std::size_t>(column)];
+        return true;
+    });
+    const auto log = Save(image, dir.File("p.tif"));
+    EXPECT_EQ(log[2], "фрагментов без перекодирования: 10 из 11");
+    EXPECT_EQ(asked, (std::vector<std::string>{"1:0,0", "1:1,0"}));
+    TIFF* tif = XTIFFOpen(dir.File("p.tif").c_str(), "r");
+    ASSERT_TRUE(tif);
+    ASSERT_TRUE(TIFFSetDirectory(tif, 1));
+    EXPECT_EQ(RawTile(tif, 0), parents[0]);
+    EXPECT_EQ(RawTile(tif, 1), parents[1]);
+    XTIFFClose(tif);
+}
+
+TEST(StitchGeoTiff, StopOrFullDiskLeaveNoFile) {
+    TempDir dir;
+    const auto make = [&] {
+        auto image = std::make_unique<StitchImage>(2000, 1200, dir.Path());
+        for (int y = 0; y < 1200; y += 256)
+            for (int x = 0; x < 2000; x += 256)
+                image->AddJpeg(x, y, MakeTileJpeg(256, 256, static_cast<uint32_t>(x + y)));
+        image->SetPlace(12, 0, 0);
+        return image;
+    };
+    std::atomic<bool> stop{true};
+    auto stopped = make();
+    const auto stopLog = Save(*stopped, dir.File("stop.tif"), 80, &stop);
+    EXPECT_EQ(stopLog[1], "ошибка в процессе сжатия");
+    {
+        auto full = make();
+        FileSizeLimit limit(200000);
+        const auto fullLog = Save(*full, dir.File("full.tif"));
+        EXPECT_EQ(fullLog[fullLog.size() - 2], "ошибка в процессе сохранения");
+    }
+    EXPECT_FALSE(dir.Exists("stop.tif"));
+    EXPECT_FALSE(dir.Exists("full.tif"));
+    std::size_t left = 0;
+    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+        ++left;
+    EXPECT_EQ(left, 0u);
+}
+
+TEST(StitchGeoTiff, WiderThanJpegAllowsSucceeds) {
+    TempDir dir;
+    const int width = 70000;
+    StitchImage jpeg(width, 300, dir.Path()), tiff(width, 300, dir.Path());
+    // The cache-only placeholder on the grid, and white elsewhere.
+    for (int x = 0; x < width; x += 4096) {
+        jpeg.AddPlaceholder(x, 0, "Нет в кэше", "t");
+        tiff.AddPlaceholder(x, 0, "Нет в кэше", "t");
+    }
+    tiff.SetPlace(18, 0, 0);
+    EXPECT_EQ(Save(jpeg, dir.File("w.jpg"))[1], "ошибка в процессе сжатия");
+    const auto log = Save(tiff, dir.File("w.tif"));
+    EXPECT_EQ(log.back(), "файл сохранен");
+    TIFF* tif = XTIFFOpen(dir.File("w.tif").c_str(), "r");
+    ASSERT_TRUE(tif);
+    uint32_t w = 0;
+    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
+    EXPECT_EQ(w, 70000u);
+    EXPECT_EQ(TIFFNumberOfDirectories(tif), 10);
+    XTIFFClose(tif);
+}
