@@ -9,6 +9,7 @@
 #include <QtTest>
 #include <cmath>
 
+#include "ui_test_main.h"
 #include "ui/coordinate_edit.h"
 #include "ui/koord_dlg.h"
 #include "ui/message_catcher.h"
@@ -353,5 +354,5 @@ class TestKoordDlg : public QObject {
     }
 };
 
-QTEST_MAIN(TestKoordDlg)
+VISTREL_UI_TEST(TestKoordDlg)
 #include "test_koord_dlg.moc"

@@ -16,6 +16,7 @@
 #include <functional>
 #include <memory>
 
+#include "ui_test_main.h"
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "support/http_script_server.h"
@@ -276,5 +277,5 @@ class TestTaskDialogs : public QObject {
     }
 };
 
-QTEST_MAIN(TestTaskDialogs)
+VISTREL_UI_TEST(TestTaskDialogs)
 #include "test_task_dialogs.moc"

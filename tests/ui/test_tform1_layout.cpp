@@ -4,6 +4,7 @@
 #include <QtTest>
 #include <map>
 
+#include "ui_test_main.h"
 #include "core/settings_file.h"
 #include "platform/file_io.h"
 #include "ui/tform1.h"
@@ -305,5 +306,5 @@ class TestTForm1Layout : public QObject {
     }
 };
 
-QTEST_MAIN(TestTForm1Layout)
+VISTREL_UI_TEST(TestTForm1Layout)
 #include "test_tform1_layout.moc"

@@ -5,6 +5,7 @@
 #include <QTimer>
 #include <QtTest>
 
+#include "ui_test_main.h"
 #include "core/app_core.h"
 #include "core/settings_file.h"
 #include "platform/file_io.h"
@@ -196,5 +197,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestTForm1Startup)
+VISTREL_UI_TEST(TestTForm1Startup)
 #include "test_tform1_startup.moc"

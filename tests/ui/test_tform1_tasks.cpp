@@ -10,6 +10,7 @@
 #include <QtTest>
 #include <memory>
 
+#include "ui_test_main.h"
 #include "fetch/request_tile.h"
 #include "support/http_script_server.h"
 #include "support/tile_factory.h"
@@ -323,5 +324,5 @@ class TestTForm1Tasks : public QObject {
     }
 };
 
-QTEST_MAIN(TestTForm1Tasks)
+VISTREL_UI_TEST(TestTForm1Tasks)
 #include "test_tform1_tasks.moc"

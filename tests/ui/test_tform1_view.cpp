@@ -13,6 +13,7 @@
 #include <cmath>
 #include <memory>
 
+#include "ui_test_main.h"
 #include "fetch/request_tile.h"
 #include "geo/projection.h"
 #include "platform/text_codec.h"
@@ -633,5 +634,5 @@ class TestTForm1View : public QObject {
     }
 };
 
-QTEST_MAIN(TestTForm1View)
+VISTREL_UI_TEST(TestTForm1View)
 #include "test_tform1_view.moc"

@@ -12,6 +12,7 @@
 #include <functional>
 #include <thread>
 
+#include "ui_test_main.h"
 #include "fetch/dial_up_ops.h"
 #include "support/fake_dial_up.h"
 #include "ui/tform1.h"
@@ -229,5 +230,5 @@ class TestTForm2 : public QObject {
     }
 };
 
-QTEST_MAIN(TestTForm2)
+VISTREL_UI_TEST(TestTForm2)
 #include "test_tform2.moc"

@@ -20,6 +20,7 @@
 #include <functional>
 #include <memory>
 
+#include "ui_test_main.h"
 #include "core/app_core.h"
 #include "core/main_state.h"
 #include "core/settings_file.h"
@@ -759,5 +760,5 @@ private slots:
     }
 };
 
-QTEST_MAIN(TestTForm5)
+VISTREL_UI_TEST(TestTForm5)
 #include "test_tform5.moc"

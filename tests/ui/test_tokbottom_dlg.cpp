@@ -11,6 +11,7 @@
 #include <cmath>
 #include <functional>
 
+#include "ui_test_main.h"
 #include "geo/coordinate_text.h"
 #include "geo/projection.h"
 #include "ui/koord_dlg.h"
@@ -434,5 +435,5 @@ class TestTOKBottomDlg : public QObject {
     }
 };
 
-QTEST_MAIN(TestTOKBottomDlg)
+VISTREL_UI_TEST(TestTOKBottomDlg)
 #include "test_tokbottom_dlg.moc"
