@@ -234,12 +234,23 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     const std::string counts = std::to_string(count) + " tiles, " + std::to_string(obtained) +
                                " obtained, " + std::to_string(failed) + " failed, " +
                                std::to_string(skipped) + " skipped";
+    // The log names each failure; the run ends with the one that mattered most.
+    FailureTally failures;
+    for (const auto& task : tasks) failures.AddAll(task->Failures);
+    const FailureTally::Commonest most = failures.Most();
+    const auto tellCommonest = [&] {
+        if (most.Count > 0)
+            printer.Error("commonest failure: " + most.Reason + " (" + std::to_string(most.Count) +
+                          " of " + std::to_string(most.Total) + " failed attempts)");
+    };
     if (stopped) {
         printer.Line("vistrel-cli: stopped: " + counts + ", " +
                      std::to_string(count - obtained - failed - skipped) + " not reached");
+        tellCommonest();
         return CliIncomplete;
     }
     printer.Line("vistrel-cli: " + counts);
+    tellCommonest();
     for (const std::string& file : unsaved)
         printer.Error(file + ": the image was not saved (the log says why)");
     if (!unsaved.empty()) return CliError;

@@ -120,6 +120,7 @@ void TThLoading::TaskModeBody() {
     task->Started = true;
     WorkerLog log(S, task);
     Log = &log;
+    Failures = &task->Failures;
     auto addLog = [&](const std::string& line) { AddLog(S, task, line); };
     TaskOutput* output = task->Bitmap.get();
     if (output) output->Prepare(*task);
@@ -153,6 +154,7 @@ void TThLoading::TaskModeBody() {
     task->RequestStop();
     addLog("очистка памяти");
     Log = nullptr;
+    Failures = nullptr;
     std::lock_guard<std::mutex> lock(S.ThreadLock);
     task->Bitmap.reset();
     addLog("выполнено в " + Now());

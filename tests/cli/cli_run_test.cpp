@@ -264,3 +264,26 @@ TEST_F(CliTest, StitchMakesTheSameFilesAsTheWindowsTaskMaker) {
 }
 
 }  // namespace
+
+TEST_F(CliTest, TheRunEndsWithTheCommonestFailureInWords) {
+    uint16_t closed = 0;
+    {
+        vistrel::tileserver::TileServer gone(vistrel::tileserver::ServerOptions{});
+        ASSERT_TRUE(gone.Start(0));
+        closed = gone.Port();
+    }
+    WriteSettings(Folder.Path(), [&](MainState& s) {
+        SetSourceString(s, "http://127.0.0.1:" + std::to_string(closed) + "/kh?v=9&n=404&t=t");
+        s.FetchAttempts = 1;
+        s.MaxFetchErrors = 100;
+    });
+    const CliResult r = Run(With({"download"}), Folder.Path());
+    EXPECT_EQ(r.Status, 3);
+    EXPECT_EQ(r.LastLine(), "vistrel-cli: 9 tiles, 0 obtained, 9 failed, 0 skipped");
+    // Every attempt of every tile failed the same way.
+    const std::regex last(
+        "(.*\n)*vistrel-cli: commonest failure: connection refused by "
+        "127\\.0\\.0\\.1:" +
+        std::to_string(closed) + " \\((\\d+) of \\2 failed attempts\\)\n");
+    EXPECT_TRUE(std::regex_match(r.Err, last)) << r.Err;
+}
