@@ -1,5 +1,6 @@
 #include "core/settings_file.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/numbers.h"
@@ -47,6 +48,21 @@ public:
         int v = 0;
         if (!Int(index, v, fallback)) return false;
         out = v;
+        return true;
+    }
+    // A count the settings dialog keeps within low..high: a hand-edited
+    // value outside is taken as the dialog would show it, at the nearer end.
+    bool Count(int index, std::atomic<int>& out, int fallback, int low, int high) const {
+        int v = 0;
+        if (!Int(index, v, fallback)) return false;
+        out = std::clamp(v, low, high);
+        return true;
+    }
+    // A list index beyond its list selects nothing a list could show: it
+    // takes the fallback of a line that is not a number.
+    bool ListIndex(int index, int& out, int fallback, int low, int high) const {
+        if (!Int(index, out, fallback)) return false;
+        if (out < low || out > high) out = fallback;
         return true;
     }
 
@@ -110,16 +126,18 @@ bool ReadLines(MainState& s, const Reader& r, ScreenSize screen) {
             *fields[i] = text;
         }
     }
-    if (!r.Int(11, s.ScbIndex, 0) || !r.Int(12, s.DcbIndex, 1) || !r.Int(14, s.FcbIndex, 1))
+    if (!r.ListIndex(11, s.ScbIndex, 0, -1, 1) || !r.ListIndex(12, s.DcbIndex, 1, -1, 1) ||
+        !r.ListIndex(14, s.FcbIndex, 1, -1, 19))
         return false;
     if (!r.Int(53, s.WindowHeight, 480)) return false;
     s.WindowHeightRead = true;
     if (!r.Int(54, s.WindowWidth, 640)) return false;
     s.WindowWidthRead = true;
-    if (!r.Int(17, s.ComboBox3Index, 7) || !r.Int(55, s.WindowTop, 0)) return false;
+    // The quality list always has a choice: a task takes its percentage.
+    if (!r.ListIndex(17, s.ComboBox3Index, 7, 0, 9) || !r.Int(55, s.WindowTop, 0)) return false;
     s.WindowTopRead = true;
-    if (!r.Int(19, s.FetchAttempts, 3) || !r.Int(20, s.MaxWriteErrors, 3) ||
-        !r.Int(21, s.MaxFetchErrors, 3) || !r.Int(22, s.MaxBadFileErrors, 25))
+    if (!r.Count(19, s.FetchAttempts, 3, 1, 10) || !r.Count(20, s.MaxWriteErrors, 3, 1, 50) ||
+        !r.Count(21, s.MaxFetchErrors, 3, 1, 100) || !r.Count(22, s.MaxBadFileErrors, 25, 1, 200))
         return false;
     if (!r.Text(23, text)) return false;
     {
@@ -131,7 +149,7 @@ bool ReadLines(MainState& s, const Reader& r, ScreenSize screen) {
         std::lock_guard<std::mutex> lock(s.SettingsLock);
         s.CachePath = CachePathFor(s.UseCustomCachePath, s.CustomCachePath, s.ProgramFolder);
     }
-    if (!r.Int(25, s.RetryInterval, 1)) return false;
+    if (!r.Count(25, s.RetryInterval, 1, 1, 60)) return false;
     double real = 0;
     if (!r.Text(26, text) || !ParseReal(text, real)) return false;
     s.CenterLat = real;
@@ -144,7 +162,7 @@ bool ReadLines(MainState& s, const Reader& r, ScreenSize screen) {
     if (!ReadToolWindow(r, 45, 3, s.ToolWindow3, screen, 51, &s.TaskPanelVisible)) return false;
     if (!r.Int(56, s.WindowLeft, 0)) return false;
     s.WindowLeftRead = true;
-    if (!r.Int(57, s.ComboBox2Index, 7)) return false;
+    if (!r.ListIndex(57, s.ComboBox2Index, 7, -1, 19)) return false;
     if (!r.Flag(58, "g", s.GenerateUpperLayers) || !r.Flag(59, "G", s.ReplaceUpperLayers) ||
         !r.Flag(60, "z", s.UseArchives) || !r.Flag(61, "l", s.ShowLogAuto) ||
         !r.Flag(62, "M", s.WriteMapInfoTab) || !r.Flag(63, "O", s.WriteOziMap))

@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
@@ -17,10 +18,13 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
+bool ReadWholeFile(const std::string& path, std::string& out, std::size_t maxBytes, bool* cut) {
     out.clear();
+    if (cut) *cut = false;
     // Non-blocking: a FIFO in a file's place must not hang the open.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
@@ -29,10 +33,19 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
         ::close(fd);
         return false;
     }
-    out.reserve(static_cast<size_t>(st.st_size));
+    out.reserve(std::min(static_cast<size_t>(st.st_size), maxBytes));
     char buf[65536];
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (out.size() >= maxBytes) {
+            // One byte more tells a file of exactly maxBytes from a larger one.
+            char probe;
+            ssize_t more;
+            while ((more = ::read(fd, &probe, 1)) < 0 && errno == EINTR) {
+            }
+            if (more > 0 && cut) *cut = true;
+            break;
+        }
+        ssize_t n = ::read(fd, buf, std::min(sizeof buf, maxBytes - out.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
             ::close(fd);
@@ -55,7 +68,9 @@ FileResult WriteFileAtomic(const std::string& path, std::string_view data, bool 
 
 AtomicFileWriter::AtomicFileWriter(std::string path) : Path(std::move(path)) {}
 
-AtomicFileWriter::~AtomicFileWriter() { Abandon(); }
+AtomicFileWriter::~AtomicFileWriter() {
+    Abandon();
+}
 
 FileResult AtomicFileWriter::Fail(int err) {
     Abandon();
@@ -195,9 +210,12 @@ std::vector<std::string> SplitLines(std::string_view bytes) {
     return lines;
 }
 
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::size_t maxBytes) {
     std::string bytes;
-    if (!ReadWholeFile(path, bytes)) return false;
+    bool cut = false;
+    if (!ReadWholeFile(path, bytes, maxBytes, &cut)) return false;
+    // A line the bound cut through is not a line of the file.
+    if (cut) bytes.resize(bytes.find_last_of("\r\n") + 1);
     lines = SplitLines(bytes);
     for (auto& line : lines) line = Cp1251ToUtf8(line);
     return true;

@@ -34,7 +34,7 @@ std::shared_ptr<stichtype> NewTask(const MainState& state, const TaskRequest& re
     task->DialPassword = request.DialPassword;
     task->Lat1 = state.SelLat1;
     task->Lon1 = state.SelLon1;
-    task->RetryPause = state.ErrorControl ? state.RetryInterval * 1000 : 0;
+    task->RetryPause = state.ErrorControl ? int64_t{state.RetryInterval} * 1000 : 0;
     task->Quality = request.Quality;
     task->FileName = request.FileName;
     return task;

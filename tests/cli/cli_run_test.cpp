@@ -274,8 +274,7 @@ TEST_F(CliTest, TheRunEndsWithTheCommonestFailureInWords) {
     }
     WriteSettings(Folder.Path(), [&](MainState& s) {
         SetSourceString(s, "http://127.0.0.1:" + std::to_string(closed) + "/kh?v=9&n=404&t=t");
-        s.FetchAttempts = 1;
-        s.MaxFetchErrors = 100;
+        s.ErrorControl = false;  // one attempt each, no pauses
     });
     const CliResult r = Run(With({"download"}), Folder.Path());
     EXPECT_EQ(r.Status, 3);

@@ -337,3 +337,54 @@ TEST(StartUp, ArchiveListAndStartupZoom) {
     // A fresh program folder gets its cache folder, so tiles can be stored.
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() + "Cache"));
 }
+
+// A hand-edited file gets no further than the settings dialog would let a
+// value go: counts at the nearer end of their range, list indexes beyond
+// their list as the line's fallback.
+TEST(Settings, ValuesAreBoundAsTheDialogBoundsThem) {
+    struct Case {
+        int Line;
+        const char* Text;
+        int Expected;
+        std::function<int(const MainState&)> Field;
+    };
+    const auto attempts = [](const MainState& s) { return s.FetchAttempts.load(); };
+    const auto interval = [](const MainState& s) { return s.RetryInterval.load(); };
+    const auto quality = [](const MainState& s) { return s.ComboBox3Index; };
+    const Case cases[] = {
+        {19, "2147483647", 10, attempts},
+        {19, "0", 1, attempts},
+        {19, "-5", 1, attempts},
+        {19, "7", 7, attempts},
+        {25, "2147483", 60, interval},
+        {25, "-2147483648", 1, interval},
+        {20, "1000", 50, [](const MainState& s) { return s.MaxWriteErrors.load(); }},
+        {21, "1000", 100, [](const MainState& s) { return s.MaxFetchErrors.load(); }},
+        {22, "0", 1, [](const MainState& s) { return s.MaxBadFileErrors.load(); }},
+        {17, "1000000000", 7, quality},
+        {17, "-1", 7, quality},
+        {17, "9", 9, quality},
+        {57, "20", 7, [](const MainState& s) { return s.ComboBox2Index; }},
+        {14, "-2", 1, [](const MainState& s) { return s.FcbIndex; }},
+        {14, "-1", -1, [](const MainState& s) { return s.FcbIndex; }},
+        {11, "2", 0, [](const MainState& s) { return s.ScbIndex; }},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        auto lines = f.FullLines();
+        lines[static_cast<size_t>(c.Line)] = c.Text;
+        f.Write(lines);
+        EXPECT_TRUE(f.Load());
+        EXPECT_EQ(c.Field(f.State), c.Expected) << "line " << c.Line << ": " << c.Text;
+    }
+}
+
+TEST(Settings, AHugeFileIsReadOnlyAsFarAsItsLinesGo) {
+    Fixture f;
+    auto lines = f.FullLines();
+    // Far more than any settings file holds, past the bound of a read.
+    lines.resize(65 + MaxTextFileBytes / 64, std::string(63, 'x'));
+    f.Write(lines);
+    EXPECT_TRUE(f.Load());
+    EXPECT_EQ(SettingsLines(f.State), f.FullLines());
+}

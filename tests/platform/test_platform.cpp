@@ -69,6 +69,43 @@ TEST(TextLines, WrittenAsCp1251WithCrLf) {
     EXPECT_FALSE(ReadTextLines(dir.File("missing.txt"), lines));
 }
 
+// Only the whole lines within the bound are read; a file far larger costs
+// no more than the bound.
+TEST(TextLines, ReadUpToTheirBound) {
+    struct Case {
+        const char* Bytes;
+        std::size_t Bound;
+        std::vector<std::string> Lines;
+    };
+    const Case cases[] = {
+        {"ab\r\ncd\r\nef\r\n", 100, {"ab", "cd", "ef"}},
+        {"ab\r\ncd\r\nef\r\n", 12, {"ab", "cd", "ef"}},  // exactly the file
+        {"ab\r\ncd\r\nef\r\n", 11, {"ab", "cd", "ef"}},  // only the last LF cut
+        {"ab\r\ncd\r\nef\r\n", 9, {"ab", "cd"}},         // "e" cut: no line
+        {"ab\r\ncd\r\nef\r\n", 5, {"ab"}},
+        {"abcdef\r\n", 3, {}},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        ASSERT_TRUE(dir.WriteFile("f.txt", c.Bytes));
+        std::vector<std::string> lines;
+        ASSERT_TRUE(ReadTextLines(dir.File("f.txt"), lines, c.Bound));
+        EXPECT_EQ(lines, c.Lines) << c.Bound;
+    }
+    // A file far past the bound, sparse on disk, yields only what the bound holds.
+    const std::string huge = dir.File("huge.txt");
+    ASSERT_TRUE(dir.WriteFile("huge.txt", "first\r\nsecond\r\n"));
+    ASSERT_EQ(truncate(huge.c_str(), 64 << 20), 0);
+    std::vector<std::string> lines;
+    ASSERT_TRUE(ReadTextLines(huge, lines));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "first");
+    EXPECT_EQ(lines[1], "second");
+    std::size_t kept = 0;
+    for (const std::string& line : lines) kept += line.size() + 1;
+    EXPECT_LE(kept, MaxTextFileBytes);
+}
+
 TEST(ReadFile, FolderOrFifoIsNoFileAndNeverBlocks) {
     TempDir dir;
     ASSERT_EQ(::mkfifo(dir.File("pipe.jpg").c_str(), 0644), 0);

@@ -440,6 +440,9 @@ TEST_F(TaskTest, EntryTextsAndStartTimes) {
     EXPECT_EQ(TaskEntryText(*late, at21),
               "С 10.12.2026 02:00:00 все закачано, обработка 0 фрагментов");
     EXPECT_EQ(late->RetryPause, 1000);
+    // The pause in milliseconds never wraps, whatever the interval.
+    State.RetryInterval = 3'000'000;
+    EXPECT_EQ(NewTask(State, request, at21)->RetryPause, int64_t{3'000'000'000});
     State.ErrorControl = false;
     EXPECT_EQ(NewTask(State, request, at21)->RetryPause, 0);
 }
