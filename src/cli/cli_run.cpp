@@ -10,6 +10,7 @@
 #include "core/app_core.h"
 #include "core/program_folder.h"
 #include "fetch/request_tile.h"
+#include "geo/tile_key.h"
 #include "platform/file_io.h"
 #include "tasks/cache_export.h"
 #include "tasks/stitch_pieces.h"
@@ -173,6 +174,12 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     request.Quality = o.Quality > 0 ? o.Quality : s.ComboBox3Index * 10 + 10;
     request.IsStitch = o.Command == CliCommand::Stitch;
     request.WorldFile = o.WorldFile;
+
+    // Every tile's log line would only show an empty address.
+    if (const std::string why = CheckUrlTemplate(s.SourceStringCopy());
+        !why.empty() && !s.ModeCacheOnly)
+        printer.Error(s.ProgramFolder + SettingsFileName +
+                      ": the source string cannot be used: " + why);
 
     std::vector<StitchPiece> pieces;
     if (request.IsStitch) {

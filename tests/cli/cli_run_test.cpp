@@ -5,6 +5,7 @@
 
 #include "cli_fixture.h"
 #include "core/app_core.h"
+#include "geo/tile_key.h"
 #include "platform/numbers.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
@@ -284,4 +285,23 @@ TEST_F(CliTest, TheRunEndsWithTheCommonestFailureInWords) {
                               std::to_string(closed) + " (9 of 9 failed attempts)\n";
     ASSERT_GE(r.Err.size(), last.size()) << r.Err;
     EXPECT_EQ(r.Err.substr(r.Err.size() - last.size()), last) << r.Err;
+}
+
+TEST_F(CliTest, AnUnusableTemplateIsSaidOnceOnStandardError) {
+    const std::string source = "http://127.0.0.1:1/{z}/{w}/{y}.jpg";
+    WriteSettings(Folder.Path(), [&](MainState& s) {
+        SetSourceString(s, source);
+        s.ErrorControl = false;
+    });
+    const CliResult r = Run(With({"download"}), Folder.Path());
+    EXPECT_EQ(r.Status, 3);
+    const std::string message = "vistrel-cli: " + Folder.Path() + SettingsFileName +
+                                ": the source string cannot be used: " + CheckUrlTemplate(source) +
+                                "\n";
+    const size_t at = r.Err.find(message);
+    EXPECT_NE(at, std::string::npos) << r.Err;
+    EXPECT_EQ(r.Err.find(message, at + 1), std::string::npos) << "said once";
+    EXPECT_NE(r.Out.find(std::string(NoRequestsLine) + CheckUrlTemplate(source) + "\n"),
+              std::string::npos)
+        << r.Out;
 }

@@ -483,3 +483,32 @@ TEST_F(TaskTest, GuiWalksStaySafeWhileWorkersUnlinkTheirTasks) {
 }
 
 }  // namespace
+
+// A source string that cannot be used is said once, when the task is made,
+// with its reason; a cache-only task makes no request and needs none.
+TEST_F(TaskTest, AnUnusableTemplateIsSaidOnceWithItsReason) {
+    struct Case {
+        const char* Source;
+        int Mode;  // as SetWorkMode
+        bool Said;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:1/{z}/{w}/{y}.jpg", 2, true},
+        {"http://127.0.0.1:1/{z}/{x}/{y", 1, true},
+        {"http://127.0.0.1:1/{z}/{w}/{y}.jpg", 0, false},
+        {"http://127.0.0.1:1/{z}/{x}/{y}.jpg", 2, false},
+    };
+    for (const Case& c : cases) {
+        SetSourceString(State, c.Source);
+        SetWorkMode(State, c.Mode);
+        CornerAt(12, 0, 0);
+        const auto task = Make(12, 600, 300);
+        int said = 0;
+        for (const std::string& line : task->Log.Lines())
+            if (line.rfind(NoRequestsLine, 0) == 0) {
+                ++said;
+                EXPECT_EQ(line, NoRequestsLine + CheckUrlTemplate(c.Source)) << c.Source;
+            }
+        EXPECT_EQ(said, c.Said ? 1 : 0) << c.Source << " mode " << c.Mode;
+    }
+}
