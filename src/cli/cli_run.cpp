@@ -13,6 +13,7 @@
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
 #include "tasks/cache_export.h"
+#include "tasks/calibration.h"
 #include "tasks/stitch_pieces.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
@@ -184,6 +185,11 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     std::vector<StitchPiece> pieces;
     if (request.IsStitch) {
         const std::string out = Absolute(o.Out);
+        // Checked before any piece is made: the pieces share the name's folder and stem.
+        if (const std::string problem =
+                CalibrationNameProblem(out, s.WriteOziMap, s.WriteMapInfoTab);
+            !problem.empty())
+            throw RunError{CliError, problem};
         if (o.Pieces) {
             const PieceSizeCheck w = CheckPieceSize(o.PieceWidthText, size.Width);
             const PieceSizeCheck h = CheckPieceSize(o.PieceHeightText, size.Height);

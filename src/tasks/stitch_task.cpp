@@ -14,6 +14,14 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
     const PixelOffset d = PixelDelta(z, state.SelLon1, state.SelLat1, state.SelLon2, state.SelLat2);
     task.ImageWidth = std::abs(d.Dx);
     task.ImageHeight = std::abs(d.Dy);
+    // The makers ask first; this keeps files that name no image from being written.
+    if (std::string problem =
+            CalibrationNameProblem(task.FileName, state.WriteOziMap, state.WriteMapInfoTab);
+        !problem.empty()) {
+        failedFile = CalibrationFileName(task.FileName, state.WriteOziMap ? "map" : "tab");
+        error = std::move(problem);
+        return false;
+    }
     const CalibrationResult written =
         WriteStitchCalibration(z, d.Dx, d.Dy, task.FileName, task.Lat1, task.Lon1,
                                state.WriteOziMap, state.WriteMapInfoTab);

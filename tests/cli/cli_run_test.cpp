@@ -305,3 +305,15 @@ TEST_F(CliTest, AnUnusableTemplateIsSaidOnceOnStandardError) {
               std::string::npos)
         << r.Out;
 }
+
+TEST_F(CliTest, AStitchWhoseCalibrationCannotNameItIsNotMade) {
+    StartServer();
+    WriteSettings(Folder.Path());
+    const std::string out = Folder.File("Café 中.jpg");
+    const CliResult r = Run(With({"stitch"}, {"--out", out, "--pieces", "300x300"}), Folder.Path());
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("(кодировка Windows-1251): é 中."), std::string::npos) << r.Err;
+    EXPECT_TRUE(AskedTiles().empty());
+    for (const auto& e : std::filesystem::directory_iterator(Folder.Path()))
+        EXPECT_EQ(e.path().filename().string().find("Caf"), std::string::npos) << e.path();
+}
