@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <thread>
@@ -124,6 +126,68 @@ TEST(AtomicWrite, ReplacesWholeAndLeavesNoTemporaries) {
     int files = 0;
     for (auto& e : std::filesystem::directory_iterator(dir.Path())) (void)e, ++files;
     EXPECT_EQ(files, 1);
+}
+
+namespace {
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+// A run killed while writing leaves its temporary files; the next write of
+// the same file takes them away, and a live writer's is left alone.
+TEST(AtomicWrite, TemporariesOfAKilledRunGoWhenTheFileIsWrittenAgain) {
+    TempDir dir;
+    const std::string target = dir.File("region.jpg");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Two writers of the file at once, and no end to either of them.
+        AtomicFileWriter first(target), second(target);
+        const bool ok = first.Open() && first.Write("half") && second.Open() && second.Write("h");
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(FilesIn(dir.Path()).size(), 2u) << "the killed run's temporaries";
+
+    AtomicFileWriter live(target);
+    ASSERT_TRUE(live.Open());
+    ASSERT_TRUE(live.Write("live"));
+    ASSERT_TRUE(WriteFileAtomic(target, "whole"));
+    EXPECT_EQ(dir.ReadFile("region.jpg"), "whole");
+    EXPECT_EQ(FilesIn(dir.Path()).size(), 2u) << "the target and the live writer's temporary";
+    ASSERT_TRUE(live.Commit(false));
+    EXPECT_EQ(dir.ReadFile("region.jpg"), "live");
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"region.jpg"});
+}
+
+// Names up to the longest a folder takes can be written.
+TEST(AtomicWrite, LongestNamesWork) {
+    TempDir dir;
+    for (const std::size_t length : {200u, 244u, 245u, 249u, 250u, 251u, 255u}) {
+        const std::string name = std::string(length - 4, 'n') + ".jpg";
+        ASSERT_TRUE(WriteFileAtomic(dir.File(name), "one")) << length;
+        ASSERT_TRUE(WriteFileAtomic(dir.File(name), "two")) << length;
+        EXPECT_EQ(dir.ReadFile(name), "two") << length;
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{name}) << length;
+        RemoveFile(dir.File(name));
+    }
+    // Cut at a whole character when the hash takes the end of the name.
+    const std::string cyrillic = [] {
+        std::string n;
+        while (n.size() < 240) n += "ж";
+        return n + ".jpg";
+    }();
+    ASSERT_TRUE(WriteFileAtomic(dir.File(cyrillic), "x"));
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{cyrillic});
 }
 
 TEST(AtomicWrite, FailureKeepsTheOldFile) {
