@@ -172,7 +172,7 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     std::vector<std::shared_ptr<stichtype>> tasks;
     TaskRequest request;
     request.Zoom = zoom;
-    request.Quality = o.Quality > 0 ? o.Quality : s.ComboBox3Index * 10 + 10;
+    request.Quality = o.Quality > 0 ? o.Quality : QualityPercent(s.ComboBox3Index);
     request.IsStitch = o.Command == CliCommand::Stitch;
     request.WorldFile = o.WorldFile;
 

@@ -16,6 +16,10 @@ ToolWindowSize ToolWindowClientSize(int window, bool verticalFlag) {
     }
 }
 
+int QualityPercent(int listIndex) {
+    return listIndex >= 0 && listIndex <= 9 ? listIndex * 10 + 10 : 80;
+}
+
 namespace {
 
 class Reader {
@@ -56,13 +60,6 @@ public:
         int v = 0;
         if (!Int(index, v, fallback)) return false;
         out = std::clamp(v, low, high);
-        return true;
-    }
-    // A list index beyond its list selects nothing a list could show: it
-    // takes the fallback of a line that is not a number.
-    bool ListIndex(int index, int& out, int fallback, int low, int high) const {
-        if (!Int(index, out, fallback)) return false;
-        if (out < low || out > high) out = fallback;
         return true;
     }
 
@@ -126,15 +123,13 @@ bool ReadLines(MainState& s, const Reader& r, ScreenSize screen) {
             *fields[i] = text;
         }
     }
-    if (!r.ListIndex(11, s.ScbIndex, 0, -1, 1) || !r.ListIndex(12, s.DcbIndex, 1, -1, 1) ||
-        !r.ListIndex(14, s.FcbIndex, 1, -1, 19))
+    if (!r.Int(11, s.ScbIndex, 0) || !r.Int(12, s.DcbIndex, 1) || !r.Int(14, s.FcbIndex, 1))
         return false;
     if (!r.Int(53, s.WindowHeight, 480)) return false;
     s.WindowHeightRead = true;
     if (!r.Int(54, s.WindowWidth, 640)) return false;
     s.WindowWidthRead = true;
-    // The quality list always has a choice: a task takes its percentage.
-    if (!r.ListIndex(17, s.ComboBox3Index, 7, 0, 9) || !r.Int(55, s.WindowTop, 0)) return false;
+    if (!r.Int(17, s.ComboBox3Index, 7) || !r.Int(55, s.WindowTop, 0)) return false;
     s.WindowTopRead = true;
     if (!r.Count(19, s.FetchAttempts, 3, 1, 10) || !r.Count(20, s.MaxWriteErrors, 3, 1, 50) ||
         !r.Count(21, s.MaxFetchErrors, 3, 1, 100) || !r.Count(22, s.MaxBadFileErrors, 25, 1, 200))
@@ -162,7 +157,7 @@ bool ReadLines(MainState& s, const Reader& r, ScreenSize screen) {
     if (!ReadToolWindow(r, 45, 3, s.ToolWindow3, screen, 51, &s.TaskPanelVisible)) return false;
     if (!r.Int(56, s.WindowLeft, 0)) return false;
     s.WindowLeftRead = true;
-    if (!r.ListIndex(57, s.ComboBox2Index, 7, -1, 19)) return false;
+    if (!r.Int(57, s.ComboBox2Index, 7)) return false;
     if (!r.Flag(58, "g", s.GenerateUpperLayers) || !r.Flag(59, "G", s.ReplaceUpperLayers) ||
         !r.Flag(60, "z", s.UseArchives) || !r.Flag(61, "l", s.ShowLogAuto) ||
         !r.Flag(62, "M", s.WriteMapInfoTab) || !r.Flag(63, "O", s.WriteOziMap))

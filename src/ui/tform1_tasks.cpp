@@ -120,7 +120,7 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
     std::shared_ptr<stichtype> task;
     try {
         request.Zoom = ComboBox2->currentIndex() + 1;
-        request.Quality = ComboBox3->currentIndex() * 10 + 10;
+        request.Quality = QualityPercent(ComboBox3->currentIndex());
         task = NewTask(S, request);
         ComboBox4->blockSignals(true);
         ComboBox4->insertItem(

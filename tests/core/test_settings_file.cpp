@@ -339,9 +339,8 @@ TEST(StartUp, ArchiveListAndStartupZoom) {
 }
 
 // A hand-edited file gets no further than the settings dialog would let a
-// value go: counts at the nearer end of their range, list indexes beyond
-// their list as the line's fallback.
-TEST(Settings, ValuesAreBoundAsTheDialogBoundsThem) {
+// count go: each at the nearer end of its range.
+TEST(Settings, CountsAreBoundAsTheDialogBoundsThem) {
     struct Case {
         int Line;
         const char* Text;
@@ -350,7 +349,6 @@ TEST(Settings, ValuesAreBoundAsTheDialogBoundsThem) {
     };
     const auto attempts = [](const MainState& s) { return s.FetchAttempts.load(); };
     const auto interval = [](const MainState& s) { return s.RetryInterval.load(); };
-    const auto quality = [](const MainState& s) { return s.ComboBox3Index; };
     const Case cases[] = {
         {19, "2147483647", 10, attempts},
         {19, "0", 1, attempts},
@@ -361,13 +359,6 @@ TEST(Settings, ValuesAreBoundAsTheDialogBoundsThem) {
         {20, "1000", 50, [](const MainState& s) { return s.MaxWriteErrors.load(); }},
         {21, "1000", 100, [](const MainState& s) { return s.MaxFetchErrors.load(); }},
         {22, "0", 1, [](const MainState& s) { return s.MaxBadFileErrors.load(); }},
-        {17, "1000000000", 7, quality},
-        {17, "-1", 7, quality},
-        {17, "9", 9, quality},
-        {57, "20", 7, [](const MainState& s) { return s.ComboBox2Index; }},
-        {14, "-2", 1, [](const MainState& s) { return s.FcbIndex; }},
-        {14, "-1", -1, [](const MainState& s) { return s.FcbIndex; }},
-        {11, "2", 0, [](const MainState& s) { return s.ScbIndex; }},
     };
     for (const Case& c : cases) {
         Fixture f;
@@ -377,6 +368,14 @@ TEST(Settings, ValuesAreBoundAsTheDialogBoundsThem) {
         EXPECT_TRUE(f.Load());
         EXPECT_EQ(c.Field(f.State), c.Expected) << "line " << c.Line << ": " << c.Text;
     }
+}
+
+// A quality list index that selects nothing gives the list's start value,
+// however large it is.
+TEST(Settings, QualityOfAListIndex) {
+    const std::pair<int, int> cases[] = {{0, 10},  {7, 80},         {9, 100},        {-1, 80},
+                                         {10, 80}, {214748364, 80}, {2147483647, 80}};
+    for (const auto& [index, quality] : cases) EXPECT_EQ(QualityPercent(index), quality) << index;
 }
 
 TEST(Settings, AHugeFileIsReadOnlyAsFarAsItsLinesGo) {
