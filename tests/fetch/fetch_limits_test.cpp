@@ -87,7 +87,10 @@ TEST_F(FetchLimits, AnswersLargerThanATileAreRefusedBeforeDecoding) {
 }
 
 TEST_F(FetchLimits, ATricklingServerMeetsTheTotalDeadline) {
-    Limit([](FetchOptions& o) { o.TotalTimeoutMs = 1500; });
+    Limit([](FetchOptions& o) {
+        o.TotalTimeoutMs = 1500;
+        o.StallSeconds = 20;  // the head alone takes a second at this rate
+    });
     // 100 bytes/s never stalls, and would take five minutes.
     Server.Push(ScriptedAnswer::Ok(Tile30k()).Trickle(10, 100));
     jtype tile = Tile("q");
