@@ -10,7 +10,9 @@
 #include "core/app_core.h"
 #include "core/program_folder.h"
 #include "fetch/request_tile.h"
+#include "formats/calibration.h"
 #include "formats/stitch_pieces.h"
+#include "geo/tile_key.h"
 #include "platform/file_io.h"
 #include "tasks/cache_export.h"
 #include "tasks/stitch_task.h"
@@ -173,13 +175,24 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     TaskRequest request;
     request.Zoom = zoom;
     request.ZoomTo = o.ZoomTo;
-    request.Quality = o.Quality > 0 ? o.Quality : s.ComboBox3Index * 10 + 10;
+    request.Quality = o.Quality > 0 ? o.Quality : QualityPercent(s.ComboBox3Index);
     request.IsStitch = o.Command == CliCommand::Stitch;
     request.WorldFile = o.WorldFile;
+
+    // Every tile's log line would only show an empty address.
+    if (const std::string why = CheckUrlTemplate(s.SourceStringCopy());
+        !why.empty() && !s.ModeCacheOnly)
+        printer.Error(s.ProgramFolder + SettingsFileName +
+                      ": the source string cannot be used: " + why);
 
     std::vector<StitchPiece> pieces;
     if (request.IsStitch) {
         const std::string out = Absolute(o.Out);
+        // Checked before any piece is made: the pieces share the name's folder and stem.
+        if (const std::string problem =
+                CalibrationNameProblem(out, s.WriteOziMap, s.WriteMapInfoTab);
+            !problem.empty())
+            throw RunError{CliError, problem};
         if (o.Pieces) {
             const PieceSizeCheck w = CheckPieceSize(o.PieceWidthText, size.Width);
             const PieceSizeCheck h = CheckPieceSize(o.PieceHeightText, size.Height);
@@ -240,12 +253,23 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     const std::string counts = std::to_string(count) + " tiles, " + std::to_string(obtained) +
                                " obtained, " + std::to_string(failed) + " failed, " +
                                std::to_string(skipped) + " skipped";
+    // The log names each failure; the run ends with the one that mattered most.
+    FailureTally failures;
+    for (const auto& task : tasks) failures.AddAll(task->Failures);
+    const FailureTally::Commonest most = failures.Most();
+    const auto tellCommonest = [&] {
+        if (most.Count > 0)
+            printer.Error("commonest failure: " + most.Reason + " (" + std::to_string(most.Count) +
+                          " of " + std::to_string(most.Total) + " failed attempts)");
+    };
     if (stopped) {
         printer.Line("vistrel-cli: stopped: " + counts + ", " +
                      std::to_string(count - obtained - failed - skipped) + " not reached");
+        tellCommonest();
         return CliIncomplete;
     }
     printer.Line("vistrel-cli: " + counts);
+    tellCommonest();
     for (const std::string& file : unsaved)
         printer.Error(file + ": the image was not saved (the log says why)");
     if (!unsaved.empty()) return CliError;

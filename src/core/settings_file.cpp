@@ -1,5 +1,6 @@
 #include "core/settings_file.h"
 
+#include <algorithm>
 #include <vector>
 
 #include "platform/numbers.h"
@@ -13,6 +14,10 @@ ToolWindowSize ToolWindowClientSize(int window, bool verticalFlag) {
         default:  // one row while no task is listed, else two rows
             return verticalFlag ? ToolWindowSize{363, 47} : ToolWindowSize{350, 47};
     }
+}
+
+int QualityPercent(int listIndex) {
+    return listIndex >= 0 && listIndex <= 9 ? listIndex * 10 + 10 : 80;
 }
 
 namespace {
@@ -47,6 +52,14 @@ public:
         int v = 0;
         if (!Int(index, v, fallback)) return false;
         out = v;
+        return true;
+    }
+    // A count the settings dialog keeps within low..high: a hand-edited
+    // value outside is taken as the dialog would show it, at the nearer end.
+    bool Count(int index, std::atomic<int>& out, int fallback, int low, int high) const {
+        int v = 0;
+        if (!Int(index, v, fallback)) return false;
+        out = std::clamp(v, low, high);
         return true;
     }
 
@@ -118,8 +131,8 @@ bool ReadLines(MainState& s, const Reader& r, ScreenSize screen) {
     s.WindowWidthRead = true;
     if (!r.Int(17, s.ComboBox3Index, 7) || !r.Int(55, s.WindowTop, 0)) return false;
     s.WindowTopRead = true;
-    if (!r.Int(19, s.FetchAttempts, 3) || !r.Int(20, s.MaxWriteErrors, 3) ||
-        !r.Int(21, s.MaxFetchErrors, 3) || !r.Int(22, s.MaxBadFileErrors, 25))
+    if (!r.Count(19, s.FetchAttempts, 3, 1, 10) || !r.Count(20, s.MaxWriteErrors, 3, 1, 50) ||
+        !r.Count(21, s.MaxFetchErrors, 3, 1, 100) || !r.Count(22, s.MaxBadFileErrors, 25, 1, 200))
         return false;
     if (!r.Text(23, text)) return false;
     {
@@ -131,7 +144,7 @@ bool ReadLines(MainState& s, const Reader& r, ScreenSize screen) {
         std::lock_guard<std::mutex> lock(s.SettingsLock);
         s.CachePath = CachePathFor(s.UseCustomCachePath, s.CustomCachePath, s.ProgramFolder);
     }
-    if (!r.Int(25, s.RetryInterval, 1)) return false;
+    if (!r.Count(25, s.RetryInterval, 1, 1, 60)) return false;
     double real = 0;
     if (!r.Text(26, text) || !ParseReal(text, real)) return false;
     s.CenterLat = real;

@@ -18,6 +18,11 @@ struct ToolWindowSize {
 };
 ToolWindowSize ToolWindowClientSize(int window, bool verticalFlag);
 
+// The JPEG quality of an entry of the quality list ("10%".."100%"). A list
+// index from the file that selects no entry (it is kept, and written back as
+// read) gives the list's start value, 80.
+int QualityPercent(int listIndex);
+
 // Reads the 65-line settings file into the state. Reading stops at the first
 // failure, keeping what was read; after any failure SourceString is the
 // default one. Returns true when every line was read.

@@ -58,8 +58,10 @@ bool GetTile(MainState& state, WorkerContext& worker, jtype& tile) {
         return true;
     }
 
-    std::string status;
-    switch (RequestTile(state, tile, !worker.IsTask, status)) {
+    std::string status, failure;
+    const RequestOutcome outcome = RequestTile(state, tile, !worker.IsTask, status, &failure);
+    if (worker.Failures && !Succeeded(outcome)) worker.Failures->Add(failure);
+    switch (outcome) {
         case RequestOutcome::Stored:
             return true;
         case RequestOutcome::NotStored:

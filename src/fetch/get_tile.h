@@ -3,6 +3,7 @@
 #include <string>
 
 #include "core/main_state.h"
+#include "fetch/failure_tally.h"
 #include "fetch/request_tile.h"
 #include "tilestore/tile_record.h"
 
@@ -22,6 +23,8 @@ struct WorkerContext {
     std::atomic<int> FetchErrors{0};
     std::atomic<int> WriteErrors{0};
     TaskLog* Log = nullptr;  // task mode only
+    // Where the reasons of failed requests are counted; none when null.
+    FailureTally* Failures = nullptr;
 };
 
 // Gets one tile into tile.Image as the work mode allows: cache folder, then

@@ -4,6 +4,8 @@
 
 #include <algorithm>
 #include <atomic>
+#include <cerrno>
+#include <cstring>
 #include <mutex>
 #include <string_view>
 
@@ -17,6 +19,7 @@ namespace {
 std::mutex OptionsLock;
 FetchOptions Options;
 std::atomic<bool> Aborting{false};
+std::atomic<size_t> InFlight{0};
 
 constexpr const char* AcceptHeader = "Accept: text/html, */*";
 constexpr const char* UserAgentHeader = "User-Agent: Mozilla/3.0 (compatible; Indy Library)";
@@ -45,6 +48,30 @@ struct HeaderList {
     }
 };
 
+// One answer's share of what all answers in flight may hold, given back
+// when the answer goes.
+class BodyBudget {
+  public:
+    BodyBudget() = default;
+    BodyBudget(const BodyBudget&) = delete;
+    BodyBudget& operator=(const BodyBudget&) = delete;
+    ~BodyBudget() { InFlight.fetch_sub(Held); }
+    bool Take(size_t bytes, size_t limit) noexcept {
+        size_t now = InFlight.load();
+        do {
+            if (bytes > limit || now > limit - bytes) return false;
+        } while (!InFlight.compare_exchange_weak(now, now + bytes));
+        Held += bytes;
+        return true;
+    }
+
+  private:
+    size_t Held = 0;
+};
+
+// Why the body callback ended a transfer.
+enum class Refusal { None, TooLarge, OverBudget, NoMemory };
+
 // What the callbacks collect of one answer. Interim answers (1xx, a proxy's
 // CONNECT answer) come first; only the last status line and its headers count.
 struct Answer {
@@ -52,6 +79,9 @@ struct Answer {
     std::string StatusLine;
     bool HasLocation = false;
     size_t MaxBody = 0;
+    size_t MaxInFlight = 0;
+    BodyBudget Budget;
+    Refusal Refused = Refusal::None;
 };
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -65,29 +95,48 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
-size_t OnHeader(char* data, size_t size, size_t count, void* user) {
+// The callbacks run inside libcurl, which is C: nothing may be thrown
+// through it. A failure ends the transfer instead (a short count).
+size_t OnHeader(char* data, size_t size, size_t count, void* user) noexcept {
     auto* answer = static_cast<Answer*>(user);
     const size_t length = size * count;
     std::string_view line(data, length);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.remove_suffix(1);
-    if (line.starts_with("HTTP/")) {
-        answer->StatusLine.assign(line);
-        answer->HasLocation = false;
-    } else if (StartsWithNoCase(line, "location:")) {
-        answer->HasLocation = true;
+    try {
+        if (line.starts_with("HTTP/")) {
+            answer->StatusLine.assign(line);
+            answer->HasLocation = false;
+        } else if (StartsWithNoCase(line, "location:")) {
+            answer->HasLocation = true;
+        }
+    } catch (...) {
+        answer->Refused = Refusal::NoMemory;
+        return 0;
     }
     return length;
 }
 
-size_t OnBody(char* data, size_t size, size_t count, void* user) {
+size_t OnBody(char* data, size_t size, size_t count, void* user) noexcept {
     auto* answer = static_cast<Answer*>(user);
     const size_t length = size * count;
-    if (answer->Body.size() + length > answer->MaxBody) return 0;  // ends the transfer
-    answer->Body.append(data, length);
+    if (answer->Body.size() + length > answer->MaxBody) {
+        answer->Refused = Refusal::TooLarge;
+        return 0;
+    }
+    if (!answer->Budget.Take(length, answer->MaxInFlight)) {
+        answer->Refused = Refusal::OverBudget;
+        return 0;
+    }
+    try {
+        answer->Body.append(data, length);
+    } catch (...) {
+        answer->Refused = Refusal::NoMemory;
+        return 0;
+    }
     return length;
 }
 
-int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) {
+int OnProgress(void*, curl_off_t, curl_off_t, curl_off_t, curl_off_t) noexcept {
     return Aborting.load(std::memory_order_relaxed) ? 1 : 0;
 }
 
@@ -145,10 +194,94 @@ std::string StatusTextOf(const std::string& statusLine) {
     return blank == std::string::npos ? std::string() : statusLine.substr(blank + 1);
 }
 
+// "host:port" of a URL, the port given or the scheme's.
+std::string HostPortOf(const std::string& url) {
+    std::string result;
+    CURLU* parts = curl_url();
+    if (parts && curl_url_set(parts, CURLUPART_URL, url.c_str(), 0) == CURLUE_OK) {
+        char* host = nullptr;
+        char* port = nullptr;
+        if (curl_url_get(parts, CURLUPART_HOST, &host, 0) == CURLUE_OK) result = host;
+        if (curl_url_get(parts, CURLUPART_PORT, &port, CURLU_DEFAULT_PORT) == CURLUE_OK)
+            result += std::string(":") + port;
+        curl_free(host);
+        curl_free(port);
+    }
+    curl_url_cleanup(parts);
+    return result.empty() ? url : result;
+}
+
+std::string Megabytes(size_t bytes) {
+    return bytes >= (1u << 20) ? std::to_string(bytes >> 20) + " MB"
+                               : std::to_string(bytes >> 10) + " KB";
+}
+
+// A failed transfer in words, naming the side that failed.
+std::string TransferFailure(CURLcode code, CURL* h, const Answer& answer, const std::string& peer,
+                            const FetchOptions& options) {
+    long osError = 0;
+    curl_easy_getinfo(h, CURLINFO_OS_ERRNO, &osError);
+    const std::string os = osError ? std::strerror(static_cast<int>(osError)) : "";
+    switch (code) {
+        case CURLE_COULDNT_RESOLVE_HOST:
+        case CURLE_COULDNT_RESOLVE_PROXY:
+            return "host not found: " + peer;
+        case CURLE_COULDNT_CONNECT:
+            if (osError == ECONNREFUSED) return "connection refused by " + peer;
+            return "cannot connect to " + peer + (os.empty() ? "" : ": " + os);
+        case CURLE_OPERATION_TIMEDOUT: {
+            curl_off_t connected = 0, total = 0;
+            curl_easy_getinfo(h, CURLINFO_CONNECT_TIME_T, &connected);
+            curl_easy_getinfo(h, CURLINFO_TOTAL_TIME_T, &total);
+            if (connected == 0) return "no connection to " + peer + " in time";
+            // The deadline shows a little early in the measured time.
+            if (total / 100 >= options.TotalTimeoutMs * 9)
+                return "answer from " + peer + " not complete within " +
+                       std::to_string(options.TotalTimeoutMs / 1000) + " s";
+            return "answer from " + peer + " stalled";
+        }
+        case CURLE_GOT_NOTHING:
+            return "empty reply from " + peer;
+        case CURLE_PARTIAL_FILE:
+            return "answer from " + peer + " cut short";
+        case CURLE_RECV_ERROR:
+        case CURLE_SEND_ERROR:
+            return "connection to " + peer + " broken" + (os.empty() ? "" : ": " + os);
+        case CURLE_FILESIZE_EXCEEDED:
+            return "answer from " + peer + " larger than " + Megabytes(options.MaxBodyBytes);
+        case CURLE_ABORTED_BY_CALLBACK:
+            return "stopped";
+        case CURLE_WRITE_ERROR:
+            switch (answer.Refused) {
+                case Refusal::TooLarge:
+                    return "answer from " + peer + " larger than " +
+                           Megabytes(options.MaxBodyBytes);
+                case Refusal::OverBudget:
+                    return "answers in flight would hold more than " +
+                           Megabytes(options.MaxBodyBytesInFlight);
+                case Refusal::NoMemory:
+                    return "no memory for the answer from " + peer;
+                case Refusal::None:
+                    break;
+            }
+            break;
+        default:
+            break;
+    }
+    return std::string(curl_easy_strerror(code)) + " (" + peer + ")";
+}
+
 // Sends the request and reads the whole answer. True for a 2xx answer
-// without a Location header.
-bool Exchange(MainState& state, const std::string& url, Answer& answer) {
-    if (Aborting.load()) return false;
+// without a Location header; otherwise `failure` says why.
+bool Exchange(MainState& state, const std::string& url, Answer& answer, std::string& failure) {
+    if (Aborting.load()) {
+        failure = "stopped";
+        return false;
+    }
+    if (url.empty()) {
+        failure = "no request address: the source string is not a usable template";
+        return false;
+    }
     const FetchOptions options = GetFetchOptions();
     const ProxySettings proxy = state.ProxySnapshot();
     const bool viaProxy = proxy.UseProxy && !proxy.ProxyHost.empty();
@@ -157,8 +290,13 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer) {
     if (viaProxy) {
         proxyPort = IntOrZero(proxy.ProxyPort);
         // Port 0 would make curl pick its own default; nothing listens there anyway.
-        if (proxyPort <= 0 || proxyPort > 65535) return false;
+        if (proxyPort <= 0 || proxyPort > 65535) {
+            failure = "proxy port is not a number from 1 to 65535: " + proxy.ProxyPort;
+            return false;
+        }
     }
+    const std::string peer = viaProxy ? "proxy " + proxy.ProxyHost + ":" + std::to_string(proxyPort)
+                                      : HostPortOf(WithoutUserInfo(url));
 
     // Exactly the specified header lines: custom Accept and User-Agent replace
     // curl's own; the empty ones suppress headers curl might add by itself.
@@ -179,12 +317,14 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer) {
           "Transfer-Encoding:", "Referer:", "Cookie:"})
         listsOk = listsOk && headers.Add(removed);
     if (https && viaProxy) listsOk = listsOk && proxyHeaders.Add("Proxy-Connection:");
-    if (!listsOk) return false;
-
     EasyHandle easy;
-    if (!easy.Handle) return false;
+    if (!listsOk || !easy.Handle) {
+        failure = "no memory for the request";
+        return false;
+    }
     CURL* h = easy.Handle;
     answer.MaxBody = options.MaxBodyBytes;
+    answer.MaxInFlight = options.MaxBodyBytesInFlight;
     const std::string target = WithoutUserInfo(url);
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
@@ -199,6 +339,7 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer) {
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options.ConnectTimeoutMs);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_TIME, options.StallSeconds);
+    curl_easy_setopt(h, CURLOPT_TIMEOUT_MS, options.TotalTimeoutMs);
     curl_easy_setopt(h, CURLOPT_MAXFILESIZE_LARGE, static_cast<curl_off_t>(options.MaxBodyBytes));
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYPEER, 1L);
     curl_easy_setopt(h, CURLOPT_SSL_VERIFYHOST, 2L);
@@ -225,10 +366,16 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer) {
     curl_easy_setopt(h, CURLOPT_NOPROGRESS, 0L);
     curl_easy_setopt(h, CURLOPT_XFERINFOFUNCTION, OnProgress);
 
-    if (curl_easy_perform(h) != CURLE_OK) return false;
+    if (const CURLcode result = curl_easy_perform(h); result != CURLE_OK) {
+        failure = TransferFailure(result, h, answer, peer, options);
+        return false;
+    }
     long code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
-    return code >= 200 && code <= 299 && !answer.HasLocation;
+    if (code >= 200 && code <= 299 && !answer.HasLocation) return true;
+    failure = (answer.HasLocation ? "redirect (not followed): " : "answer ") +
+              StatusTextOf(answer.StatusLine) + " from " + peer;
+    return false;
 }
 
 }  // namespace
@@ -252,20 +399,19 @@ void FetchGlobalInit() {
     std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
 }
 
+size_t BodyBytesInFlight() {
+    return InFlight.load();
+}
+
 std::string TrafficText(int64_t receivedBytes) {
     return FormatFixed(static_cast<double>(receivedBytes) / 1048576.0, 3) + " Mb из интернета ";
 }
 
-RequestOutcome RequestTile(MainState& state, jtype& tile, bool viewFill, std::string& statusText) {
-    FetchGlobalInit();
-    statusText.clear();
-    Answer answer;
-    if (!Exchange(state, tile.Url, answer)) {
-        statusText = StatusTextOf(answer.StatusLine);
-        return RequestOutcome::RequestFailed;
-    }
+namespace {
 
-    std::string body = std::move(answer.Body);
+// A good answer's checks, its decoding and its storing.
+RequestOutcome CheckAndStore(MainState& state, jtype& tile, bool viewFill, std::string body,
+                             std::string& why) {
     {
         // The text goes out under the lock, so texts arrive in counting order.
         std::lock_guard<std::mutex> lock(state.ThreadLock);
@@ -275,13 +421,48 @@ RequestOutcome RequestTile(MainState& state, jtype& tile, bool viewFill, std::st
 
     if (body.size() <= 4) {
         if (FileExists(tile.FileName)) RemoveFile(tile.FileName);
+        why = "empty answer";
         return RequestOutcome::EmptyAnswer;
     }
     if (static_cast<uint8_t>(body[body.size() - 2]) != 0xFF ||
-        static_cast<uint8_t>(body[body.size() - 1]) != 0xD9)
+        static_cast<uint8_t>(body[body.size() - 1]) != 0xD9) {
+        why = "answer without the JPEG end marker";
         return RequestOutcome::NoEndMarker;
-    if (!tile.Image->Decode(std::move(body))) return RequestOutcome::Undecodable;
-    if (!WriteFileAtomic(tile.FileName, tile.Image->Data())) return RequestOutcome::NotStored;
+    }
+    // Anything larger than a tile is no tile, and is never decoded for nothing.
+    int width = 0, height = 0;
+    if (ReadJpegSize(body, width, height) && (width > MaxTileSide || height > MaxTileSide)) {
+        why = "answer is a " + std::to_string(width) + "x" + std::to_string(height) +
+              " picture, larger than a tile";
+        return RequestOutcome::Undecodable;
+    }
+    if (!tile.Image->Decode(std::move(body))) {
+        why = "answer is not a JPEG image";
+        return RequestOutcome::Undecodable;
+    }
+    if (const FileResult written = WriteFileAtomic(tile.FileName, tile.Image->Data()); !written) {
+        why = "cache file not written: " + written.Error;
+        return RequestOutcome::NotStored;
+    }
     if (viewFill && state.GenerateUpperLayers) BuildParentTile(state, tile.FileName);
     return RequestOutcome::Stored;
+}
+
+}  // namespace
+
+RequestOutcome RequestTile(MainState& state, jtype& tile, bool viewFill, std::string& statusText,
+                           std::string* failure) {
+    FetchGlobalInit();
+    statusText.clear();
+    std::string why;
+    const RequestOutcome outcome = [&] {
+        Answer answer;
+        if (!Exchange(state, tile.Url, answer, why)) {
+            statusText = StatusTextOf(answer.StatusLine);
+            return RequestOutcome::RequestFailed;
+        }
+        return CheckAndStore(state, tile, viewFill, std::move(answer.Body), why);
+    }();
+    if (failure) *failure = outcome == RequestOutcome::Stored ? std::string() : std::move(why);
+    return outcome;
 }

@@ -27,7 +27,16 @@ struct FetchOptions {
     // A transfer slower than 1 byte/s for this long is abandoned; that also
     // covers a server that accepts the connection and never answers.
     long StallSeconds = 30;
+    // The whole request, connection included, ends after this long, however
+    // steadily a server trickles: enough for a large tile (64 KB) over a
+    // 9600 bit/s line after the longest connect, while a trickling server
+    // costs a task minutes per tile instead of hours.
+    long TotalTimeoutMs = 90000;
     size_t MaxBodyBytes = 64u << 20;
+    // What the answers of all requests in flight together may hold; a request
+    // whose answer would pass it fails. Many connections to servers sending
+    // endless bodies must not take all memory.
+    size_t MaxBodyBytesInFlight = 256u << 20;
     // https servers are verified against the system's certificate store;
     // a PEM file named here replaces it (tests hand in their own CA).
     std::string CaFile;
@@ -43,6 +52,13 @@ void AbortRequests(bool abort);
 // worker thread starts. Safe to call again, from any thread.
 void FetchGlobalInit();
 
+// Bytes the answers of the requests in flight hold right now.
+size_t BodyBytesInFlight();
+
+// Tiles are 256 x 256; an answer declaring a larger picture is refused
+// before anything is decoded.
+inline constexpr int MaxTileSide = 256;
+
 // "Mb из интернета" text for a byte count: 1048576 gives "1,000 Mb из интернета ".
 std::string TrafficText(int64_t receivedBytes);
 
@@ -54,4 +70,7 @@ std::string TrafficText(int64_t receivedBytes);
 // counted in ReceivedBytes and its text sent to Sink->SetTrafficText while
 // ThreadLock is held, so the sink must only queue it. An https URL through
 // the proxy is tunnelled (CONNECT); the credentials go to the proxy only.
-RequestOutcome RequestTile(MainState& state, jtype& tile, bool viewFill, std::string& statusText);
+// `failure`, when given, gets why an outcome other than Stored came about,
+// in words for a person ("connection refused by 127.0.0.1:8642").
+RequestOutcome RequestTile(MainState& state, jtype& tile, bool viewFill, std::string& statusText,
+                           std::string* failure = nullptr);

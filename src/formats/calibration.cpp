@@ -90,6 +90,18 @@ CalibrationResult Save(const std::string& path, const std::vector<std::string>& 
 
 }  // namespace
 
+std::string CalibrationNameProblem(const std::string& imagePath, bool writeOziMap,
+                                   bool writeMapInfoTab) {
+    const std::string named = writeOziMap       ? imagePath
+                              : writeMapInfoTab ? FileNameOnly(imagePath)
+                                                : std::string();
+    const std::string bad = Cp1251UnencodableList(named);
+    if (bad.empty()) return {};
+    return "В пути \"" + imagePath +
+           "\" есть знаки, которые нельзя сохранить в файле привязки (кодировка Windows-1251): " +
+           bad + ". Замените или уберите их.";
+}
+
 std::string CalibrationFileName(const std::string& imagePath, const std::string& extension) {
     const size_t length = Utf8Length(imagePath);
     return Utf8Left(imagePath, length >= 3 ? length - 3 : 0) + extension;

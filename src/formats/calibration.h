@@ -26,6 +26,13 @@ struct CalibrationResult {
 // x.jpg -> x.map, a.jpeg -> a.jmap.
 std::string CalibrationFileName(const std::string& imagePath, const std::string& extension);
 
+// Empty when the calibration files that the two settings ask for can name
+// the image: the ".map" holds its whole path, the ".tab" its file name, both
+// in Windows-1251. Otherwise the message that refuses the name, naming the
+// characters that encoding cannot hold; such files would name no image.
+std::string CalibrationNameProblem(const std::string& imagePath, bool writeOziMap,
+                                   bool writeMapInfoTab);
+
 // The lines of the two files (UTF-8, without line ends).
 std::vector<std::string> OziMapLines(int zoom, int widthDelta, int heightDelta,
                                      const std::string& imagePath, double lat, double lon);

@@ -1,10 +1,13 @@
 #include "platform/file_io.h"
 
 #include <fcntl.h>
+#include <sys/file.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
 #include <filesystem>
 #include <fstream>
@@ -17,10 +20,13 @@ bool FileExists(const std::string& path) {
     return ::stat(path.c_str(), &st) == 0 && S_ISREG(st.st_mode);
 }
 
-bool RemoveFile(const std::string& path) { return ::unlink(path.c_str()) == 0; }
+bool RemoveFile(const std::string& path) {
+    return ::unlink(path.c_str()) == 0;
+}
 
-bool ReadWholeFile(const std::string& path, std::string& out) {
+bool ReadWholeFile(const std::string& path, std::string& out, std::size_t maxBytes, bool* cut) {
     out.clear();
+    if (cut) *cut = false;
     // Non-blocking: a FIFO in a file's place must not hang the open.
     int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NONBLOCK);
     if (fd < 0) return false;
@@ -29,10 +35,19 @@ bool ReadWholeFile(const std::string& path, std::string& out) {
         ::close(fd);
         return false;
     }
-    out.reserve(static_cast<size_t>(st.st_size));
+    out.reserve(std::min(static_cast<size_t>(st.st_size), maxBytes));
     char buf[65536];
     for (;;) {
-        ssize_t n = ::read(fd, buf, sizeof buf);
+        if (out.size() >= maxBytes) {
+            // One byte more tells a file of exactly maxBytes from a larger one.
+            char probe;
+            ssize_t more;
+            while ((more = ::read(fd, &probe, 1)) < 0 && errno == EINTR) {
+            }
+            if (more > 0 && cut) *cut = true;
+            break;
+        }
+        ssize_t n = ::read(fd, buf, std::min(sizeof buf, maxBytes - out.size()));
         if (n < 0) {
             if (errno == EINTR) continue;
             ::close(fd);
@@ -55,7 +70,9 @@ FileResult WriteFileAtomic(const std::string& path, std::string_view data, bool 
 
 AtomicFileWriter::AtomicFileWriter(std::string path) : Path(std::move(path)) {}
 
-AtomicFileWriter::~AtomicFileWriter() { Abandon(); }
+AtomicFileWriter::~AtomicFileWriter() {
+    Abandon();
+}
 
 FileResult AtomicFileWriter::Fail(int err) {
     Abandon();
@@ -93,6 +110,51 @@ bool WriteProtected(const std::string& path, const struct stat& st) {
 
 }  // namespace
 
+namespace {
+
+// A writer's temporary file has one of a few names derived from the target's
+// (so a later write of the same target finds what a killed run left) and is
+// held under an exclusive lock while it lives (so nobody takes a live one
+// for a leftover). The lock goes with the process, however it ends.
+constexpr int TempSlots = 4;
+constexpr std::size_t NameMax = 255;
+
+uint64_t Fnv1a(std::string_view text) {
+    uint64_t hash = 14695981039346656037ull;
+    for (const char c : text) hash = (hash ^ static_cast<unsigned char>(c)) * 1099511628211ull;
+    return hash;
+}
+
+// ".NAME.tmpN"; a name too long for that keeps its start, cut at a whole
+// character, followed by a hash of the whole name.
+std::string TempName(const std::string& name, int slot) {
+    const std::string suffix = ".tmp" + std::to_string(slot);
+    if (1 + name.size() + suffix.size() <= NameMax) return "." + name + suffix;
+    char hash[24];
+    std::snprintf(hash, sizeof hash, "~%016llx", static_cast<unsigned long long>(Fnv1a(name)));
+    std::size_t keep = NameMax - 1 - std::strlen(hash) - suffix.size();
+    while (keep > 0 && (static_cast<unsigned char>(name[keep]) & 0xC0) == 0x80) --keep;
+    return "." + name.substr(0, keep) + hash + suffix;
+}
+
+// The open file is still the one the path names.
+bool StillNamed(int fd, const std::string& path) {
+    struct stat open, named;
+    return ::fstat(fd, &open) == 0 && open.st_nlink > 0 && S_ISREG(open.st_mode) &&
+           ::lstat(path.c_str(), &named) == 0 && named.st_ino == open.st_ino &&
+           named.st_dev == open.st_dev;
+}
+
+// Removes a temporary file nobody holds: one a killed writer left.
+void RemoveLeftover(const std::string& path) {
+    const int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC | O_NOFOLLOW | O_NONBLOCK);
+    if (fd < 0) return;
+    if (::flock(fd, LOCK_EX | LOCK_NB) == 0 && StillNamed(fd, path)) ::unlink(path.c_str());
+    ::close(fd);
+}
+
+}  // namespace
+
 FileResult AtomicFileWriter::Open() {
     Abandon();
     Target = Path;
@@ -113,13 +175,41 @@ FileResult AtomicFileWriter::Open() {
     auto slash = Target.find_last_of('/');
     std::string folder = slash == std::string::npos ? std::string() : Target.substr(0, slash + 1);
     std::string name = slash == std::string::npos ? Target : Target.substr(slash + 1);
-    TempPath = folder + "." + name + ".tmpXXXXXX";
-    Fd = ::mkstemp(TempPath.data());
+    int err = EBUSY;
+    int mine = -1;
+    for (int slot = 0, tries = 0; slot < TempSlots && tries < 16; ++slot, ++tries) {
+        const std::string temp = folder + TempName(name, slot);
+        const int fd = ::open(temp.c_str(), O_RDWR | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+        if (fd < 0) {
+            err = errno;
+            continue;
+        }
+        if (::flock(fd, LOCK_EX | LOCK_NB) != 0 && errno == EWOULDBLOCK) {
+            ::close(fd);  // a live writer's
+            continue;
+        }
+        // Made or taken over; a leftover removed meanwhile is tried again.
+        if (!StillNamed(fd, temp)) {
+            ::close(fd);
+            --slot;
+            continue;
+        }
+        if (::ftruncate(fd, 0) != 0) {
+            err = errno;
+            ::close(fd);
+            continue;
+        }
+        Fd = fd;
+        TempPath = temp;
+        mine = slot;
+        break;
+    }
     if (Fd < 0) {
-        TempPath.clear();
-        Error = Path + ": " + std::strerror(errno);
+        Error = Path + ": " + std::strerror(err);
         return {false, Error};
     }
+    for (int slot = 0; slot < TempSlots; ++slot)
+        if (slot != mine) RemoveLeftover(folder + TempName(name, slot));
     // Best effort: only root can give the file back to its owner.
     if (exists && ::geteuid() == 0) {
         [[maybe_unused]] const int ignored = ::fchown(Fd, existing.st_uid, existing.st_gid);
@@ -152,22 +242,35 @@ bool AtomicFileWriter::Write(std::string_view data) {
 FileResult AtomicFileWriter::Commit(bool durable) {
     if (Fd < 0) return {false, Error.empty() ? Path + ": not open" : Error};
     if (durable && ::fsync(Fd) != 0) return Fail(errno);
+    // The copy keeps the lock until the file has its name: a write error that
+    // only a close reports still stops the rename.
+    const int lock = ::dup(Fd);
     const int fd = Fd;
     Fd = -1;
-    if (::close(fd) != 0) return Fail(errno);
-    if (::rename(TempPath.c_str(), Target.c_str()) != 0) return Fail(errno);
+    if (::close(fd) != 0) {
+        const int err = errno;
+        Fd = lock;
+        return Fail(err);
+    }
+    if (::rename(TempPath.c_str(), Target.c_str()) != 0) {
+        const int err = errno;
+        Fd = lock;
+        return Fail(err);
+    }
     TempPath.clear();
+    if (lock >= 0) ::close(lock);
     return {};
 }
 
 void AtomicFileWriter::Abandon() {
-    if (Fd >= 0) {
-        ::close(Fd);
-        Fd = -1;
-    }
+    // Removed while still locked, so no other writer takes it meanwhile.
     if (!TempPath.empty()) {
         ::unlink(TempPath.c_str());
         TempPath.clear();
+    }
+    if (Fd >= 0) {
+        ::close(Fd);
+        Fd = -1;
     }
 }
 
@@ -195,9 +298,12 @@ std::vector<std::string> SplitLines(std::string_view bytes) {
     return lines;
 }
 
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines) {
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines, std::size_t maxBytes) {
     std::string bytes;
-    if (!ReadWholeFile(path, bytes)) return false;
+    bool cut = false;
+    if (!ReadWholeFile(path, bytes, maxBytes, &cut)) return false;
+    // A line the bound cut through is not a line of the file.
+    if (cut) bytes.resize(bytes.find_last_of("\r\n") + 1);
     lines = SplitLines(bytes);
     for (auto& line : lines) line = Cp1251ToUtf8(line);
     return true;

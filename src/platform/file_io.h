@@ -13,7 +13,9 @@ struct FileResult {
 bool FileExists(const std::string& path);
 // A failure to delete is not an error anyone acts on; the result is for tests.
 bool RemoveFile(const std::string& path);
-bool ReadWholeFile(const std::string& path, std::string& out);
+// At most maxBytes; `cut`, when given, tells whether the file had more.
+bool ReadWholeFile(const std::string& path, std::string& out,
+                   std::size_t maxBytes = static_cast<std::size_t>(-1), bool* cut = nullptr);
 // Writes through a temporary file in the same folder and a rename, so a crash,
 // a kill or a full disk never leaves a half-written file. `durable` also syncs
 // the data before the rename (settings and lists; tiles skip it for speed).
@@ -26,7 +28,7 @@ FileResult WriteFileAtomic(const std::string& path, std::string_view data, bool 
 // the user made read-only is refused, not replaced; a symbolic link stays a
 // link and the file it points to gets the data.
 class AtomicFileWriter {
-public:
+  public:
     explicit AtomicFileWriter(std::string path);
     ~AtomicFileWriter();
     AtomicFileWriter(const AtomicFileWriter&) = delete;
@@ -42,7 +44,7 @@ public:
     // The open temporary file, for writers that need to seek; -1 when closed.
     int Descriptor() const { return Fd; }
 
-private:
+  private:
     FileResult Fail(int err);
 
     std::string Path;
@@ -55,7 +57,12 @@ bool MakeFolders(const std::string& path);
 
 // Text lines ended by CR LF, CR or LF; a last line without an ending counts.
 std::vector<std::string> SplitLines(std::string_view bytes);
+// The settings and list files are small; a huge file in their place must
+// not take the memory of a huge read. Only its first lines count.
+inline constexpr std::size_t MaxTextFileBytes = 4u << 20;
 // Windows-1251 file into UTF-8 lines. False when the file cannot be read.
-bool ReadTextLines(const std::string& path, std::vector<std::string>& lines);
+// Of a file larger than maxBytes, the whole lines within the first maxBytes.
+bool ReadTextLines(const std::string& path, std::vector<std::string>& lines,
+                   std::size_t maxBytes = MaxTextFileBytes);
 // UTF-8 lines into a Windows-1251 file, every line ended by CR LF, atomically.
 FileResult WriteTextLines(const std::string& path, const std::vector<std::string>& lines);

@@ -103,6 +103,19 @@ std::string Cp1251Unencodable(std::string_view text) {
     return distinct;
 }
 
+std::string Cp1251UnencodableList(std::string_view text) {
+    const std::string bad = Cp1251Unencodable(text);
+    std::string list;
+    for (size_t i = 0; i < bad.size();) {
+        const size_t n =
+            std::min(SequenceLength(static_cast<unsigned char>(bad[i])), bad.size() - i);
+        if (!list.empty()) list += ' ';
+        list.append(bad, i, n);
+        i += n;
+    }
+    return list;
+}
+
 size_t Utf8Length(std::string_view text) {
     size_t n = 0;
     for (char c : text)

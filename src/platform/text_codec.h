@@ -12,6 +12,8 @@ std::string Utf8ToCp1251(std::string_view text);
 // The characters of a UTF-8 text that Windows-1251 cannot hold, each once,
 // in order; empty when the whole text can be written.
 std::string Cp1251Unencodable(std::string_view text);
+// The same characters separated by blanks, for a message ("é 中").
+std::string Cp1251UnencodableList(std::string_view text);
 // Number of characters (code points) of a UTF-8 text.
 size_t Utf8Length(std::string_view text);
 // The first `count` characters of a UTF-8 text.

@@ -18,6 +18,14 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
         RegionPixelSize(z, {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2});
     task.ImageWidth = size.Width;
     task.ImageHeight = size.Height;
+    // The makers ask first; this keeps files that name no image from being written.
+    if (std::string problem =
+            CalibrationNameProblem(task.FileName, state.WriteOziMap, state.WriteMapInfoTab);
+        !problem.empty()) {
+        failedFile = CalibrationFileName(task.FileName, state.WriteOziMap ? "map" : "tab");
+        error = std::move(problem);
+        return false;
+    }
     const CalibrationResult written =
         WriteStitchCalibration(z, size.Width, size.Height, task.FileName, task.Lat1, task.Lon1,
                                state.WriteOziMap, state.WriteMapInfoTab);

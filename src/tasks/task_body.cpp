@@ -174,6 +174,7 @@ void TThLoading::TaskModeBody() {
     }
     WorkerLog log(S, task);
     Log = &log;
+    Failures = &task->Failures;
     auto addLog = [&](const std::string& line) { AddLog(S, task, line); };
     TaskOutput* output = task->Bitmap.get();
     if (output) output->Prepare(*task);
@@ -191,5 +192,6 @@ void TThLoading::TaskModeBody() {
         TileLoop(*task, output);
     }
     Log = nullptr;
+    Failures = nullptr;
     EndTask(S, task, release);
 }

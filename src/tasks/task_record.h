@@ -10,6 +10,7 @@
 #include <string>
 #include <vector>
 
+#include "fetch/failure_tally.h"
 #include "tilestore/tile_record.h"
 
 // A task's log: lines appended by the worker and the GUI thread, read by the
@@ -70,7 +71,7 @@ struct stichtype {
     // past midnight waits for that moment).
     Clock::time_point StartTime;
     bool IsStitch = false;
-    int32_t RetryPause = 0;  // milliseconds, the task's own copy
+    int64_t RetryPause = 0;  // milliseconds, the task's own copy
     bool DialUp = false, HangUp = false;
     std::string DialEntry, DialUser, DialPassword;
     std::atomic<bool> Stop{false};
@@ -86,6 +87,8 @@ struct stichtype {
     int Connections = 1;
     // Tiles that finally failed, and tiles passed over after an error limit.
     std::atomic<int32_t> FailedTiles{0}, SkippedTiles{0};
+    // Why its tiles' attempts failed, for a summary at the end.
+    FailureTally Failures;
     std::string FileName;
     std::atomic<bool> LogShown{false};
     TaskLogLines Log;

@@ -35,7 +35,7 @@ std::shared_ptr<stichtype> NewTask(const MainState& state, const TaskRequest& re
     task->DialPassword = request.DialPassword;
     task->Lat1 = state.SelLat1;
     task->Lon1 = state.SelLon1;
-    task->RetryPause = state.ErrorControl ? state.RetryInterval * 1000 : 0;
+    task->RetryPause = state.ErrorControl ? int64_t{state.RetryInterval} * 1000 : 0;
     task->Quality = request.Quality;
     task->FileName = request.FileName;
     return task;
@@ -53,6 +53,9 @@ bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width
     const int z = EffectiveZoom(zoom);
     const std::string source = state.SourceStringCopy();
     const std::string cachePath = state.CachePathCopy();
+    // Said once here, rather than as an empty address at every tile.
+    if (const std::string why = CheckUrlTemplate(source); !why.empty() && !state.ModeCacheOnly)
+        task.Log.Append(NoRequestsLine + why);
     const TileKey corner = TileKeyAt(z, task.Lon1, task.Lat1, source);
     const int ox = corner.XOffset, oy = corner.YOffset;
     // Counted first: a region of millions of tiles is refused before any

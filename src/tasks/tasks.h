@@ -37,6 +37,10 @@ std::shared_ptr<stichtype> NewTask(const MainState& state, const TaskRequest& re
 // " начало ... " and the size label.
 std::string NewTaskEntryText(const stichtype& task, const std::string& sizeLabel);
 
+// The log line of a task whose tiles cannot be requested (the source string
+// is a template that cannot be used), followed by the reason.
+inline constexpr const char* NoRequestsLine = "Запрос к серверу невозможен: ";
+
 // Builds the task's tile list over width x height pixels from its corner
 // (Lat1, Lon1) at zoom z, with its log line. False, with nothing built and
 // `error` set, when the list would be too long.

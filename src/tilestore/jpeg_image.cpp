@@ -180,10 +180,18 @@ struct SinkDestination {
         Of(info)->Mgr.next_output_byte = Of(info)->Chunk;
         Of(info)->Mgr.free_in_buffer = sizeof Of(info)->Chunk;
     }
+    // Called from inside libjpeg: a sink that throws must not unwind
+    // through C code; it is a failed write like any other.
+    static bool Deliver(SinkDestination* self, std::size_t size) noexcept {
+        try {
+            return self->Out(reinterpret_cast<const char*>(self->Chunk), size);
+        } catch (...) {
+            return false;
+        }
+    }
     static boolean Empty(j_compress_ptr info) {
         SinkDestination* self = Of(info);
-        if (!self->Out(reinterpret_cast<const char*>(self->Chunk), sizeof self->Chunk))
-            ERREXIT(info, JERR_FILE_WRITE);
+        if (!Deliver(self, sizeof self->Chunk)) ERREXIT(info, JERR_FILE_WRITE);
         self->Mgr.next_output_byte = self->Chunk;
         self->Mgr.free_in_buffer = sizeof self->Chunk;
         return TRUE;
@@ -191,8 +199,7 @@ struct SinkDestination {
     static void Term(j_compress_ptr info) {
         SinkDestination* self = Of(info);
         const size_t used = sizeof self->Chunk - self->Mgr.free_in_buffer;
-        if (used > 0 && !self->Out(reinterpret_cast<const char*>(self->Chunk), used))
-            ERREXIT(info, JERR_FILE_WRITE);
+        if (used > 0 && !Deliver(self, used)) ERREXIT(info, JERR_FILE_WRITE);
     }
     SinkDestination() {
         Mgr.init_destination = Init;

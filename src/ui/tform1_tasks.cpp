@@ -25,6 +25,20 @@
 #include "ui/tokbottom_dlg.h"
 #include "ui/windows.h"
 
+namespace {
+
+// A stitch whose calibration files could not name the image is not made.
+bool CalibrationCanNameImage(QWidget* parent, const MainState& state, const QString& name) {
+    const std::string problem =
+        CalibrationNameProblem(name.toStdString(), state.WriteOziMap, state.WriteMapInfoTab);
+    if (problem.empty()) return true;
+    QMessageBox::warning(parent, QStringLiteral("Сохранение невозможно"),
+                         QString::fromStdString(problem));
+    return false;
+}
+
+}  // namespace
+
 TForm6* TForm1::ReportWindow() {
     if (Windows::Instance() && Windows::Instance()->Form1 == this && Windows::Instance()->Form6)
         return Windows::Instance()->Form6;
@@ -109,7 +123,7 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
     std::shared_ptr<stichtype> task;
     try {
         request.Zoom = ComboBox2->currentIndex() + 1;
-        request.Quality = ComboBox3->currentIndex() * 10 + 10;
+        request.Quality = QualityPercent(ComboBox3->currentIndex());
         task = NewTask(S, request);
         ComboBox4->blockSignals(true);
         ComboBox4->insertItem(
@@ -183,7 +197,7 @@ std::shared_ptr<stichtype> TForm1::StartStitchTask(const QString& outputName, bo
     // The file is asked for after the delayed-start dialog.
     return MakeTask(request, !keepTimer, [&](TaskRequest& r) {
         const QString name = outputName.isEmpty() ? AskStitchFileName() : outputName;
-        if (name.isEmpty()) return false;
+        if (name.isEmpty() || !CalibrationCanNameImage(this, S, name)) return false;
         r.FileName = name.toStdString();
         if (addCoordinates) r.FileName = AddCoordinatesToName(r.FileName, S.SelLat1, S.SelLon1);
         return true;
@@ -197,7 +211,7 @@ void TForm1::StitchSelection(bool cut, int width, int height, int pieceWidth, in
         return;
     }
     const QString base = AskStitchFileName();
-    if (base.isEmpty()) return;
+    if (base.isEmpty() || !CalibrationCanNameImage(this, S, base)) return;
     const double lat1 = S.SelLat1, lon1 = S.SelLon1, lat2 = S.SelLat2, lon2 = S.SelLon2;
     // Every piece's own corners; the name gets them added by the task maker.
     const auto pieces = CutIntoPieces(base.toStdString(), ComboBox2->currentIndex() + 1, lat1, lon1,

@@ -92,10 +92,7 @@ QSpinBox* NumberBox(const char* name, const char* editName, int low, int high, i
 // files, cannot hold, blank-separated for a message; empty when it can hold
 // them all. Such a text would be saved changed, so it is not saved at all.
 QString UnsavableCharacters(const QString& text) {
-    const QString bad = QString::fromStdString(Cp1251Unencodable(Std(text)));
-    QStringList each;
-    for (const char32_t ch : bad.toUcs4()) each << QString::fromUcs4(&ch, 1);
-    return each.join(' ');
+    return QString::fromStdString(Cp1251UnencodableList(Std(text)));
 }
 
 }  // namespace

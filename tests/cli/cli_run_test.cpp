@@ -394,3 +394,55 @@ TEST_F(CliTest, AStopEndsEveryPieceAtOnceAndStopsTheMaking) {
 }
 
 }  // namespace
+
+TEST_F(CliTest, TheRunEndsWithTheCommonestFailureInWords) {
+    uint16_t closed = 0;
+    {
+        vistrel::tileserver::TileServer gone(vistrel::tileserver::ServerOptions{});
+        ASSERT_TRUE(gone.Start(0));
+        closed = gone.Port();
+    }
+    WriteSettings(Folder.Path(), [&](MainState& s) {
+        SetSourceString(s, "http://127.0.0.1:" + std::to_string(closed) + "/kh?v=9&n=404&t=t");
+        s.ErrorControl = false;  // one attempt each, no pauses
+    });
+    const CliResult r = Run(With({"download"}), Folder.Path());
+    EXPECT_EQ(r.Status, 3);
+    EXPECT_EQ(r.LastLine(), "vistrel-cli: 9 tiles, 0 obtained, 9 failed, 0 skipped");
+    // The last message of the run.
+    const std::string last = "vistrel-cli: commonest failure: connection refused by 127.0.0.1:" +
+                              std::to_string(closed) + " (9 of 9 failed attempts)\n";
+    ASSERT_GE(r.Err.size(), last.size()) << r.Err;
+    EXPECT_EQ(r.Err.substr(r.Err.size() - last.size()), last) << r.Err;
+}
+
+TEST_F(CliTest, AnUnusableTemplateIsSaidOnceOnStandardError) {
+    const std::string source = "http://127.0.0.1:1/{z}/{w}/{y}.jpg";
+    WriteSettings(Folder.Path(), [&](MainState& s) {
+        SetSourceString(s, source);
+        s.ErrorControl = false;
+    });
+    const CliResult r = Run(With({"download"}), Folder.Path());
+    EXPECT_EQ(r.Status, 3);
+    const std::string message = "vistrel-cli: " + Folder.Path() + SettingsFileName +
+                                ": the source string cannot be used: " + CheckUrlTemplate(source) +
+                                "\n";
+    const size_t at = r.Err.find(message);
+    EXPECT_NE(at, std::string::npos) << r.Err;
+    EXPECT_EQ(r.Err.find(message, at + 1), std::string::npos) << "said once";
+    EXPECT_NE(r.Out.find(std::string(NoRequestsLine) + CheckUrlTemplate(source) + "\n"),
+              std::string::npos)
+        << r.Out;
+}
+
+TEST_F(CliTest, AStitchWhoseCalibrationCannotNameItIsNotMade) {
+    StartServer();
+    WriteSettings(Folder.Path());
+    const std::string out = Folder.File("Café 中.jpg");
+    const CliResult r = Run(With({"stitch"}, {"--out", out, "--pieces", "300x300"}), Folder.Path());
+    EXPECT_EQ(r.Status, 1);
+    EXPECT_NE(r.Err.find("(кодировка Windows-1251): é 中."), std::string::npos) << r.Err;
+    EXPECT_TRUE(AskedTiles().empty());
+    for (const auto& e : std::filesystem::directory_iterator(Folder.Path()))
+        EXPECT_EQ(e.path().filename().string().find("Caf"), std::string::npos) << e.path();
+}

@@ -337,3 +337,53 @@ TEST(StartUp, ArchiveListAndStartupZoom) {
     // A fresh program folder gets its cache folder, so tiles can be stored.
     EXPECT_TRUE(std::filesystem::is_directory(dir.Path() + "Cache"));
 }
+
+// A hand-edited file gets no further than the settings dialog would let a
+// count go: each at the nearer end of its range.
+TEST(Settings, CountsAreBoundAsTheDialogBoundsThem) {
+    struct Case {
+        int Line;
+        const char* Text;
+        int Expected;
+        std::function<int(const MainState&)> Field;
+    };
+    const auto attempts = [](const MainState& s) { return s.FetchAttempts.load(); };
+    const auto interval = [](const MainState& s) { return s.RetryInterval.load(); };
+    const Case cases[] = {
+        {19, "2147483647", 10, attempts},
+        {19, "0", 1, attempts},
+        {19, "-5", 1, attempts},
+        {19, "7", 7, attempts},
+        {25, "2147483", 60, interval},
+        {25, "-2147483648", 1, interval},
+        {20, "1000", 50, [](const MainState& s) { return s.MaxWriteErrors.load(); }},
+        {21, "1000", 100, [](const MainState& s) { return s.MaxFetchErrors.load(); }},
+        {22, "0", 1, [](const MainState& s) { return s.MaxBadFileErrors.load(); }},
+    };
+    for (const Case& c : cases) {
+        Fixture f;
+        auto lines = f.FullLines();
+        lines[static_cast<size_t>(c.Line)] = c.Text;
+        f.Write(lines);
+        EXPECT_TRUE(f.Load());
+        EXPECT_EQ(c.Field(f.State), c.Expected) << "line " << c.Line << ": " << c.Text;
+    }
+}
+
+// A quality list index that selects nothing gives the list's start value,
+// however large it is.
+TEST(Settings, QualityOfAListIndex) {
+    const std::pair<int, int> cases[] = {{0, 10},  {7, 80},         {9, 100},        {-1, 80},
+                                         {10, 80}, {214748364, 80}, {2147483647, 80}};
+    for (const auto& [index, quality] : cases) EXPECT_EQ(QualityPercent(index), quality) << index;
+}
+
+TEST(Settings, AHugeFileIsReadOnlyAsFarAsItsLinesGo) {
+    Fixture f;
+    auto lines = f.FullLines();
+    // Far more than any settings file holds, past the bound of a read.
+    lines.resize(65 + MaxTextFileBytes / 64, std::string(63, 'x'));
+    f.Write(lines);
+    EXPECT_TRUE(f.Load());
+    EXPECT_EQ(SettingsLines(f.State), f.FullLines());
+}

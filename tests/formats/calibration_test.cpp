@@ -202,3 +202,32 @@ TEST(Calibration, FailureNamesTheFileAndLeavesTheCommaElsewhere) {
 }
 
 }  // namespace
+
+// The ".map" names the whole path, the ".tab" the file name only; a name
+// Windows-1251 cannot hold is refused with its characters, each once.
+TEST(CalibrationNames, RefusedWhenTheFilesCouldNotNameTheImage) {
+    struct Case {
+        std::string Path;
+        bool Ozi, Tab;
+        std::string Characters;  // empty: accepted
+    };
+    const Case cases[] = {
+        {"/home/u/Дача №1.jpg", true, true, ""},         {"/home/u/Café.jpg", true, false, "é"},
+        {"/home/u/中 Café 中.jpg", false, true, "中 é"}, {"/home/u/Müller/x.jpg", true, false, "ü"},
+        {"/home/u/Müller/x.jpg", false, true, ""},  // the folder is in the ".map" only
+        {"/home/u/Ελλάδα.jpg", false, false, ""},   // no calibration file at all
+        {"/home/u/Ελ.jpg", true, true, "Ε λ"},
+    };
+    for (const Case& c : cases) {
+        const std::string problem = CalibrationNameProblem(c.Path, c.Ozi, c.Tab);
+        if (c.Characters.empty()) {
+            EXPECT_EQ(problem, "") << c.Path;
+        } else {
+            EXPECT_EQ(problem, "В пути \"" + c.Path +
+                                   "\" есть знаки, которые нельзя сохранить в файле привязки "
+                                   "(кодировка Windows-1251): " +
+                                   c.Characters + ". Замените или уберите их.")
+                << c.Path;
+        }
+    }
+}

@@ -1,7 +1,9 @@
 #include <gtest/gtest.h>
 #include <sys/stat.h>
+#include <sys/wait.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cmath>
 #include <filesystem>
 #include <thread>
@@ -69,6 +71,43 @@ TEST(TextLines, WrittenAsCp1251WithCrLf) {
     EXPECT_FALSE(ReadTextLines(dir.File("missing.txt"), lines));
 }
 
+// Only the whole lines within the bound are read; a file far larger costs
+// no more than the bound.
+TEST(TextLines, ReadUpToTheirBound) {
+    struct Case {
+        const char* Bytes;
+        std::size_t Bound;
+        std::vector<std::string> Lines;
+    };
+    const Case cases[] = {
+        {"ab\r\ncd\r\nef\r\n", 100, {"ab", "cd", "ef"}},
+        {"ab\r\ncd\r\nef\r\n", 12, {"ab", "cd", "ef"}},  // exactly the file
+        {"ab\r\ncd\r\nef\r\n", 11, {"ab", "cd", "ef"}},  // only the last LF cut
+        {"ab\r\ncd\r\nef\r\n", 9, {"ab", "cd"}},         // "e" cut: no line
+        {"ab\r\ncd\r\nef\r\n", 5, {"ab"}},
+        {"abcdef\r\n", 3, {}},
+    };
+    TempDir dir;
+    for (const Case& c : cases) {
+        ASSERT_TRUE(dir.WriteFile("f.txt", c.Bytes));
+        std::vector<std::string> lines;
+        ASSERT_TRUE(ReadTextLines(dir.File("f.txt"), lines, c.Bound));
+        EXPECT_EQ(lines, c.Lines) << c.Bound;
+    }
+    // A file far past the bound, sparse on disk, yields only what the bound holds.
+    const std::string huge = dir.File("huge.txt");
+    ASSERT_TRUE(dir.WriteFile("huge.txt", "first\r\nsecond\r\n"));
+    ASSERT_EQ(truncate(huge.c_str(), 64 << 20), 0);
+    std::vector<std::string> lines;
+    ASSERT_TRUE(ReadTextLines(huge, lines));
+    ASSERT_GE(lines.size(), 2u);
+    EXPECT_EQ(lines[0], "first");
+    EXPECT_EQ(lines[1], "second");
+    std::size_t kept = 0;
+    for (const std::string& line : lines) kept += line.size() + 1;
+    EXPECT_LE(kept, MaxTextFileBytes);
+}
+
 TEST(ReadFile, FolderOrFifoIsNoFileAndNeverBlocks) {
     TempDir dir;
     ASSERT_EQ(::mkfifo(dir.File("pipe.jpg").c_str(), 0644), 0);
@@ -87,6 +126,68 @@ TEST(AtomicWrite, ReplacesWholeAndLeavesNoTemporaries) {
     int files = 0;
     for (auto& e : std::filesystem::directory_iterator(dir.Path())) (void)e, ++files;
     EXPECT_EQ(files, 1);
+}
+
+namespace {
+
+std::vector<std::string> FilesIn(const std::string& folder) {
+    std::vector<std::string> names;
+    for (auto& e : std::filesystem::directory_iterator(folder))
+        names.push_back(e.path().filename().string());
+    std::sort(names.begin(), names.end());
+    return names;
+}
+
+}  // namespace
+
+// A run killed while writing leaves its temporary files; the next write of
+// the same file takes them away, and a live writer's is left alone.
+TEST(AtomicWrite, TemporariesOfAKilledRunGoWhenTheFileIsWrittenAgain) {
+    TempDir dir;
+    const std::string target = dir.File("region.jpg");
+    const pid_t child = fork();
+    ASSERT_GE(child, 0);
+    if (child == 0) {
+        // Two writers of the file at once, and no end to either of them.
+        AtomicFileWriter first(target), second(target);
+        const bool ok = first.Open() && first.Write("half") && second.Open() && second.Write("h");
+        _exit(ok ? 0 : 1);
+    }
+    int status = 0;
+    ASSERT_EQ(waitpid(child, &status, 0), child);
+    ASSERT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0);
+    ASSERT_EQ(FilesIn(dir.Path()).size(), 2u) << "the killed run's temporaries";
+
+    AtomicFileWriter live(target);
+    ASSERT_TRUE(live.Open());
+    ASSERT_TRUE(live.Write("live"));
+    ASSERT_TRUE(WriteFileAtomic(target, "whole"));
+    EXPECT_EQ(dir.ReadFile("region.jpg"), "whole");
+    EXPECT_EQ(FilesIn(dir.Path()).size(), 2u) << "the target and the live writer's temporary";
+    ASSERT_TRUE(live.Commit(false));
+    EXPECT_EQ(dir.ReadFile("region.jpg"), "live");
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{"region.jpg"});
+}
+
+// Names up to the longest a folder takes can be written.
+TEST(AtomicWrite, LongestNamesWork) {
+    TempDir dir;
+    for (const std::size_t length : {200u, 244u, 245u, 249u, 250u, 251u, 255u}) {
+        const std::string name = std::string(length - 4, 'n') + ".jpg";
+        ASSERT_TRUE(WriteFileAtomic(dir.File(name), "one")) << length;
+        ASSERT_TRUE(WriteFileAtomic(dir.File(name), "two")) << length;
+        EXPECT_EQ(dir.ReadFile(name), "two") << length;
+        EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{name}) << length;
+        RemoveFile(dir.File(name));
+    }
+    // Cut at a whole character when the hash takes the end of the name.
+    const std::string cyrillic = [] {
+        std::string n;
+        while (n.size() < 240) n += "ж";
+        return n + ".jpg";
+    }();
+    ASSERT_TRUE(WriteFileAtomic(dir.File(cyrillic), "x"));
+    EXPECT_EQ(FilesIn(dir.Path()), std::vector<std::string>{cyrillic});
 }
 
 TEST(AtomicWrite, FailureKeepsTheOldFile) {

@@ -350,7 +350,14 @@ void HttpScriptServer::Answer(int fd) {
     size_t sent = 0;
     const int64_t writeDeadline = NowMs() + kWriteTimeoutMs;
     while (sent < total) {
-        const ssize_t n = conn.Send(answer.Bytes.data() + sent, total - sent, want);
+        size_t piece = total - sent;
+        if (answer.TrickleBytes > 0) {
+            piece = std::min(piece, answer.TrickleBytes);
+            if (sent > 0 &&
+                WaitFor(stopFd, POLLIN, stopFd, NowMs() + answer.TrickleEveryMs) == Wait::Stopped)
+                break;
+        }
+        const ssize_t n = conn.Send(answer.Bytes.data() + sent, piece, want);
         if (n > 0) {
             sent += static_cast<size_t>(n);
         } else if (n == -1) {
@@ -358,6 +365,10 @@ void HttpScriptServer::Answer(int fd) {
         } else {
             break;
         }
+    }
+    if (answer.HoldAfterSending) {
+        held_.push_back({fd, answer.HoldMs > 0 ? NowMs() + answer.HoldMs : 0, conn.Tls});
+        return;
     }
     // A TLS stream ends with its close_notify, so the client can tell the end
     // of a body without Content-Length from a cut connection.

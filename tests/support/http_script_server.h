@@ -38,6 +38,9 @@ struct ScriptedAnswer {
     bool NeverAnswer = false;  // read the request, send nothing, keep the connection open
     int HoldMs = 0;            // with NeverAnswer: close after this long; 0 = until destroyed
     bool CloseWithoutReading = false;  // close at once after accepting, request unread
+    size_t TrickleBytes = 0;           // send this many bytes at a time...
+    int TrickleEveryMs = 0;            // ...with this pause between them
+    bool HoldAfterSending = false;     // keep the connection open once sent (see HoldMs)
 
     ScriptedAnswer& Delay(int ms) {
         DelayMs = ms;
@@ -45,6 +48,19 @@ struct ScriptedAnswer {
     }
     ScriptedAnswer& CutAfter(size_t bytes) {
         CloseAfterBytes = bytes;
+        return *this;
+    }
+    // Sends `bytes` bytes every `everyMs` ms; the server answers nothing else meanwhile.
+    ScriptedAnswer& Trickle(size_t bytes, int everyMs) {
+        TrickleBytes = bytes;
+        TrickleEveryMs = everyMs;
+        return *this;
+    }
+    // After sending (all, or CutAfter's share) the connection stays open for
+    // holdMs (0: until the server goes) while the next ones are answered.
+    ScriptedAnswer& ThenHold(int holdMs = 0) {
+        HoldAfterSending = true;
+        HoldMs = holdMs;
         return *this;
     }
 

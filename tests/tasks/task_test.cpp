@@ -441,6 +441,9 @@ TEST_F(TaskTest, EntryTextsAndStartTimes) {
     EXPECT_EQ(TaskEntryText(*late, at21),
               "С 10.12.2026 02:00:00 все закачано, обработка 0 фрагментов");
     EXPECT_EQ(late->RetryPause, 1000);
+    // The pause in milliseconds never wraps, whatever the interval.
+    State.RetryInterval = 3'000'000;
+    EXPECT_EQ(NewTask(State, request, at21)->RetryPause, int64_t{3'000'000'000});
     State.ErrorControl = false;
     EXPECT_EQ(NewTask(State, request, at21)->RetryPause, 0);
 }
@@ -506,3 +509,32 @@ TEST_F(TaskTest, ATaskMadeWhileAWorkerLetsGoGetsOneWorker) {
 }
 
 }  // namespace
+
+// A source string that cannot be used is said once, when the task is made,
+// with its reason; a cache-only task makes no request and needs none.
+TEST_F(TaskTest, AnUnusableTemplateIsSaidOnceWithItsReason) {
+    struct Case {
+        const char* Source;
+        int Mode;  // as SetWorkMode
+        bool Said;
+    };
+    const Case cases[] = {
+        {"http://127.0.0.1:1/{z}/{w}/{y}.jpg", 2, true},
+        {"http://127.0.0.1:1/{z}/{x}/{y", 1, true},
+        {"http://127.0.0.1:1/{z}/{w}/{y}.jpg", 0, false},
+        {"http://127.0.0.1:1/{z}/{x}/{y}.jpg", 2, false},
+    };
+    for (const Case& c : cases) {
+        SetSourceString(State, c.Source);
+        SetWorkMode(State, c.Mode);
+        CornerAt(12, 0, 0);
+        const auto task = Make(12, 600, 300);
+        int said = 0;
+        for (const std::string& line : task->Log.Lines())
+            if (line.rfind(NoRequestsLine, 0) == 0) {
+                ++said;
+                EXPECT_EQ(line, NoRequestsLine + CheckUrlTemplate(c.Source)) << c.Source;
+            }
+        EXPECT_EQ(said, c.Said ? 1 : 0) << c.Source << " mode " << c.Mode;
+    }
+}

@@ -155,7 +155,7 @@ TEST(JpegImage, BadInputIsAnOrdinaryFailure) {
         image.Assign(Bitmap(8, 8));
         EXPECT_FALSE(image.Decode(c.Bytes));
         EXPECT_FALSE(image.Decoded());
-        EXPECT_FALSE(image.HasPicture());  // nothing half-decoded stays behind
+        EXPECT_FALSE(image.HasPicture());      // nothing half-decoded stays behind
         EXPECT_TRUE(image.Data() == c.Bytes);  // the bytes stay, as read
         Bitmap untouched(4, 4);
         untouched.Fill({1, 2, 3});
@@ -257,3 +257,28 @@ TEST(JpegImage, LoadFile) {
 }
 
 }  // namespace
+
+// The sink runs inside libjpeg; whatever it throws ends the encoding as a
+// failed write, never by unwinding through C code.
+TEST(JpegImage, ASinkThatThrowsIsAFailedWrite) {
+    Bitmap picture;
+    picture.SetSize(512, 512);
+    // Noise, so the stream takes several of the destination's chunks.
+    uint32_t noise = 1;
+    for (int y = 0; y < 512; ++y)
+        for (int x = 0; x < 512 * 3; ++x)
+            picture.ScanLine(y)[x] =
+                static_cast<uint8_t>((noise = noise * 1664525u + 1013904223u) >> 24);
+    for (const bool throwAtOnce : {true, false}) {
+        JpegLineEncoder encoder;
+        int calls = 0;
+        const auto sink = [&](const char*, std::size_t) -> bool {
+            if (throwAtOnce || ++calls > 1) throw std::bad_alloc();
+            return true;
+        };
+        const bool ok = encoder.Start(512, 512, 100, sink) && encoder.WriteRows(picture, 0, 512) &&
+                        encoder.Finish();
+        EXPECT_FALSE(ok) << throwAtOnce;
+        EXPECT_FALSE(encoder.Error().empty()) << throwAtOnce;
+    }
+}

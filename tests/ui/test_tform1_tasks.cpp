@@ -202,6 +202,25 @@ class TestTForm1Tasks : public QObject {
         QVERIFY(!Form->MakeTask({}));
     }
 
+    // The calibration files could not name the image: refused at once, with
+    // the characters named, for one image and for pieces alike.
+    void stitchNameTheCalibrationCannotHoldIsRefused() {
+        MessageCatcher catcher;
+        Select();
+        const QString name = Dir->path() + QStringLiteral("/Café 中.jpg");
+        Form->StitchFileChooser = [name] { return name; };
+        for (const bool cut : {false, true}) {
+            Form->StitchSelection(cut, 600, 400, 300, 300, false, false);
+            QTRY_COMPARE(catcher.Texts.size(), cut ? 2 : 1);
+            QVERIFY(
+                catcher.Texts.last().contains(QStringLiteral("(кодировка Windows-1251): é 中.")));
+        }
+        QVERIFY(S().TaskList.Empty());
+        QCOMPARE(Server->Connections(), 0u);
+        QCOMPARE(QDir(Dir->path()).entryList({QStringLiteral("Caf*")}), QStringList());
+        QVERIFY(S().ControlsEnabled);
+    }
+
     void errorCountsReachTheProgressWindow() {
         S().TotalBadFileErrors = 7;
         S().Sink->ShowErrorCounts();

@@ -1,7 +1,6 @@
 // vistrel-tileserver: serves the procedural planet (or a folder of tiles) on
 // 127.0.0.1 until interrupted.
-#include <pthread.h>
-#include <signal.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <charconv>
@@ -118,13 +117,11 @@ int main(int argc, char** argv) {
         };
     }
 
-    // Block the stop signals before any thread starts, so only sigwait sees them.
-    sigset_t stopSignals;
-    sigemptyset(&stopSignals);
-    sigaddset(&stopSignals, SIGINT);
-    sigaddset(&stopSignals, SIGTERM);
-    pthread_sigmask(SIG_BLOCK, &stopSignals, nullptr);
-
+    // SIGINT and SIGTERM keep their default action: the kernel ends the
+    // process at once. A handler, or a thread waiting for the signal, would
+    // first need its turn on a processor, and with every thread busy
+    // rendering that takes long. Answers in flight are dropped either way
+    // and nothing is left to save.
     TileServer server(options);
     std::string error;
     if (!server.Start(static_cast<uint16_t>(port), &error)) {
@@ -134,8 +131,5 @@ int main(int argc, char** argv) {
     std::printf("port %u\n%s\n", static_cast<unsigned>(server.Port()), server.UrlPrefix().c_str());
     std::fflush(stdout);
 
-    int signal = 0;
-    sigwait(&stopSignals, &signal);
-    server.Stop();
-    return 0;
+    for (;;) pause();
 }
