@@ -39,5 +39,5 @@ set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, ca-certificates")
 set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-tools.cmake)
 set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-depends.cmake)
 set(CPACK_VISTREL_REQUIRED_DEPENDS libc6 libstdc libcurl libqt6core6 libqt6gui6 libqt6widgets6
-                                   libzip libturbojpeg libtiff libgeotiff libsqlite3)
+                                   libzip libturbojpeg)
 include(CPack)
