@@ -86,7 +86,7 @@ QPoint InsideArea(QPoint at, QSize size, const QRect& area) {
 // It takes no mouse events itself, so they reach the dock window's dragging.
 class ZoomWindowHandle : public QWidget {
   public:
-    static constexpr int Thickness = 8;
+    static constexpr int Thickness = 10;
     explicit ZoomWindowHandle(QDockWidget* dock) : QWidget(dock), Dock(dock) {
         setCursor(Qt::SizeAllCursor);
     }

@@ -6,6 +6,7 @@
 
 #include "core/settings_file.h"
 #include "platform/file_io.h"
+#include "support/test_source.h"
 #include "ui/tform1.h"
 
 namespace {
@@ -20,10 +21,12 @@ std::vector<std::string> StartLines(const std::string& folder) {
     return SettingsLines(s);
 }
 
-// A complete settings file: the start values with some lines replaced.
+// A complete settings file: the start values, a source that fetches nothing,
+// and some lines replaced.
 std::vector<std::string> WriteSettings(const std::string& folder,
                                        const std::map<int, std::string>& changes) {
     auto lines = StartLines(folder);
+    lines[0] = RefusingSource();
     for (auto& [index, text] : changes) lines[static_cast<size_t>(index)] = text;
     WriteTextLines(folder + SettingsFileName, lines);
     return lines;
@@ -40,6 +43,7 @@ QRect Available() {
 }
 
 void ShowAndSettle(TForm1& form) {
+    QVERIFY(!ReachesDefaultSource(form.State().SourceStringCopy()));
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QTest::qWait(50);
@@ -69,7 +73,8 @@ void DragZoomWindow(TForm1& form, QPoint to) {
     for (int i = 1; i <= steps; ++i)
         send(QEvent::MouseMove, from + (to - from) * i / steps, Qt::LeftButton);
     send(QEvent::MouseButtonRelease, to, Qt::NoButton);
-    QTest::qWait(50);
+    // The main window animates docks into place.
+    QTest::qWait(400);
 }
 
 }  // namespace
@@ -79,6 +84,7 @@ class TestTForm1Layout : public QObject {
   private slots:
     void zoomWindowFollowsItsEdge() {
         QTemporaryDir dir;
+        WriteSettings(FolderOf(dir), {});
         TForm1 form(FolderOf(dir));
         ShowAndSettle(form);
         QCOMPARE(form.RxSlider1->orientation(), Qt::Horizontal);
