@@ -1,5 +1,6 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, starts the local tile server and the viewer.
+# Installs what is missing, builds (the viewer, vistrel-cli and the tile
+# server), starts the local tile server and the viewer.
 # Without a display the viewer runs on a virtual X server; a screenshot is left
 # in build/screenshot.png and the viewer is closed normally.
 set -euo pipefail
@@ -7,7 +8,7 @@ cd "$(dirname "$0")"
 ROOT=$(pwd)
 ./scripts/install-deps.sh
 cmake -S . -B build -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-cmake --build build -j2 --target vistrel vistrel-tileserver
+cmake --build build -j2 --target vistrel vistrel-cli vistrel-tileserver
 
 SERVER_PID=""
 cleanup() {

@@ -34,4 +34,10 @@ set(CPACK_DEBIAN_PACKAGE_SECTION science)
 # from dpkg-shlibdeps; the rest are what they need at run time besides.
 set(CPACK_DEBIAN_PACKAGE_SHLIBDEPS ON)
 set(CPACK_DEBIAN_PACKAGE_DEPENDS "fonts-dejavu-core, ca-certificates")
+# cpack stops before packaging when the tools shlibdeps needs are missing,
+# and removes a package whose Depends lack any of these libraries.
+set(CPACK_PRE_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-tools.cmake)
+set(CPACK_POST_BUILD_SCRIPTS ${CMAKE_CURRENT_LIST_DIR}/deb-depends.cmake)
+set(CPACK_VISTREL_REQUIRED_DEPENDS libc6 libstdc libcurl libqt6core6 libqt6gui6 libqt6widgets6
+                                   libzip libturbojpeg)
 include(CPack)

@@ -91,6 +91,11 @@ for f in Vistrel2.ini ReadMe.txt; do
   if [ -f "$data/$f" ]; then ok "$f in $data"; else fail "no $f in $data"; cat "$work/viewer.out"; fi
 done
 [ -d "$data/Cache" ] && ok "Cache/ in $data" || fail "no Cache/ in $data"
+if iconv -f UTF-8 -t UTF-8 "$data/ReadMe.txt" >/dev/null 2>&1 && grep -q "Руководство" "$data/ReadMe.txt"; then
+  ok "ReadMe.txt reads as UTF-8"
+else
+  fail "ReadMe.txt in $data is not UTF-8 text"
+fi
 lines=$(wc -l <"$data/Vistrel2.ini" || echo 0)
 [ "$lines" -eq 65 ] && ok "Vistrel2.ini has 65 lines" || fail "Vistrel2.ini has $lines lines"
 

@@ -1,6 +1,7 @@
 #!/usr/bin/env bash
-# Installs the Debian packages the build, the tests and run.sh need; runs
-# apt-get update only when something is missing.
+# Installs the Debian packages the build, the tests, run.sh and the Debian
+# package (file and dpkg-dev, for cpack) need; runs apt-get update only when
+# something is missing.
 set -euo pipefail
 PACKAGES=(
   g++ make cmake pkg-config
@@ -9,6 +10,7 @@ PACKAGES=(
   libjpeg62-turbo-dev libturbojpeg0-dev
   libzip-dev libtiff-dev libgeotiff-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev ca-certificates
   xvfb xauth imagemagick x11-utils
+  file dpkg-dev
 )
 missing=()
 for p in "${PACKAGES[@]}"; do

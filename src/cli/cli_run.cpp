@@ -193,6 +193,9 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
                 CalibrationNameProblem(out, s.WriteOziMap, s.WriteMapInfoTab);
             !problem.empty())
             throw RunError{CliError, problem};
+        // As the export's --dir: a missing folder is made.
+        const std::string folder = std::filesystem::path(out).parent_path().string();
+        if (!MakeFolders(folder)) throw RunError{CliError, folder + ": the folder cannot be made"};
         if (o.Pieces) {
             const PieceSizeCheck w = CheckPieceSize(o.PieceWidthText, size.Width);
             const PieceSizeCheck h = CheckPieceSize(o.PieceHeightText, size.Height);

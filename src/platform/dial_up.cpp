@@ -158,12 +158,15 @@ std::vector<std::string> NmcliDialUp::SplitTerseLine(const std::string& line) {
     return fields;
 }
 
-bool NmcliDialUp::ListConnectionsOfKind(bool active, std::vector<Entry>& out) {
+int NmcliDialUp::ListConnectionsOfKind(bool active, std::vector<Entry>& out, std::string* said) {
     out.clear();
     std::vector<std::string> args = {Program, "-t", "-f", "NAME,UUID,TYPE", "connection", "show"};
     if (active) args.push_back("--active");
     std::string text;
-    if (RunProgram(args, text) != 0) return false;
+    if (int code = RunProgram(args, text); code != 0) {
+        if (said) *said = Trimmed(text);
+        return code;
+    }
     size_t start = 0;
     while (start < text.size()) {
         size_t end = text.find('\n', start);
@@ -172,13 +175,13 @@ bool NmcliDialUp::ListConnectionsOfKind(bool active, std::vector<Entry>& out) {
         if (f.size() == 3 && IsDialUpType(f[2])) out.push_back({f[0], f[1], f[2]});
         start = end + 1;
     }
-    return true;
+    return 0;
 }
 
 bool NmcliDialUp::ListEntries(std::vector<std::string>& names) {
     names.clear();
     std::vector<Entry> entries;
-    if (!ListConnectionsOfKind(false, entries)) return false;
+    if (ListConnectionsOfKind(false, entries) != 0) return false;
     for (const auto& e : entries) names.push_back(e.Name);
     return true;
 }
@@ -186,7 +189,7 @@ bool NmcliDialUp::ListEntries(std::vector<std::string>& names) {
 bool NmcliDialUp::ListConnections(std::vector<std::string>& handles) {
     handles.clear();
     std::vector<Entry> entries;
-    if (!ListConnectionsOfKind(true, entries)) return false;
+    if (ListConnectionsOfKind(true, entries) != 0) return false;
     for (const auto& e : entries) handles.push_back(e.Uuid);
     return true;
 }
@@ -210,19 +213,44 @@ int NmcliDialUp::Dial(const std::string& entry, const std::string& user,
         user.find_first_of("\r\n") != std::string::npos)
         return fail(ErrorBadText, "Имя пользователя или пароль содержат перевод строки");
     std::vector<Entry> entries;
-    ListConnectionsOfKind(false, entries);
+    std::string said;
+    // NetworkManager stopped (or any other refusal) is not a missing entry.
+    if (int code = ListConnectionsOfKind(false, entries, &said); code != 0) {
+        const char* known = NmcliStatusText(code);
+        return fail(code, known && (code == 8 || said.empty()) ? known : said);
+    }
     const Entry* found = nullptr;
     for (const auto& e : entries)
         if (e.Name == entry) found = &e;
     if (!found) return fail(ErrorNoEntry, "Подключение \"" + entry + "\" не найдено");
-    handle = found->Uuid;
-    std::string said;
+    // Up already: bringing it up again would drop it for a moment, and it is
+    // the user's, so a failure of ours must never take it down.
+    std::vector<Entry> active;
+    if (ListConnectionsOfKind(true, active) == 0)
+        for (const auto& e : active)
+            if (e.Uuid == found->Uuid) return 0;
+    // The user name goes into NetworkManager's copy in memory only, and the
+    // value it had is put back after the dial: the profile is the user's.
+    const std::string userSetting = found->Type + ".username";
+    std::string oldUser;
+    bool restoreUser = false;
     if (!user.empty()) {
-        int code = RunProgram(
-            {Program, "connection", "modify", "uuid", found->Uuid, found->Type + ".username", user},
-            said);
-        if (code != 0) return fail(code, Trimmed(said));
+        bool known = RunProgram({Program, "--escape", "no", "-g", userSetting, "connection", "show",
+                                 "uuid", found->Uuid},
+                                oldUser) == 0;
+        if (!oldUser.empty() && oldUser.back() == '\n') oldUser.pop_back();
+        // A warning of nmcli's own would come in the same stream.
+        known = known && oldUser.find('\n') == std::string::npos;
+        if (!known || oldUser != user) {
+            int code = RunProgram({Program, "connection", "modify", "--temporary", "uuid",
+                                   found->Uuid, userSetting, user},
+                                  said);
+            if (code != 0) return fail(code, Trimmed(said));
+            restoreUser = known;
+        }
     }
+    // From here on the connection is ours: a failed dial may take it down.
+    handle = found->Uuid;
     std::vector<std::string> args = {Program, "connection", "up", "uuid", found->Uuid};
     std::string secret;
     if (!password.empty()) {
@@ -231,6 +259,11 @@ int NmcliDialUp::Dial(const std::string& entry, const std::string& user,
         args.push_back("/dev/fd/3");
     }
     int code = RunProgram(args, said, password.empty() ? nullptr : &secret);
+    if (restoreUser) {
+        RunProgram({Program, "connection", "modify", "--temporary", "uuid", found->Uuid,
+                    userSetting, oldUser},
+                   ignored);
+    }
     if (code != 0) return fail(code, Trimmed(said));
     return 0;
 }

@@ -27,7 +27,10 @@ class DialUpBackend {
 
 // NetworkManager through its command line tool. Dial-up entries are its
 // connections of the types pppoe, gsm and cdma. The password reaches nmcli
-// through a pipe named as its passwd-file, never through its arguments.
+// through a pipe named as its passwd-file, never through its arguments; the
+// user name is set in memory only (--temporary) and put back after the dial,
+// so the stored profile never changes. A dial returns a handle only for a
+// connection it set out to bring up, never for one that was up before.
 class NmcliDialUp : public DialUpBackend {
   public:
     // Error codes of our own, beside nmcli's exit statuses (1..127).
@@ -54,8 +57,9 @@ class NmcliDialUp : public DialUpBackend {
     struct Entry {
         std::string Name, Uuid, Type;
     };
-    // nmcli -t -f NAME,UUID,TYPE connection show [--active]
-    bool ListConnectionsOfKind(bool active, std::vector<Entry>& out);
+    // nmcli -t -f NAME,UUID,TYPE connection show [--active]: nmcli's exit
+    // status, and what it said when that is not 0.
+    int ListConnectionsOfKind(bool active, std::vector<Entry>& out, std::string* said = nullptr);
 
     std::string Program;
     std::mutex Mutex;  // the test button and a task may dial at once

@@ -223,7 +223,6 @@ void TForm1::BuildZoomWindow() {
     TBToolWindow1 = new QDockWidget(this);
     TBToolWindow1->setObjectName("TBToolWindow1");
     TBToolWindow1->setFeatures(QDockWidget::DockWidgetMovable | QDockWidget::DockWidgetFloatable);
-    TBToolWindow1->setTitleBarWidget(new QWidget(TBToolWindow1));
     auto* body = new QWidget(TBToolWindow1);
     auto* layout = new QHBoxLayout(body);
     layout->setContentsMargins(2, 0, 2, 0);

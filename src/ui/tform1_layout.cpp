@@ -6,6 +6,8 @@
 #include <QGuiApplication>
 #include <QLayout>
 #include <QScreen>
+#include <QStyleOption>
+#include <QStylePainter>
 #include <algorithm>
 #include <tuple>
 
@@ -79,6 +81,33 @@ QPoint InsideArea(QPoint at, QSize size, const QRect& area) {
     return {x, y};
 }
 
+// The zoom window shows no caption; this grip is what the user drags to dock
+// it at another edge or to float it (a double click floats or docks it too).
+// It takes no mouse events itself, so they reach the dock window's dragging.
+class ZoomWindowHandle : public QWidget {
+  public:
+    static constexpr int Thickness = 10;
+    explicit ZoomWindowHandle(QDockWidget* dock) : QWidget(dock), Dock(dock) {
+        setCursor(Qt::SizeAllCursor);
+    }
+    QSize sizeHint() const override { return {Thickness, Thickness}; }
+    QSize minimumSizeHint() const override { return sizeHint(); }
+
+  protected:
+    void paintEvent(QPaintEvent*) override {
+        QStylePainter painter(this);
+        QStyleOption option;
+        option.initFrom(this);
+        // Beside a horizontal slider the grip stands upright, as a tool bar's.
+        if (Dock->features() & QDockWidget::DockWidgetVerticalTitleBar)
+            option.state |= QStyle::State_Horizontal;
+        painter.drawPrimitive(QStyle::PE_IndicatorToolBarHandle, option);
+    }
+
+  private:
+    QDockWidget* Dock;
+};
+
 class LayoutEventForwarder : public QObject {
   public:
     explicit LayoutEventForwarder(TForm1* form) : Form(form) {}
@@ -95,6 +124,13 @@ class LayoutEventForwarder : public QObject {
 void TForm1::SetZoomWindowLayout(bool vertical) {
     QWidget* body = TBToolWindow1->widget();
     DropLayout(body);
+    if (!dynamic_cast<ZoomWindowHandle*>(TBToolWindow1->titleBarWidget()))
+        TBToolWindow1->setTitleBarWidget(new ZoomWindowHandle(TBToolWindow1));
+    // The grip runs across the slider's end: at the left of a horizontal
+    // window, at the top of a vertical one.
+    QDockWidget::DockWidgetFeatures features = TBToolWindow1->features();
+    features.setFlag(QDockWidget::DockWidgetVerticalTitleBar, !vertical);
+    if (features != TBToolWindow1->features()) TBToolWindow1->setFeatures(features);
     // No drag handle: the buttons fill the designed length without a "more" arrow.
     ToolBar1->setMovable(false);
     RxSlider1->setOrientation(vertical ? Qt::Vertical : Qt::Horizontal);

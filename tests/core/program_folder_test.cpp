@@ -6,6 +6,7 @@
 #include <sys/wait.h>
 #include <unistd.h>
 
+#include <QStringDecoder>
 #include <functional>
 #include <string>
 
@@ -125,6 +126,20 @@ TEST_F(RealFolders, AWritableFolderChangesNothing) {
     EXPECT_EQ(r.Folder, Root.File("bin/"));
     EXPECT_FALSE(r.UserData);
     EXPECT_FALSE(Root.Exists("data/Vistrel/ReadMe.txt"));
+}
+
+// The guide a user opens, as shipped and in the build's program folder,
+// reads as it should in a UTF-8 terminal or editor.
+TEST(Guide, IsUtf8TextWithLinuxLineEnds) {
+    for (const std::string path : {VISTREL_SOURCE_GUIDE, VISTREL_BUILD_GUIDE}) {
+        std::string bytes;
+        ASSERT_TRUE(ReadWholeFile(path, bytes)) << path;
+        QStringDecoder utf8(QStringDecoder::Utf8);
+        const QString text = utf8(QByteArray::fromStdString(bytes));
+        EXPECT_FALSE(utf8.hasError()) << path;
+        EXPECT_TRUE(text.contains(QStringLiteral("Руководство пользователя"))) << path;
+        EXPECT_EQ(bytes.find('\r'), std::string::npos) << path;
+    }
 }
 
 }  // namespace

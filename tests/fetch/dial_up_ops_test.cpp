@@ -6,6 +6,7 @@
 #include <vector>
 
 #include "support/fake_dial_up.h"
+#include "support/fake_nmcli.h"
 
 namespace {
 
@@ -81,6 +82,42 @@ TEST_F(DialUpOpsTest, HangUpAllEndsWhenAConnectionWillNotGoDown) {
     EXPECT_EQ(Fake.Active, std::vector<std::string>{"stuck"});
     EXPECT_LE(Fake.HungUp.size(), 10u);
     EXPECT_NE(std::find(Fake.HungUp.begin(), Fake.HungUp.end(), "free"), Fake.HungUp.end());
+}
+
+// Through NetworkManager's own tool: a failed dial takes down only what it
+// set out to bring up, and never leaves the user's profile changed.
+TEST_F(DialUpOpsTest, AFailedNmcliDialHangsUpOnlyWhatItBroughtUp) {
+    struct Case {
+        const char* Name;
+        const char* File;  // set in the fake before the dial
+        const char* Text;
+        bool Connected, Down;
+    };
+    const Case cases[] = {
+        {"the user's connection is up already", "active.txt", "DSL:3333:pppoe\n", true, false},
+        {"the user name cannot be set", "modifycode", "1\n", false, false},
+        {"NetworkManager is stopped", "stopped", "", false, false},
+        {"the dial itself fails", "upcode", "4\n", false, true},
+    };
+    for (const Case& c : cases) {
+        FakeNmcli nmcli;
+        nmcli.Set("username", "stored\n");
+        nmcli.Set(c.File, c.Text);
+        NmcliDialUp service;
+        State.DialUpService = &service;
+        Sink.Errors.clear();
+        EXPECT_EQ(DialConnection(State, "DSL", "ivan", "secret"), c.Connected) << c.Name;
+        bool down = false;
+        for (const auto& call : nmcli.Calls()) {
+            if (call.find("[down]") != std::string::npos) down = true;
+            if (call.find("[modify]") != std::string::npos) {
+                EXPECT_NE(call.find("[--temporary]"), std::string::npos) << c.Name << ": " << call;
+            }
+        }
+        EXPECT_EQ(down, c.Down) << c.Name;
+        EXPECT_EQ(Sink.Errors.size(), c.Connected ? 0u : 1u) << c.Name;
+    }
+    State.DialUpService = &Fake;
 }
 
 }  // namespace

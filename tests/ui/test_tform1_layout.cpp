@@ -7,6 +7,7 @@
 #include "ui_test_main.h"
 #include "core/settings_file.h"
 #include "platform/file_io.h"
+#include "support/test_source.h"
 #include "ui/tform1.h"
 
 namespace {
@@ -21,10 +22,12 @@ std::vector<std::string> StartLines(const std::string& folder) {
     return SettingsLines(s);
 }
 
-// A complete settings file: the start values with some lines replaced.
+// A complete settings file: the start values, a source that fetches nothing,
+// and some lines replaced.
 std::vector<std::string> WriteSettings(const std::string& folder,
                                        const std::map<int, std::string>& changes) {
     auto lines = StartLines(folder);
+    lines[0] = RefusingSource();
     for (auto& [index, text] : changes) lines[static_cast<size_t>(index)] = text;
     WriteTextLines(folder + SettingsFileName, lines);
     return lines;
@@ -41,6 +44,7 @@ QRect Available() {
 }
 
 void ShowAndSettle(TForm1& form) {
+    QVERIFY(!ReachesDefaultSource(form.State().SourceStringCopy()));
     form.show();
     QVERIFY(QTest::qWaitForWindowExposed(&form));
     QTest::qWait(50);
@@ -50,6 +54,30 @@ bool Inside(const QRect& inner, const QRect& outer) {
     return outer.contains(inner);
 }
 
+// A user's drag of the zoom window by its grip: press, move in steps, release
+// at `to` (screen coordinates). The events go where the window system would
+// send them: to the grip, then to whoever holds the mouse.
+void DragZoomWindow(TForm1& form, QPoint to) {
+    QWidget* grip = form.TBToolWindow1->titleBarWidget();
+    QVERIFY(grip && grip->isVisible());
+    QVERIFY(grip->width() >= 4 && grip->height() >= 4);
+    const QPoint from = grip->mapToGlobal(grip->rect().center());
+    auto send = [&](QEvent::Type type, QPoint at, Qt::MouseButtons buttons) {
+        QWidget* target = QWidget::mouseGrabber() ? QWidget::mouseGrabber() : grip;
+        QMouseEvent event(type, QPointF(target->mapFromGlobal(at)), QPointF(at), Qt::LeftButton,
+                          buttons, Qt::NoModifier);
+        QApplication::sendEvent(target, &event);
+        QTest::qWait(10);
+    };
+    send(QEvent::MouseButtonPress, from, Qt::LeftButton);
+    const int steps = 12;
+    for (int i = 1; i <= steps; ++i)
+        send(QEvent::MouseMove, from + (to - from) * i / steps, Qt::LeftButton);
+    send(QEvent::MouseButtonRelease, to, Qt::NoButton);
+    // The main window animates docks into place.
+    QTest::qWait(400);
+}
+
 }  // namespace
 
 class TestTForm1Layout : public QObject {
@@ -57,6 +85,7 @@ class TestTForm1Layout : public QObject {
   private slots:
     void zoomWindowFollowsItsEdge() {
         QTemporaryDir dir;
+        WriteSettings(FolderOf(dir), {});
         TForm1 form(FolderOf(dir));
         ShowAndSettle(form);
         QCOMPARE(form.RxSlider1->orientation(), Qt::Horizontal);
@@ -84,6 +113,38 @@ class TestTForm1Layout : public QObject {
         QCOMPARE(form.ToolBar1->pos(), QPoint(305, 0));
         QCOMPARE(form.TBToolWindow1->widget()->size(), QSize(269 + 201, 28));
         form.close();
+    }
+
+    void theUserDragsTheZoomWindowOutAndDocksItAtTheLeft() {
+        QTemporaryDir dir;
+        std::string folder = FolderOf(dir);
+        // Both panels hidden: the left edge has room for the vertical layout.
+        WriteSettings(folder, {{43, "-"}, {51, "-"}});
+        TForm1 form(folder);
+        ShowAndSettle(form);
+        QCOMPARE(form.dockWidgetArea(form.TBToolWindow1), Qt::BottomDockWidgetArea);
+
+        const QPoint middle = form.PaintBox1->mapToGlobal(form.PaintBox1->rect().center());
+        DragZoomWindow(form, middle);
+        QTRY_VERIFY(form.TBToolWindow1->isFloating());
+        QCOMPARE(form.RxSlider1->orientation(), Qt::Horizontal);
+        QCOMPARE(form.RxSlider1->pos(), QPoint(7, 0));
+
+        const QRect map(form.PaintBox1->mapToGlobal(QPoint(0, 0)), form.PaintBox1->size());
+        DragZoomWindow(form, QPoint(map.left() + 5, map.center().y()));
+        QTRY_VERIFY(!form.TBToolWindow1->isFloating());
+        QCOMPARE(form.dockWidgetArea(form.TBToolWindow1), Qt::LeftDockWidgetArea);
+        QCOMPARE(form.RxSlider1->orientation(), Qt::Vertical);
+        QCOMPARE(form.ToolBar1->geometry(), QRect(0, 298, 28, 163));
+        // The grip sits across the top of the vertical window, so it stays there.
+        QWidget* grip = form.TBToolWindow1->titleBarWidget();
+        QVERIFY(grip->geometry().bottom() < form.TBToolWindow1->widget()->geometry().top());
+        form.close();
+        // Where the user put it is what the settings file keeps.
+        const auto lines = ReadSettings(folder);
+        QCOMPARE(lines[34], std::string("v"));
+        QCOMPARE(lines[35], std::string("-"));
+        QCOMPARE(lines[36], std::string("1"));
     }
 
     void searchButtonShowsThePanelFloatingVertical() {

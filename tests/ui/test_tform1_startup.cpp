@@ -9,6 +9,7 @@
 #include "core/app_core.h"
 #include "core/settings_file.h"
 #include "platform/file_io.h"
+#include "support/test_source.h"
 #include "ui/koord_dlg.h"
 #include "ui/tform1.h"
 #include "ui/tform2.h"
@@ -20,13 +21,16 @@
 
 namespace {
 
-std::string FolderOf(const QTemporaryDir& dir) { return dir.path().toStdString() + "/"; }
+std::string FolderOf(const QTemporaryDir& dir) {
+    return dir.path().toStdString() + "/";
+}
 
-// A settings file as a complete 65-line file from the start values, with some
-// lines replaced.
+// A settings file as a complete 65-line file from the start values, with a
+// source that fetches nothing and some lines replaced.
 void WriteSettings(const std::string& folder, std::map<int, std::string> changes) {
     MainState s;
     InitStartValues(s, folder);
+    SetSourceString(s, RefusingSource());
     auto lines = SettingsLines(s);
     for (auto& [index, text] : changes) lines[static_cast<size_t>(index)] = text;
     QVERIFY(WriteTextLines(folder + SettingsFileName, lines).Ok);
@@ -55,7 +59,7 @@ struct MessageBoxCatcher {
 
 class TestTForm1Startup : public QObject {
     Q_OBJECT
-private slots:
+  private slots:
     void firstStartShowsStartValuesAndClosingWritesTheFile() {
         QTemporaryDir dir;
         std::string folder = FolderOf(dir);
@@ -64,6 +68,10 @@ private slots:
             MainState& s = form.State();
             QCOMPARE(form.windowTitle(), QStringLiteral("Vistrel"));
             QCOMPARE(form.size(), QSize(734, 589));
+            QCOMPARE(s.SourceString, std::string(DefaultSourceString));
+            // Shown, the view fetches: from no server but the test's.
+            SetSourceString(s, RefusingSource());
+            QVERIFY(!ReachesDefaultSource(form.State().SourceStringCopy()));
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
             QCOMPARE(form.RxSlider1->value(), 1);
@@ -80,7 +88,6 @@ private slots:
                     form.StatusPanels[3]->geometry().left());
             QVERIFY(s.ModeCacheAndInternet);
             QCOMPARE(s.CachePath, folder + "Cache/");
-            QCOMPARE(s.SourceString, std::string(DefaultSourceString));
             QCOMPARE(form.ComboBox1->count(), 1);
             QCOMPARE(form.ComboBox1->itemText(0), QStringLiteral("____________________ N E"));
             QCOMPARE(form.ComboBox1->currentText(), QStringLiteral("---Новое Имя---"));
@@ -114,6 +121,7 @@ private slots:
             std::string folder = FolderOf(dir);
             WriteSettings(folder, {{28, std::to_string(stored)}});
             TForm1 form(folder);
+            QVERIFY(!ReachesDefaultSource(form.State().SourceStringCopy()));
             form.show();
             QVERIFY(QTest::qWaitForWindowExposed(&form));
             QCOMPARE(form.RxSlider1->value(), shown);
@@ -128,6 +136,7 @@ private slots:
         std::string folder = FolderOf(dir);
         WriteSettings(folder, {{43, "-"}, {51, "V"}, {1, "c"}, {3, "-"}});
         TForm1 form(folder);
+        QVERIFY(!ReachesDefaultSource(form.State().SourceStringCopy()));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         QVERIFY(!form.TBToolWindow2->isVisible());
@@ -162,6 +171,8 @@ private slots:
         // a folder in the file's place does.
         QVERIFY(QDir().mkpath(QString::fromStdString(folder + SettingsFileName)));
         TForm1 form(folder);
+        SetSourceString(form.State(), RefusingSource());
+        QVERIFY(!ReachesDefaultSource(form.State().SourceStringCopy()));
         form.show();
         QVERIFY(QTest::qWaitForWindowExposed(&form));
         MessageBoxCatcher catcher;

@@ -25,6 +25,7 @@
 #include "core/main_state.h"
 #include "core/settings_file.h"
 #include "platform/file_io.h"
+#include "support/test_source.h"
 #include "ui/tform1.h"
 #include "ui/tform5.h"
 #include "ui/windows.h"
@@ -34,7 +35,7 @@ namespace {
 // Closes the next message box that shows up and remembers what it said;
 // one box per catcher, so a second box in the same test is left to a second one.
 class MessageBoxCatcher : public QObject {
-public:
+  public:
     QString Title, Text;
     int Seen = 0;
 
@@ -55,7 +56,7 @@ public:
         Timer.start();
     }
 
-private:
+  private:
     QTimer Timer;
 };
 
@@ -70,7 +71,7 @@ std::vector<std::string> Lines(const std::string& path) {
 class TestTForm5 : public QObject {
     Q_OBJECT
 
-private:
+  private:
     std::unique_ptr<QTemporaryDir> Dir;
     std::unique_ptr<Windows> Win;
     std::string Folder;
@@ -80,9 +81,12 @@ private:
     MainState& S() { return Win->Form1->State(); }
     std::string ArchiveFile() { return Folder + ArchiveListFileName; }
 
+    // A new program over the folder; it fetches nothing from a server the
+    // test did not start: the default source is replaced by a refusing one.
     void StartProgram() {
         Win.reset();
         Win = Windows::Create(Folder);
+        if (ReachesDefaultSource(S().SourceStringCopy())) SetSourceString(S(), RefusingSource());
     }
 
     // Presses the settings button; `inside` runs while the dialog is open,
@@ -100,7 +104,7 @@ private:
         QVERIFY(!Form5()->isVisible());
     }
 
-private slots:
+  private slots:
     void init() {
         Dir = std::make_unique<QTemporaryDir>();
         QVERIFY(Dir->isValid());
@@ -109,6 +113,8 @@ private slots:
     }
 
     void cleanup() {
+        QVERIFY2(!ReachesDefaultSource(S().SourceStringCopy()) || S().ModeCacheOnly,
+                 "the test left the program able to fetch from the default source");
         Win.reset();
         Dir.reset();
     }
@@ -125,7 +131,7 @@ private slots:
                 QCOMPARE(f->Edit15->text(), QStringLiteral("25"));
                 QVERIFY(f->RadioButton3->isChecked());
                 QVERIFY(f->RadioButton5->isChecked());
-                QCOMPARE(f->Edit11->text(), QString::fromUtf8(DefaultSourceString));
+                QCOMPARE(f->Edit11->text(), QString::fromStdString(RefusingSource()));
                 QVERIFY(!f->Edit5->isEnabled());
                 QVERIFY(f->Edit16->isHidden());
                 QVERIFY(f->ListBox1->isHidden());
@@ -509,6 +515,8 @@ private slots:
             false);
         QCOMPARE(S().SourceStringCopy(), std::string("http://mine/"));
         QCOMPARE(S().SourceLength, 12);
+        // Cache only: OK redraws the view, which must not ask the default source.
+        SetWorkMode(S(), 0);
         RunSettings([](TForm5* f) { QTest::mouseClick(f->ButtonS, Qt::LeftButton); }, true);
         QCOMPARE(S().SourceStringCopy(), std::string(DefaultSourceString));
         QCOMPARE(S().SourceLength, int(std::string(DefaultSourceString).size()));
@@ -684,7 +692,7 @@ private slots:
         RunSettings(
             [&](TForm5* f) {
                 f->CheckBox4->setChecked(true);
-                f->Edit16->setText(QStringLiteral("/tmp/café"));
+                f->Edit16->setText(QString::fromStdString(Folder) + QStringLiteral("café"));
                 f->CheckBox2->setChecked(true);
                 f->Edit9->setText(QStringLiteral("пароль€"));  // the euro sign it has
                 MessageBoxCatcher first;
@@ -694,7 +702,7 @@ private slots:
                 QVERIFY(first.Text.contains(QStringLiteral(": é.")));
                 QVERIFY(f->isVisible());
                 QCOMPARE(f->PageControl1->currentWidget(), f->TabSheet3);
-                f->Edit16->setText(QStringLiteral("/tmp/cafe"));
+                f->Edit16->setText(QString::fromStdString(Folder) + QStringLiteral("cafe"));
                 f->Edit8->setText(QStringLiteral("用户用"));
                 MessageBoxCatcher second;
                 QTest::mouseClick(f->OKBtn, Qt::LeftButton);
@@ -706,16 +714,16 @@ private slots:
                 f->Edit8->setText(QStringLiteral("Иван"));
             },
             true);
-        QCOMPARE(S().CustomCachePath, std::string("/tmp/cafe"));
+        QCOMPARE(S().CustomCachePath, Folder + "cafe");
         QCOMPARE(S().ProxySnapshot().ProxyUser, std::string("Иван"));
         const std::vector<std::string> lines = Lines(Folder + SettingsFileName);
         QCOMPARE(lines.size(), size_t{65});
         QCOMPARE(lines[9], std::string("пароль€"));
-        QCOMPARE(lines[23], std::string("/tmp/cafe"));
+        QCOMPARE(lines[23], Folder + "cafe");
     }
 
     void anArchivePathTheListCannotHoldIsNotAdded() {
-        Form5()->ChooseArchive = [] { return QStringLiteral("/tmp/café.zip"); };
+        Form5()->ChooseArchive = [this] { return QString::fromStdString(Folder) + "café.zip"; };
         MessageBoxCatcher catcher;
         int count = -1;
         RunSettings(
@@ -733,6 +741,8 @@ private slots:
 
     void anUnusableUrlTemplateIsRefusedWithItsReason() {
         const QString good = QStringLiteral("https://tiles.example/{z}/{x}/{-y}.jpg");
+        // Cache only: the redraw after OK asks no server.
+        SetWorkMode(S(), 0);
         RunSettings(
             [&](TForm5* f) {
                 for (const char* p : {"{z}", "{x}", "{y}", "{-y}", "{q}"})
@@ -750,7 +760,7 @@ private slots:
                 // Refused: still open, on the page with the culprit.
                 QVERIFY(f->isVisible());
                 QCOMPARE(f->PageControl1->currentWidget(), f->TabSheet2);
-                QCOMPARE(S().SourceStringCopy(), std::string(DefaultSourceString));
+                QCOMPARE(S().SourceStringCopy(), RefusingSource());
                 f->Edit11->setText(good);
                 QVERIFY(f->SourceError->isHidden());
             },
