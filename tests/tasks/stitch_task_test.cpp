@@ -21,7 +21,7 @@
 #include "tasks/log_lines.h"
 #include "tasks/task_params.h"
 #include "tasks/tasks.h"
-#include "tasks/world_file.h"
+#include "formats/world_file.h"
 
 namespace {
 
