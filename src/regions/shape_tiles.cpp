@@ -156,6 +156,8 @@ ShapeColumnSweep::ShapeColumnSweep(const RegionShape& shape, int zoom) : zoom_(z
     holesWinding_.assign(polygons, 0);
 }
 
+ShapeColumnSweep::~ShapeColumnSweep() = default;
+
 bool ShapeColumnSweep::NextColumn(int& column, std::vector<RowRange>& rows) {
     for (;;) {
         if (active_.empty()) {

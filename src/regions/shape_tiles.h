@@ -30,6 +30,9 @@ struct RowRange {
 class ShapeColumnSweep {
   public:
     ShapeColumnSweep(const RegionShape& shape, int zoom);
+    ~ShapeColumnSweep();
+    ShapeColumnSweep(const ShapeColumnSweep&) = delete;
+    ShapeColumnSweep& operator=(const ShapeColumnSweep&) = delete;
 
     // The next column holding tiles and its rows, merged and sorted from the
     // top; false after the westernmost one.
