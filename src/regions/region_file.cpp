@@ -49,7 +49,7 @@ RegionFileResult ReadKmz(const QByteArray& bytes, const QString& name,
     zip_stat_t stat;
     if (index < 0 || zip_stat_index(archive.get(), index, 0, &stat) != 0)
         return Failure(RegionFileError::NotThisFormat, name, QStringLiteral("в архиве нет KML"));
-    if (!(stat.valid & ZIP_STAT_SIZE) || stat.size > static_cast<zip_uint64_t>(MaxRegionFileBytes))
+    if (!(stat.valid & ZIP_STAT_SIZE) || stat.size > static_cast<zip_uint64_t>(options.MaxBytes))
         return Failure(RegionFileError::TooLarge, name,
                        QStringLiteral("KML в архиве слишком велик"));
     std::unique_ptr<zip_file_t, ZipFileClose> file(zip_fopen_index(archive.get(), index, 0));
@@ -81,11 +81,10 @@ RegionFileResult ReadRegionFile(const QString& path, const RegionReadOptions& op
     QFile file(path);
     if (!file.open(QIODevice::ReadOnly))
         return Failure(RegionFileError::CannotOpen, name, file.errorString());
-    if (file.size() > MaxRegionFileBytes)
-        return Failure(RegionFileError::TooLarge, name,
-                       QStringLiteral("%1 МБ, можно не больше %2 МБ")
-                           .arg(file.size() >> 20)
-                           .arg(MaxRegionFileBytes >> 20));
+    if (file.size() > options.MaxBytes)
+        return Failure(
+            RegionFileError::TooLarge, name,
+            QStringLiteral("%1 байт, можно не больше %2").arg(file.size()).arg(options.MaxBytes));
     const QByteArray bytes = file.readAll();
     if (file.error() != QFileDevice::NoError)
         return Failure(RegionFileError::CannotOpen, name, file.errorString());

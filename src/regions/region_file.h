@@ -41,13 +41,14 @@ struct RegionFileResult {
 };
 
 inline constexpr qint64 MaxRegionFileBytes = 256LL << 20;
-inline constexpr qint64 MaxRegionPoints = 20'000'000;
+inline constexpr qint64 MaxRegionPoints = 10'000'000;
 
 struct RegionReadOptions {
     // Called now and then with the bytes read so far and the total; returning
     // false cancels the read. Runs on the reading thread.
     std::function<bool(qint64 done, qint64 total)> Progress;
     double CorridorWidth = 1000;  // metres, given to the shape read
+    qint64 MaxBytes = MaxRegionFileBytes;
 };
 
 // Reads a region file, choosing the reader by the extension. Safe to call off
