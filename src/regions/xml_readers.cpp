@@ -154,8 +154,9 @@ RegionFileResult ReadGpx(const QByteArray& bytes, const QString& name,
         if (!Tick(xml, reader, counter, bytes.size())) break;
         if (!Is(xml, QLatin1StringView("trkpt")) && !Is(xml, QLatin1StringView("rtept"))) continue;
         bool okLat = false, okLon = false;
-        const double lat = xml.attributes().value(QLatin1StringView("lat")).toDouble(&okLat);
-        const double lon = xml.attributes().value(QLatin1StringView("lon")).toDouble(&okLon);
+        const QXmlStreamAttributes attributes = xml.attributes();
+        const double lat = attributes.value(QLatin1StringView("lat")).toDouble(&okLat);
+        const double lon = attributes.value(QLatin1StringView("lon")).toDouble(&okLon);
         if (!okLat || !okLon) {
             reader.Fail(
                 RegionFileError::Malformed,
