@@ -38,8 +38,6 @@ bool RegionReader::Progress(qint64 done, qint64 total) {
 }
 
 void RegionReader::AddPolygon(GeoPolygon polygon) {
-    if (polygon.Outer.size() < 3) return;
-    std::erase_if(polygon.Holes, [](const GeoPath& h) { return h.size() < 3; });
     result_.Shape.Polygons.push_back(std::move(polygon));
 }
 

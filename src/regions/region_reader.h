@@ -20,7 +20,6 @@ class RegionReader {
     bool Progress(qint64 done, qint64 total);
 
     RegionShape& Shape() { return result_.Shape; }
-    // A polygon whose outer ring has fewer than three points is left out.
     void AddPolygon(GeoPolygon polygon);
     void AddLine(GeoPath line);
 

@@ -24,9 +24,7 @@ GeoPoint PointAtLongitude(const GeoPoint& a, const GeoPoint& b, double lon) {
 }
 
 double Nearest(double lon, double to) {
-    while (lon - to > 180) lon -= 360;
-    while (to - lon > 180) lon += 360;
-    return lon;
+    return lon - 360 * std::round((lon - to) / 360);
 }
 
 // Longitudes made continuous; false for a ring that winds round a pole.
@@ -57,9 +55,7 @@ void Shift(GeoPath& path, double by) {
 // Shifts by whole turns so that the westernmost point lies in (-180, 180].
 void ShiftIntoWorld(GeoPath& path) {
     const double west = MaxLon(path);
-    double by = 0;
-    while (west + by > 180) by -= 360;
-    while (west + by <= -180) by += 360;
+    const double by = -360 * std::ceil((west - 180) / 360);
     Shift(path, by);
 }
 
@@ -138,7 +134,20 @@ void NormalizeLine(GeoPath line, std::vector<GeoPath>& out) {
 
 }  // namespace
 
+// Points no file can hold would make the geometry meaningless: dropped.
+void DropImpossible(GeoPath& path) {
+    std::erase_if(
+        path, [](const GeoPoint& p) { return !(std::abs(p.Lat) <= 90 && std::abs(p.Lon) <= 720); });
+}
+
 void NormalizeShape(RegionShape& shape) {
+    for (GeoPolygon& p : shape.Polygons) {
+        DropImpossible(p.Outer);
+        for (GeoPath& h : p.Holes) DropImpossible(h);
+        std::erase_if(p.Holes, [](const GeoPath& h) { return h.size() < 3; });
+    }
+    std::erase_if(shape.Polygons, [](const GeoPolygon& p) { return p.Outer.size() < 3; });
+    for (GeoPath& l : shape.Lines) DropImpossible(l);
     std::vector<GeoPolygon> polygons;
     for (GeoPolygon& p : shape.Polygons) NormalizePolygon(std::move(p), polygons);
     shape.Polygons.swap(polygons);

@@ -45,4 +45,6 @@ struct RegionShape {
 // is taken to cross the antimeridian the short way; such a polygon is cut
 // there into a part on each side, and such a line into pieces that end on it.
 // A ring that would wind once round a pole that way is kept as written.
+// Points with a latitude beyond +-90 or a longitude beyond +-720 (or not
+// numbers at all) are dropped, and so are rings left with fewer than three.
 void NormalizeShape(RegionShape& shape);

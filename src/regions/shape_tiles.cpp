@@ -26,15 +26,19 @@ double HalfWidthInTiles(double widthMetres, double tiles, double lat) {
     return std::max(0.0, widthMetres) / 2 * tiles / (2 * Pi * EarthRadius * std::cos(phi));
 }
 
+// A grid coordinate as a whole number of tiles, kept a little outside the
+// world so that far-off values neither overflow nor wrap.
+long long Cell(double value) {
+    return static_cast<long long>(std::clamp(value, -4.0, 4.0 + (1 << MaxZoom)));
+}
+
 // Rows whose open interval (r, r + 1) meets [lo, hi].
 void AddSpan(double lo, double hi, std::vector<std::pair<long long, long long>>& spans) {
     if (!(lo <= hi)) return;
     if (lo < hi) {
-        spans.emplace_back(static_cast<long long>(std::floor(lo)),
-                           static_cast<long long>(std::ceil(hi)) - 1);
+        spans.emplace_back(Cell(std::floor(lo)), Cell(std::ceil(hi)) - 1);
     } else if (std::floor(lo) != lo) {
-        spans.emplace_back(static_cast<long long>(std::floor(lo)),
-                           static_cast<long long>(std::floor(lo)));
+        spans.emplace_back(Cell(std::floor(lo)), Cell(std::floor(lo)));
     }
 }
 
@@ -85,14 +89,18 @@ struct ShapeColumnSweep::Piece {
     }
 };
 
-ShapeColumnSweep::ShapeColumnSweep(const RegionShape& shape, int zoom) : zoom_(zoom), column_(0) {
+ShapeColumnSweep::ShapeColumnSweep(const RegionShape& shape, int zoom)
+    : zoom_(std::clamp(zoom, MinZoom, MaxZoom)), column_(0) {
+    if (zoom != zoom_) return;  // no such zoom: no tiles
     const double tiles = std::pow(2.0, zoom);
     const long long lastColumn = (1LL << zoom) - 1;
     // Columns whose open strip (c, c + 1) the piece reaches into.
     auto add = [&](Piece p, double xl, double xr) {
-        if (xl == xr && std::floor(xl) == xl) return;  // on a column edge
-        p.FirstColumn = std::max(static_cast<long long>(std::floor(xl)), 0LL);
-        p.LastColumn = std::min(static_cast<long long>(std::ceil(xr)) - 1, lastColumn);
+        if (!(xl <= xr) || (xl == xr && std::floor(xl) == xl)) return;  // NaN, or on a column edge
+        for (int i = 0; i < 4; ++i)
+            if (!std::isfinite(p.X[i]) || !std::isfinite(p.Y[i])) return;
+        p.FirstColumn = std::max(Cell(std::floor(xl)), 0LL);
+        p.LastColumn = std::min(Cell(std::ceil(xr)) - 1, lastColumn);
         if (p.FirstColumn <= p.LastColumn) pieces_.push_back(p);
     };
 
@@ -226,8 +234,8 @@ void ShapeColumnSweep::FillRows(long long column, std::vector<RowRange>&) {
         if (inside == wasInside) continue;
         if (inside && insideCount++ == 0) start = c.Y;
         if (!inside && --insideCount == 0) {
-            const long long first = static_cast<long long>(std::floor(start - 0.5)) + 1;
-            const long long last = static_cast<long long>(std::ceil(c.Y - 0.5)) - 1;
+            const long long first = Cell(std::floor(start - 0.5)) + 1;
+            const long long last = Cell(std::ceil(c.Y - 0.5)) - 1;
             if (first <= last) spans_.emplace_back(first, last);
         }
     }

@@ -301,3 +301,24 @@ TEST(ShapeTiles, EmptyShapeHasNoTiles) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ShapeTiles, ImpossibleValuesGiveNoTilesRatherThanACrash) {
+    const double nan = std::nan(""), inf = HUGE_VAL;
+    const GeoPoint bad[] = {{nan, 10}, {inf, 10}, {10, -inf}, {1e300, 10}, {-1e300, 89.9999999}};
+    for (const GeoPoint& b : bad) {
+        SCOPED_TRACE(b.Lon);
+        RegionShape shape = Polygons({{{{10, 10}, b, {11, 11}}, {}}});
+        shape.Lines = {{{10, 10}, b}};
+        CountShapeTiles(shape, 12);
+        NormalizeShape(shape);
+        EXPECT_TRUE(shape.Polygons.empty());
+        EXPECT_EQ(CountShapeTiles(shape, 12), CountShapeTiles(Corridor({{10, 10}}, 1000), 12));
+    }
+    const RegionShape fine = Polygons({{Path({{1, 1}, {2, 1}, {2, 2}}), {}}});
+    EXPECT_EQ(CountShapeTiles(fine, 0), 0);
+    EXPECT_EQ(CountShapeTiles(fine, 25), 0);
+}
+
+}  // namespace
