@@ -9,7 +9,8 @@
 // The tiles of a region shape at a zoom: exactly those whose square in the
 // Mercator pixel grid of that zoom shares some area with the shape (the
 // corridor's band included). A shape that only touches a tile along its edge
-// does not take it.
+// does not take it; a polygon's zero-width spike (out and back along the same
+// line) does take the tiles it passes, as its outline enters them.
 //
 // Tiles come in the order of the rectangle's tile list: the rightmost
 // (easternmost) column first, bottom tile up to top tile, then the columns
@@ -17,7 +18,8 @@
 // order: its part just west of 180 degrees east first.
 //
 // Memory grows with the size of the shape, never with its tile count: the
-// sweep keeps one column's row intervals at a time.
+// sweep keeps one column's row intervals at a time. Sweeps and cursors keep
+// what they need of the shape, which may go away once they are made.
 
 // One column's rows first..last (inclusive), row 0 at the top.
 struct RowRange {

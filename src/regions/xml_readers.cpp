@@ -49,28 +49,30 @@ bool Stop(QXmlStreamReader& xml, RegionReader& reader) {
     return xml.hasError();
 }
 
+// One KML point, "lon<sep>lat[<sep>alt]", added to `path`; false on a failure.
+bool KmlTuple(QStringView item, QChar separator, qint64 line, RegionReader& reader, GeoPath& path) {
+    const auto parts = item.split(separator, Qt::SkipEmptyParts);
+    bool okLon = false, okLat = false;
+    const double lon = parts.size() >= 2 ? parts[0].toDouble(&okLon) : 0;
+    const double lat = parts.size() >= 2 ? parts[1].toDouble(&okLat) : 0;
+    if (!okLon || !okLat) {
+        reader.Fail(RegionFileError::Malformed,
+                    QStringLiteral("строка %1: «%2» не координаты").arg(line).arg(item.left(40)));
+        return false;
+    }
+    GeoPoint p;
+    if (!reader.Point(lon, lat, p)) return false;
+    path.push_back(p);
+    return true;
+}
+
 // KML coordinates: "lon,lat[,alt]" tuples separated by white space.
 GeoPath KmlCoordinates(QXmlStreamReader& xml, RegionReader& reader) {
-    const int line = static_cast<int>(xml.lineNumber());
+    const qint64 line = xml.lineNumber();
     const QString text = xml.readElementText(QXmlStreamReader::SkipChildElements).simplified();
     GeoPath path;
-    for (QStringView item : QStringView(text).tokenize(u' ', Qt::SkipEmptyParts)) {
-        const qsizetype comma = item.indexOf(u',');
-        bool okLon = false, okLat = false;
-        const double lon = comma < 0 ? 0 : item.left(comma).toDouble(&okLon);
-        QStringView rest = comma < 0 ? QStringView() : item.mid(comma + 1);
-        const qsizetype comma2 = rest.indexOf(u',');
-        const double lat = (comma2 < 0 ? rest : rest.left(comma2)).toDouble(&okLat);
-        if (!okLon || !okLat) {
-            reader.Fail(RegionFileError::Malformed, QStringLiteral("строка %1: «%2» не координаты")
-                                                        .arg(line)
-                                                        .arg(item.left(40).toString()));
-            return {};
-        }
-        GeoPoint p;
-        if (!reader.Point(lon, lat, p)) return {};
-        path.push_back(p);
-    }
+    for (QStringView item : QStringView(text).tokenize(u' ', Qt::SkipEmptyParts))
+        if (!KmlTuple(item, u',', line, reader, path)) return {};
     return path;
 }
 
@@ -88,20 +90,8 @@ void KmlGeometry(QXmlStreamReader& xml, RegionReader& reader) {
         if (Is(xml, QLatin1StringView("innerBoundaryIs"))) inner = true;
         if (Is(xml, QLatin1StringView("coord"))) {
             // gx:Track: "lon lat alt" per element.
-            const QString text = xml.readElementText();
-            const auto parts = QStringView(text).split(u' ', Qt::SkipEmptyParts);
-            bool okLon = false, okLat = false;
-            const double lon = parts.size() >= 2 ? parts[0].toDouble(&okLon) : 0;
-            const double lat = parts.size() >= 2 ? parts[1].toDouble(&okLat) : 0;
-            GeoPoint p;
-            if (!okLon || !okLat) {
-                reader.Fail(RegionFileError::Malformed,
-                            QStringLiteral("строка %1: «%2» не координаты")
-                                .arg(xml.lineNumber())
-                                .arg(text.left(40)));
-            } else if (reader.Point(lon, lat, p)) {
-                track.push_back(p);
-            }
+            const qint64 line = xml.lineNumber();
+            KmlTuple(xml.readElementText().simplified(), u' ', line, reader, track);
         }
         if (!Is(xml, QLatin1StringView("coordinates"))) continue;
         GeoPath path = KmlCoordinates(xml, reader);

@@ -157,6 +157,9 @@ TEST(RegionFile, BadInputsGiveAMessageNamingTheFile) {
          Kml("<Placemark><LineString><coordinates>1,1 "
              "east,2</coordinates></LineString></Placemark>"),
          RegionFileError::Malformed, "east"},
+        {"x.kml",
+         Kml("<Placemark><gx:Track><gx:coord>12 north 0</gx:coord></gx:Track></Placemark>"),
+         RegionFileError::Malformed, "north"},
         {"x.gpx", Gpx(R"(<trk><trkseg><trkpt lat="95" lon="10"/></trkseg></trk>)"),
          RegionFileError::OutOfRange, "95"},
         {"x.geojson", R"({"type":"LineString","coordinates":[[190,10],[10,10]]})",
