@@ -322,3 +322,19 @@ TEST(ShapeTiles, ImpossibleValuesGiveNoTilesRatherThanACrash) {
 }
 
 }  // namespace
+
+namespace {
+
+TEST(ShapeTiles, BlockCornersAreTheCornersOfItsTiles) {
+    const ShapeCase c = Cases()[1];  // the polygon with a hole
+    const TileRange range = ShapeTileRange(c.Shape, c.Zoom);
+    const RegionCorners corners = TileRangeCorners(c.Zoom, range);
+    const TilePosition first = TileAt(c.Zoom, corners.Lon1 - 1e-9, corners.Lat1 - 1e-9);
+    EXPECT_EQ(first.Column, range.FirstColumn);
+    EXPECT_EQ(first.Row, range.FirstRow);
+    const RegionPixels size = RegionPixelSize(c.Zoom, corners);
+    EXPECT_EQ(size.Width, range.Columns * 256);
+    EXPECT_EQ(size.Height, range.Rows * 256);
+}
+
+}  // namespace
