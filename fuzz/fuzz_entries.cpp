@@ -16,6 +16,8 @@
 #include "platform/file_io.h"
 #include "platform/numbers.h"
 #include "platform/text_codec.h"
+#include "regions/region_file.h"
+#include "regions/shape_tiles.h"
 #include "support/http_script_server.h"
 #include "tilestore/archive_sources.h"
 #include "tilestore/jpeg_image.h"
@@ -253,12 +255,36 @@ void FuzzHttpAnswer(const uint8_t* data, size_t size) {
     if (FileExists(tile.FileName)) RemoveFile(tile.FileName);
 }
 
+void FuzzRegionFile(const uint8_t* data, size_t size) {
+    const QByteArray bytes(reinterpret_cast<const char*>(data), static_cast<qsizetype>(size));
+    for (auto reader : {ReadGeoJson, ReadKml, ReadGpx, ReadKmz}) {
+        const RegionFileResult r = reader(bytes, QStringLiteral("f"), {});
+        Check(r.Ok() != r.Shape.Empty(), "a shape exactly when the read succeeds");
+        Check(r.Ok() == r.Message.isEmpty(), "a message exactly when the read fails");
+        auto inWorld = [](const GeoPath& path) {
+            for (const GeoPoint& p : path)
+                if (!(std::abs(p.Lon) <= 180 && std::abs(p.Lat) <= 90)) return false;
+            return true;
+        };
+        for (const GeoPolygon& p : r.Shape.Polygons)
+            Check(inWorld(p.Outer), "polygon in the world");
+        for (const GeoPath& l : r.Shape.Lines) Check(inWorld(l), "line in the world");
+        const long long count = CountShapeTiles(r.Shape, 6);
+        ShapeTileCursor cursor(r.Shape, 6);
+        TileIndex tile;
+        long long walked = 0;
+        while (cursor.Next(tile)) ++walked;
+        Check(count == walked, "the count agrees with the walk");
+    }
+}
+
 const std::vector<FuzzTarget>& FuzzTargets() {
     static const std::vector<FuzzTarget> targets = {
         {"settings_file", FuzzSettingsFile},   {"archive_list", FuzzArchiveList},
         {"favorites", FuzzFavorites},          {"coordinate_text", FuzzCoordinateText},
         {"codec_numbers", FuzzCodecAndNumbers}, {"jpeg_tile", FuzzJpegTile},
         {"zip_lookup", FuzzZipLookup},         {"http_answer", FuzzHttpAnswer},
+        {"region_file", FuzzRegionFile},
     };
     return targets;
 }

@@ -34,5 +34,8 @@ void FuzzJpegTile(const uint8_t* data, size_t size);
 void FuzzZipLookup(const uint8_t* data, size_t size);
 // An HTTP answer from a loopback server, through the tile request.
 void FuzzHttpAnswer(const uint8_t* data, size_t size);
+// Region files in every format: a shape read lies in the world, and its tile
+// count agrees with a walk of its tiles.
+void FuzzRegionFile(const uint8_t* data, size_t size);
 
 const std::vector<FuzzTarget>& FuzzTargets();

@@ -21,6 +21,6 @@ if grep -qE 'Widgets|vistrel_ui' "$ROOT/src/cli/CMakeLists.txt"; then
 fi
 cli_down=$(grep -rlE '#include "cli/' "$ROOT/src" | grep -v "^$ROOT/src/cli/" || true)
 if [ -n "$cli_down" ]; then echo "Includes of src/cli from other layers:"; echo "$cli_down"; status=1; fi
-upward=$(grep -rlE '#include "(ui|tasks)/' "$ROOT/src/platform" "$ROOT/src/geo" "$ROOT/src/core" "$ROOT/src/tilestore" "$ROOT/src/fetch" "$ROOT/src/view" "$ROOT/src/formats" || true)
+upward=$(grep -rlE '#include "(ui|tasks)/' "$ROOT/src/platform" "$ROOT/src/geo" "$ROOT/src/core" "$ROOT/src/tilestore" "$ROOT/src/fetch" "$ROOT/src/view" "$ROOT/src/regions" "$ROOT/src/formats" || true)
 if [ -n "$upward" ]; then echo "Includes pointing up the layers:"; echo "$upward"; status=1; fi
 exit $status
