@@ -38,18 +38,7 @@ bench=$build/bench_stitch
 work=$(mktemp -d /tmp/geotiff-bench.XXXXXX)
 trap 'rm -rf "$work"' EXIT
 
-measure() {
-    local report=$work/time.txt
-    /usr/bin/time -v "$@" >/dev/null 2>"$report" || { cat "$report" >&2; return 1; }
-    local wall rss user sys
-    wall=$(sed -n 's/.*Elapsed (wall clock) time (h:mm:ss or m:ss): //p' "$report")
-    rss=$(sed -n 's/.*Maximum resident set size (kbytes): //p' "$report")
-    user=$(sed -n 's/.*User time (seconds): //p' "$report")
-    sys=$(sed -n 's/.*System time (seconds): //p' "$report")
-    awk -v w="$wall" -v r="$rss" -v u="$user" -v y="$sys" 'BEGIN {
-        n = split(w, p, ":"); s = 0; for (i = 1; i <= n; i++) s = s * 60 + p[i];
-        printf "%.2f %.2f %.0f\n", s, u + y, r / 1024 }'
-}
+source "$root/bench/measure.sh"
 row() { printf '%-16s %10s %10s %10s %12s\n' "$@"; }
 
 tiles=$work/tiles
