@@ -20,6 +20,7 @@
 #include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
+#include "tiff_pixels.h"
 #include "tilestore/jpeg_image.h"
 
 namespace {
@@ -46,22 +47,7 @@ struct TiffFile {
         TIFFReadRawTile(Tif, tile, bytes.data(), size);
         return bytes;
     }
-    Bitmap Pixels() const {
-        const uint32_t w = Get32(TIFFTAG_IMAGEWIDTH), h = Get32(TIFFTAG_IMAGELENGTH);
-        std::vector<uint32_t> rgba(std::size_t{w} * h);
-        Bitmap out(static_cast<int>(w), static_cast<int>(h));
-        if (!TIFFReadRGBAImageOriented(Tif, w, h, rgba.data(), ORIENTATION_TOPLEFT, 0))
-            return Bitmap();
-        for (uint32_t y = 0; y < h; ++y)
-            for (uint32_t x = 0; x < w; ++x) {
-                const uint32_t p = rgba[std::size_t{y} * w + x];
-                uint8_t* px = out.ScanLine(static_cast<int>(y)) + x * 3;
-                px[0] = static_cast<uint8_t>(TIFFGetR(p));
-                px[1] = static_cast<uint8_t>(TIFFGetG(p));
-                px[2] = static_cast<uint8_t>(TIFFGetB(p));
-            }
-        return out;
-    }
+    Bitmap Pixels() const { return TiffPixels(Tif); }
 };
 
 // A picture with detail in every direction, so a misplaced band shows.

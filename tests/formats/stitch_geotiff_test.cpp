@@ -19,6 +19,7 @@
 #include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
+#include "tiff_pixels.h"
 #include "tilestore/jpeg_image.h"
 
 namespace {
@@ -42,21 +43,8 @@ std::string RawTile(TIFF* tif, uint32_t tile) {
 Bitmap ReadTiffPixels(const std::string& path) {
     TIFF* tif = XTIFFOpen(path.c_str(), "r");
     if (!tif) return Bitmap();
-    uint32_t w = 0, h = 0;
-    TIFFGetField(tif, TIFFTAG_IMAGEWIDTH, &w);
-    TIFFGetField(tif, TIFFTAG_IMAGELENGTH, &h);
-    std::vector<uint32_t> rgba(std::size_t{w} * h);
-    Bitmap out(static_cast<int>(w), static_cast<int>(h));
-    TIFFReadRGBAImageOriented(tif, w, h, rgba.data(), ORIENTATION_TOPLEFT, 0);
+    Bitmap out = TiffPixels(tif);
     XTIFFClose(tif);
-    for (uint32_t y = 0; y < h; ++y)
-        for (uint32_t x = 0; x < w; ++x) {
-            const uint32_t p = rgba[std::size_t{y} * w + x];
-            uint8_t* px = out.ScanLine(static_cast<int>(y)) + x * 3;
-            px[0] = static_cast<uint8_t>(TIFFGetR(p));
-            px[1] = static_cast<uint8_t>(TIFFGetG(p));
-            px[2] = static_cast<uint8_t>(TIFFGetB(p));
-        }
     return out;
 }
 
