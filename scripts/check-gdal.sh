@@ -9,16 +9,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 
-if ! command -v gdalinfo >/dev/null; then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends gdal-bin
-fi
-if [ ! -d "$build" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target make_georeferenced_jpeg -j2 >/dev/null
+source "$root/scripts/check-common.sh"
+install_check_packages gdal-bin
+build_check_targets make_georeferenced_jpeg
 make_jpeg=$build/make_georeferenced_jpeg
 
 work=$(mktemp -d)

@@ -11,35 +11,11 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 
-if ! command -v gdalinfo >/dev/null || ! dpkg -s python3-gdal >/dev/null 2>&1; then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends \
-    gdal-bin python3-gdal
-fi
+source "$root/scripts/check-common.sh"
+install_check_packages gdal-bin python3-gdal
 validator=$(dpkg -L python3-gdal | grep '/validate_cloud_optimized_geotiff\.py$' | tail -n1)
-if [ ! -d "$build" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target vistrel-cli vistrel-tileserver -j2 >/dev/null
-
-work=$(mktemp -d)
-server_pid=""
-cleanup() {
-  if [ -n "$server_pid" ]; then kill "$server_pid" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-# The default source is the local tile server on 8642 (run.sh's).
-if ! (exec 3<>/dev/tcp/127.0.0.1/8642) 2>/dev/null; then
-  "$build/vistrel-tileserver" --port 8642 >"$work/server.log" 2>&1 &
-  server_pid=$!
-  for _ in $(seq 50); do
-    (exec 3<>/dev/tcp/127.0.0.1/8642) 2>/dev/null && break
-    sleep 0.1
-  done
-fi
+build_check_targets vistrel-cli vistrel-tileserver
+check_work_and_server
 
 gdalinfo --version
 failed=0

@@ -11,33 +11,10 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${1:-$root/build}
 
-if ! command -v gdalinfo >/dev/null; then
-  SUDO=""
-  if [ "$(id -u)" -ne 0 ]; then SUDO="sudo"; fi
-  $SUDO apt-get update -qq
-  DEBIAN_FRONTEND=noninteractive $SUDO apt-get install -y -qq --no-install-recommends gdal-bin
-fi
-if [ ! -d "$build" ]; then
-  cmake -S "$root" -B "$build" -DCMAKE_BUILD_TYPE=RelWithDebInfo >/dev/null
-fi
-cmake --build "$build" --target vistrel-cli vistrel-tileserver -j2 >/dev/null
-
-work=$(mktemp -d)
-server=""
-cleanup() {
-  if [ -n "$server" ]; then kill "$server" 2>/dev/null || true; wait "$server" 2>/dev/null || true; fi
-  rm -rf "$work"
-}
-trap cleanup EXIT
-# The program's default source is the local server on port 8642.
-if ! (exec 3<>/dev/tcp/127.0.0.1/8642) 2>/dev/null; then
-  "$build/vistrel-tileserver" --port 8642 >"$work/server.log" 2>&1 &
-  server=$!
-  for _ in $(seq 50); do
-    (exec 3<>/dev/tcp/127.0.0.1/8642) 2>/dev/null && break
-    sleep 0.1
-  done
-fi
+source "$root/scripts/check-common.sh"
+install_check_packages gdal-bin
+build_check_targets vistrel-cli vistrel-tileserver
+check_work_and_server
 
 region=(--from 55.80,37.50 --to 55.70,37.70)
 mkdir -p "$work/program"
