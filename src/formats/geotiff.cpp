@@ -12,6 +12,9 @@
 #include <cerrno>
 #include <cstring>
 #include <filesystem>
+#include <new>
+#include <system_error>
+#include <thread>
 
 #include "platform/bitmap.h"
 #include "tilestore/jpeg_image.h"
@@ -62,6 +65,29 @@ void CopyRows(const Bitmap& from, int fromRow, Bitmap& to, int toRow, int count)
     const std::size_t bytes = static_cast<std::size_t>(std::min(from.Width(), to.Width())) * 3;
     for (int r = 0; r < count; ++r)
         std::memcpy(to.ScanLine(toRow + r), from.ScanLine(fromRow + r), bytes);
+}
+
+// The 2 x 2 mean of `width` x `height` pixels into half as many each way, so
+// that overviews look like the picture, not like its every other pixel. A
+// last odd row or column pairs with itself.
+void HalveBlock(const uint8_t* from, std::ptrdiff_t fromStride, int width, int height, uint8_t* to,
+                std::ptrdiff_t toStride) {
+    const int pairs = width / 2;
+    for (int r = 0; r < CeilHalf(height); ++r) {
+        const uint8_t* a = from + 2 * r * fromStride;
+        const uint8_t* b = 2 * r + 1 < height ? a + fromStride : a;
+        uint8_t* out = to + r * toStride;
+        for (int i = 0; i < pairs * 3; i += 3) {
+            const int x = 2 * i;
+            for (int c = 0; c < 3; ++c)
+                out[i + c] = static_cast<uint8_t>(
+                    (a[x + c] + a[x + 3 + c] + b[x + c] + b[x + 3 + c] + 2) >> 2);
+        }
+        if (width % 2)
+            for (int c = 0; c < 3; ++c)
+                out[pairs * 3 + c] =
+                    static_cast<uint8_t>((a[pairs * 6 + c] + b[pairs * 6 + c] + 1) >> 1);
+    }
 }
 
 }  // namespace
@@ -145,11 +171,11 @@ bool TileJpegFitsAsIs(std::string_view jpeg) {
 
 struct GeoTiffWriter::Level {
     TiffLevel Size;
-    bool FromPixels = true;  // its tiles are encoded from its band
-    bool KeepBand = false;   // its band is filled: encoded from, or halved from
-    Bitmap Band;
-    int BandRow = 0;  // the tile row the band holds
-    int Filled = 0;   // rows of the band filled
+    Bitmap Band;      // pixels of the tile row being built, where they are needed
+    int BandRow = 0;  // the tile row being built
+    int Filled = 0;   // rows of the band filled (rows written to the full level)
+    int FetchedRow = -1;
+    std::vector<std::string> Given;  // the row's tiles taken as they are, or empty
 
     // The level's tiles, in row order, in memory and then in a file.
     std::vector<uint64_t> Offsets;
@@ -161,6 +187,8 @@ struct GeoTiffWriter::Level {
     ~Level() {
         if (Fd >= 0) ::close(Fd);
     }
+
+    int RowsNow() const { return std::min(TiffTileSize, Size.Height - BandRow * TiffTileSize); }
 
     bool Keep(std::string_view bytes, const std::string& folder, std::string& error) {
         Offsets.push_back(Stored);
@@ -221,6 +249,20 @@ struct GeoTiffWriter::Level {
     }
 };
 
+// One tile row of a level on its way into the file. Two threads build
+// disjoint columns of it; the level above is seen through plain pointers
+// so that neither touches the bitmap object itself.
+struct GeoTiffWriter::TileWork {
+    int Rows = 0;
+    std::vector<std::string> Encoded;  // per column, unless its bytes go in as they are
+    std::vector<char> AsIs;
+    std::vector<char> Failed;
+    std::vector<char> ParentBuilt;  // per column of the level above: built from this row
+    uint8_t* Parent = nullptr;      // the level above's band, at this row's half of it
+    std::ptrdiff_t ParentStride = 0;
+    int ParentWidth = 0;
+};
+
 GeoTiffWriter::GeoTiffWriter(const WorldFileParams& place, int quality, std::string spillFolder,
                              int sourcedLevels, TileSource source)
     : Place(place),
@@ -233,12 +275,7 @@ GeoTiffWriter::GeoTiffWriter(const WorldFileParams& place, int quality, std::str
     for (int i = 0; i < levels; ++i) {
         auto level = std::make_unique<Level>();
         level->Size = LevelSizes[i];
-        level->FromPixels = i == 0 || i > SourcedLevels;
         Work.push_back(std::move(level));
-    }
-    for (int i = 0; i < levels; ++i) {
-        const bool nextHalved = i + 1 < levels && Work[i + 1]->FromPixels;
-        Work[i]->KeepBand = Work[i]->FromPixels || nextHalved;
     }
 }
 
@@ -249,63 +286,133 @@ bool GeoTiffWriter::Fail(const std::string& why) {
     return false;
 }
 
-bool GeoTiffWriter::PutTile(int level, std::string_view jpeg, const Bitmap* band, int column) {
-    Level& l = *Work[level];
-    if (!jpeg.empty() && TileJpegFitsAsIs(jpeg)) {
-        ++Unchanged;
-        return l.Keep(jpeg, SpillFolder, Message) || Fail(Message);
-    }
-    Bitmap tile(TiffTileSize, TiffTileSize);
-    tile.Fill(White);
-    if (!jpeg.empty()) {
-        Bitmap decoded;
-        if (DecodeJpeg(jpeg, decoded)) tile.Draw(0, 0, decoded);
-    } else if (band) {
-        tile.Draw(-column * TiffTileSize, 0, *band);
-    }
-    const std::string encoded = EncodeJpeg(tile, Quality);
-    if (encoded.empty()) return Fail("ошибка сжатия фрагмента");
-    return l.Keep(encoded, SpillFolder, Message) || Fail(Message);
+bool GeoTiffWriter::PixelsNeeded(const std::vector<std::string>& tiles) {
+    return std::any_of(tiles.begin(), tiles.end(), [](const auto& t) { return t.empty(); });
 }
 
-bool GeoTiffWriter::Halve(int level) {
-    // A 2 x 2 mean: overviews look like the picture, not like its every
-    // other pixel. The last odd row or column pairs with itself.
-    Level& from = *Work[level];
-    Level& to = *Work[level + 1];
-    if (to.Band.Empty()) to.Band.SetSize(to.Size.Width, TiffTileSize);
-    if (to.Band.Empty()) return Fail("недостаточно памяти");
-    const int rows = CeilHalf(from.Filled);
-    const int w = to.Size.Width;
-    const int lastX = from.Size.Width - 1;
-    for (int r = 0; r < rows; ++r) {
-        const uint8_t* a = from.Band.ScanLine(2 * r);
-        const uint8_t* b = from.Band.ScanLine(std::min(2 * r + 1, from.Filled - 1));
-        uint8_t* out = to.Band.ScanLine(to.Filled);
-        for (int x = 0; x < w; ++x) {
-            const int x0 = 2 * x * 3, x1 = std::min(2 * x + 1, lastX) * 3;
-            for (int c = 0; c < 3; ++c)
-                out[x * 3 + c] =
-                    static_cast<uint8_t>((a[x0 + c] + a[x1 + c] + b[x0 + c] + b[x1 + c] + 2) / 4);
+// The overview rows above full-resolution row `fullRow` are asked of the
+// source before that row is built: what they hold decides which pixels below
+// them are needed at all.
+void GeoTiffWriter::FetchRows(int fullRow) {
+    for (int level = 1; level < static_cast<int>(Work.size()); ++level) {
+        Level& l = *Work[level];
+        const int row = fullRow >> level;
+        if (row == l.FetchedRow) continue;
+        l.FetchedRow = row;
+        l.Given.assign(static_cast<std::size_t>(l.Size.Columns), std::string());
+        if (level > SourcedLevels) continue;
+        for (int c = 0; c < l.Size.Columns; ++c) {
+            std::string bytes;
+            if (Source(level, c, row, bytes) && TileJpegFitsAsIs(bytes))
+                l.Given[static_cast<std::size_t>(c)] = std::move(bytes);
         }
-        if (++to.Filled == TiffTileSize && !FlushBand(level + 1)) return false;
     }
-    const bool lastRow = int64_t{to.BandRow} * TiffTileSize + to.Filled == to.Size.Height;
-    if (lastRow && to.Filled > 0) return FlushBand(level + 1);
-    return true;
 }
 
-bool GeoTiffWriter::FlushBand(int level) {
+void GeoTiffWriter::Build(int level, const Bitmap* band, const std::vector<std::string>* tiles,
+                          TileWork& work, int first, int last) const {
+    const Level& l = *Work[level];
+    Bitmap tile(TiffTileSize, TiffTileSize), decoded;
+    for (int c = first; c < last; ++c) {
+        const auto column = static_cast<std::size_t>(c);
+        try {
+            std::string_view bytes;
+            if (tiles && column < tiles->size())
+                bytes = (*tiles)[column];
+            else if (column < l.Given.size())
+                bytes = l.Given[column];
+            const bool parent = work.Parent && work.ParentBuilt[column / 2];
+            uint8_t* quarter = parent ? work.Parent + c * (TiffTileSize / 2) * 3 : nullptr;
+            const int width = std::min(TiffTileSize, l.Size.Width - c * TiffTileSize);
+            if (!bytes.empty() && TileJpegFitsAsIs(bytes)) {
+                work.AsIs[column] = 1;
+                // Half-size decoding does the halving inside the decoder.
+                if (parent && DecodeJpeg(bytes, decoded, CutShort::Fail, 2)) {
+                    const int w = std::min({decoded.Width(), TiffTileSize / 2,
+                                            work.ParentWidth - c * TiffTileSize / 2});
+                    const int h = std::min(decoded.Height(), TiffTileSize / 2);
+                    for (int y = 0; y < h; ++y)
+                        std::memcpy(quarter + y * work.ParentStride, decoded.ScanLine(y),
+                                    static_cast<std::size_t>(w) * 3);
+                }
+                continue;
+            }
+            if (tile.Empty()) throw std::bad_alloc();
+            tile.Fill(White);
+            if (!bytes.empty()) {
+                if (DecodeJpeg(bytes, decoded)) tile.Draw(0, 0, decoded);
+            } else if (band && !band->Empty()) {
+                for (int y = 0; y < work.Rows; ++y)
+                    std::memcpy(tile.ScanLine(y), band->ScanLine(y) + c * TiffTileSize * 3,
+                                static_cast<std::size_t>(width) * 3);
+            }
+            work.Encoded[column] = EncodeJpeg(tile, Quality);
+            if (work.Encoded[column].empty()) work.Failed[column] = 1;
+            if (parent)
+                HalveBlock(tile.ScanLine(0), tile.BytesPerLine(), width, work.Rows, quarter,
+                           work.ParentStride);
+        } catch (const std::bad_alloc&) {
+            work.Failed[column] = 1;
+        }
+    }
+}
+
+bool GeoTiffWriter::FinishRow(int level, const Bitmap* band,
+                              const std::vector<std::string>* tiles) {
     Level& l = *Work[level];
-    if (l.Filled < TiffTileSize)
-        l.Band.FillRect(0, l.Filled, l.Band.Width(), TiffTileSize - l.Filled, White);
-    if (l.FromPixels)
-        for (int c = 0; c < l.Size.Columns; ++c)
-            if (!PutTile(level, {}, &l.Band, c)) return false;
-    if (level + 1 < static_cast<int>(Work.size()) && Work[level + 1]->FromPixels && !Halve(level))
-        return false;
+    const int columns = l.Size.Columns;
+    const auto n = static_cast<std::size_t>(columns);
+    TileWork work;
+    work.Rows = l.RowsNow();
+    work.Encoded.resize(n);
+    work.AsIs.assign(n, 0);
+    work.Failed.assign(n, 0);
+    const bool above = level + 1 < static_cast<int>(Work.size());
+    if (above) {
+        Level& p = *Work[level + 1];
+        work.ParentBuilt.resize(p.Given.size());
+        for (std::size_t c = 0; c < p.Given.size(); ++c) work.ParentBuilt[c] = p.Given[c].empty();
+        if (std::find(work.ParentBuilt.begin(), work.ParentBuilt.end(), 1) !=
+            work.ParentBuilt.end()) {
+            if (p.Band.Empty()) p.Band.SetSize(p.Size.Width, TiffTileSize);
+            if (p.Band.Empty()) return Fail("недостаточно памяти");
+            if (l.BandRow % 2 == 0) p.Band.Fill(White);
+            work.ParentStride = p.Band.BytesPerLine();
+            work.Parent =
+                p.Band.ScanLine(0) + (l.BandRow % 2) * (TiffTileSize / 2) * work.ParentStride;
+            work.ParentWidth = p.Size.Width;
+        }
+    }
+    // Compressing independent tiles is most of the work: a second thread
+    // takes half the row.
+    int split = columns;
+    std::thread helper;
+    if (columns >= 4) {
+        try {
+            helper = std::thread(
+                [&, from = columns / 2] { Build(level, band, tiles, work, from, columns); });
+            split = columns / 2;
+        } catch (const std::system_error&) {
+        }
+    }
+    Build(level, band, tiles, work, 0, split);
+    if (helper.joinable()) helper.join();
+
+    for (std::size_t c = 0; c < n; ++c) {
+        if (work.Failed[c]) return Fail("ошибка сжатия фрагмента");
+        if (work.AsIs[c]) {
+            ++Unchanged;
+            if (!l.Keep(tiles ? std::string_view((*tiles)[c]) : std::string_view(l.Given[c]),
+                        SpillFolder, Message))
+                return Fail(Message);
+        } else if (!l.Keep(work.Encoded[c], SpillFolder, Message)) {
+            return Fail(Message);
+        }
+    }
     ++l.BandRow;
     l.Filled = 0;
+    if (above && (l.BandRow % 2 == 0 || l.BandRow == l.Size.Rows))
+        return FinishRow(level + 1, &Work[level + 1]->Band, nullptr);
     return true;
 }
 
@@ -315,77 +422,35 @@ bool GeoTiffWriter::WriteRows(const Bitmap& rows, int firstRow, int count) {
     if (l.Band.Empty()) l.Band.SetSize(l.Size.Width, TiffTileSize);
     if (l.Band.Empty()) return Fail("недостаточно памяти");
     while (count > 0) {
+        if (l.BandRow >= l.Size.Rows) return Fail("лишняя полоса");
+        if (l.Filled == 0) FetchRows(l.BandRow);
         const int take = std::min(count, TiffTileSize - l.Filled);
         CopyRows(rows, firstRow, l.Band, l.Filled, take);
         l.Filled += take;
         firstRow += take;
         count -= take;
-        const int64_t done = int64_t{l.BandRow} * TiffTileSize + l.Filled;
-        if ((l.Filled == TiffTileSize || done >= l.Size.Height) && !FlushBand(0)) return false;
+        if (l.Filled >= l.RowsNow() && !FinishRow(0, &l.Band, nullptr)) return false;
     }
     return true;
-}
-
-bool GeoTiffWriter::PixelsNeeded(const std::vector<std::string>& tiles) const {
-    if (Work.size() > 1 && Work[1]->FromPixels) return true;
-    return std::any_of(tiles.begin(), tiles.end(), [](const auto& t) { return t.empty(); });
 }
 
 bool GeoTiffWriter::WriteTileRow(const std::vector<std::string>& tiles, const Bitmap* pixels) {
     if (!Message.empty()) return false;
     Level& l = *Work.front();
     if (l.BandRow >= l.Size.Rows) return Fail("лишняя полоса");
-    for (int c = 0; c < l.Size.Columns; ++c) {
-        const std::string_view bytes =
-            c < static_cast<int>(tiles.size()) ? std::string_view(tiles[c]) : std::string_view();
-        if (!PutTile(0, bytes, pixels, c)) return false;
-    }
-    l.Filled = std::min(TiffTileSize, l.Size.Height - l.BandRow * TiffTileSize);
-    if (Work.size() > 1 && Work[1]->FromPixels) {
-        if (!pixels) return Fail("нет изображения полосы");
-        if (l.Band.Empty()) l.Band.SetSize(l.Size.Width, TiffTileSize);
-        if (l.Band.Empty()) return Fail("недостаточно памяти");
-        CopyRows(*pixels, 0, l.Band, 0, l.Filled);
-        if (!Halve(0)) return false;
-    }
-    ++l.BandRow;
-    l.Filled = 0;
-    return true;
-}
-
-bool GeoTiffWriter::TakeSourcedLevels() {
-    for (int level = 1; level <= SourcedLevels; ++level) {
-        Level& l = *Work[level];
-        const bool pixels = l.KeepBand;
-        if (pixels) l.Band.SetSize(l.Size.Width, TiffTileSize);
-        if (pixels && l.Band.Empty()) return Fail("недостаточно памяти");
-        std::string bytes;
-        Bitmap decoded;
-        for (int row = 0; row < l.Size.Rows; ++row) {
-            if (pixels) l.Band.Fill(White);
-            for (int c = 0; c < l.Size.Columns; ++c) {
-                bytes.clear();
-                if (!Source(level, c, row, bytes)) bytes.clear();
-                if (!PutTile(level, bytes, nullptr, c)) return false;
-                if (pixels && !bytes.empty() && DecodeJpeg(bytes, decoded))
-                    l.Band.Draw(c * TiffTileSize, 0, decoded);
-            }
-            if (pixels) {
-                l.BandRow = row;
-                l.Filled = std::min(TiffTileSize, l.Size.Height - row * TiffTileSize);
-                if (!Halve(level)) return false;
-            }
-        }
-    }
-    return true;
+    FetchRows(l.BandRow);
+    return FinishRow(0, pixels, &tiles);
 }
 
 bool GeoTiffWriter::Complete() {
     if (!Message.empty()) return false;
     if (Work.empty()) return Fail("пустое изображение");
-    if (Work.front()->BandRow != Work.front()->Size.Rows) return Fail("изображение не завершено");
-    if (!TakeSourcedLevels()) return false;
-    for (auto& level : Work) Bitmap().Image().swap(level->Band.Image());
+    for (const auto& level : Work)
+        if (level->BandRow != level->Size.Rows) return Fail("изображение не завершено");
+    for (auto& level : Work) {
+        Bitmap().Image().swap(level->Band.Image());
+        std::vector<std::string>().swap(level->Given);
+    }
     return true;
 }
 

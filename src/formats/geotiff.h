@@ -44,15 +44,21 @@ bool TileJpegFitsAsIs(std::string_view jpeg);
 bool IsGeoTiffName(const std::string& fileName);
 
 // The whole file from bands of rows. Not thread-safe; one image per object.
+// Each overview tile is either taken as it is (from `TileSource`) or built
+// from the tiles below it: a tile below that has JPEG bytes is decoded at
+// half size, one without is halved from its pixels. So a pixel of an upper
+// level is decoded from the nearest bytes below it, never composed from the
+// full-resolution picture when a level between holds it.
 class GeoTiffWriter {
   public:
     // The bytes of an overview tile taken from elsewhere: level >= 1,
-    // column and row in that level's tiles. False when there are none.
+    // column and row in that level's tiles. False when there are none;
+    // bytes that cannot go in as they are count as none.
     using TileSource = std::function<bool(int level, int column, int row, std::string& bytes)>;
 
     // `place` gives the size and where the image lies in the world's grid.
-    // Overview levels 1..sourcedLevels come from `source`; the rest are
-    // built by halving. Tile data waits in unlinked files in `spillFolder`.
+    // Tiles of overview levels 1..sourcedLevels are asked of `source` first,
+    // one by one. Tile data waits in unlinked files in `spillFolder`.
     GeoTiffWriter(const WorldFileParams& place, int quality, std::string spillFolder,
                   int sourcedLevels = 0, TileSource source = {});
     ~GeoTiffWriter();
@@ -65,12 +71,11 @@ class GeoTiffWriter {
     // One full-resolution tile row at once: `tiles[c]` the JPEG of column c,
     // kept as it is when TileJpegFitsAsIs, else decoded and encoded; empty
     // for a tile taken from `pixels` (the row's band, the image's width).
-    // `pixels` may be null only when every tile has bytes and no overview is
-    // halved from this level (PixelsNeeded).
+    // `pixels` may be null when every tile has bytes (PixelsNeeded).
     bool WriteTileRow(const std::vector<std::string>& tiles, const Bitmap* pixels);
-    bool PixelsNeeded(const std::vector<std::string>& tiles) const;
+    static bool PixelsNeeded(const std::vector<std::string>& tiles);
 
-    // After the last rows: the overviews still to make. False on failure.
+    // After the last rows. False on failure.
     bool Complete();
     // Writes the file through `fd` (an empty file, which the caller names
     // and syncs) once Complete.
@@ -83,11 +88,12 @@ class GeoTiffWriter {
 
   private:
     struct Level;
+    struct TileWork;
     bool Fail(const std::string& why);
-    bool PutTile(int level, std::string_view jpeg, const Bitmap* band, int column);
-    bool FlushBand(int level);
-    bool Halve(int level);
-    bool TakeSourcedLevels();
+    void FetchRows(int fullRow);
+    bool FinishRow(int level, const Bitmap* band, const std::vector<std::string>* tiles);
+    void Build(int level, const Bitmap* band, const std::vector<std::string>* tiles, TileWork& work,
+               int first, int last) const;
 
     WorldFileParams Place;
     int Quality;

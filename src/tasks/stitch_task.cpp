@@ -155,7 +155,7 @@ std::string OverviewTileFile(const std::string& cachePath, int zoom, int64_t lef
 
 }  // namespace
 
-int CachedOverviewLevels(const std::string& cachePath, int zoom, int64_t left, int64_t top,
+int CachedOverviewLevels(int zoom, int64_t left, int64_t top,
                          const std::vector<TiffLevel>& levels) {
     int count = 0;
     for (int level = 1; level < static_cast<int>(levels.size()); ++level) {
@@ -164,10 +164,6 @@ int CachedOverviewLevels(const std::string& cachePath, int zoom, int64_t left, i
         const int64_t world = int64_t{1} << (zoom - level);
         if (left / step + levels[level].Columns > world || top / step + levels[level].Rows > world)
             break;
-        for (int r = 0; r < levels[level].Rows; ++r)
-            for (int c = 0; c < levels[level].Columns; ++c)
-                if (!FileExists(OverviewTileFile(cachePath, zoom, left, top, level, c, r)))
-                    return count;
         count = level;
     }
     return count;
@@ -184,8 +180,8 @@ GeoTiffWriter::TileSource CachedOverviewTiles(const std::string& cachePath, int 
 
 bool StitchOutput::Finish(stichtype& task, const std::function<void(const std::string&)>& addLog) {
     if (Zoom > 0 && !task.Stop) {
-        const int levels = CachedOverviewLevels(CachePath, Zoom, Left, Top,
-                                                TiffLevels(task.ImageWidth, task.ImageHeight));
+        const int levels =
+            CachedOverviewLevels(Zoom, Left, Top, TiffLevels(task.ImageWidth, task.ImageHeight));
         if (levels > 0)
             Image.SetOverviewSource(levels, CachedOverviewTiles(CachePath, Zoom, Left, Top));
     }

@@ -34,12 +34,11 @@ class StitchOutput : public TaskOutput {
 };
 
 // How many overview levels of a GeoTIFF of the image at (left, top) of the
-// world's grid at `zoom`, from the first on, are whole tiles of the lower
-// zooms that the cache folder holds: the image's corner must lie on those
+// world's grid at `zoom`, from the first on, are made of tiles of the lower
+// zooms, so that the cache may hold them: the image's corner lies on those
 // zooms' tile grid.
-int CachedOverviewLevels(const std::string& cachePath, int zoom, int64_t left, int64_t top,
-                         const std::vector<TiffLevel>& levels);
-// The bytes of those tiles: level k is zoom - k.
+int CachedOverviewLevels(int zoom, int64_t left, int64_t top, const std::vector<TiffLevel>& levels);
+// The bytes of those tiles the cache holds: level k is zoom - k.
 GeoTiffWriter::TileSource CachedOverviewTiles(const std::string& cachePath, int zoom, int64_t left,
                                               int64_t top);
 

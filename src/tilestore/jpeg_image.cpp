@@ -87,8 +87,8 @@ inline uint8_t Mul255(unsigned a, unsigned b) {
 
 }  // namespace
 
-bool DecodeJpeg(std::string_view bytes, Bitmap& picture, CutShort cutShort) {
-    if (bytes.empty()) return false;
+bool DecodeJpeg(std::string_view bytes, Bitmap& picture, CutShort cutShort, int shrink) {
+    if (bytes.empty() || (shrink != 1 && shrink != 2 && shrink != 4 && shrink != 8)) return false;
     Decompressor d;
     d.Errors.AcceptCutShort = cutShort == CutShort::Accept;
     Bitmap pic;
@@ -118,6 +118,8 @@ bool DecodeJpeg(std::string_view bytes, Bitmap& picture, CutShort cutShort) {
                 return false;
         }
         const bool inverted = cmyk && info->saw_Adobe_marker;
+        info->scale_num = 1;
+        info->scale_denom = static_cast<unsigned>(shrink);
         jpeg_start_decompress(info);
         const int width = static_cast<int>(info->output_width);
         const int height = static_cast<int>(info->output_height);
@@ -127,14 +129,19 @@ bool DecodeJpeg(std::string_view bytes, Bitmap& picture, CutShort cutShort) {
         if (cmyk)  // from libjpeg's pool: freed with the decompressor
             cmykRow = (*info->mem->alloc_sarray)(reinterpret_cast<j_common_ptr>(info), JPOOL_IMAGE,
                                                  static_cast<JDIMENSION>(width) * 4, 1);
+        if (!cmyk) {
+            // Several rows a call: libjpeg then upsamples straight into them.
+            JSAMPROW rows[16];
+            while (info->output_scanline < info->output_height) {
+                const int y = static_cast<int>(info->output_scanline);
+                const int n = std::min(16, height - y);
+                for (int i = 0; i < n; ++i) rows[i] = pic.ScanLine(y + i);
+                if (jpeg_read_scanlines(info, rows, static_cast<JDIMENSION>(n)) == 0) return false;
+            }
+        }
         while (info->output_scanline < info->output_height) {
             const int y = static_cast<int>(info->output_scanline);
             uint8_t* dst = pic.ScanLine(y);
-            if (!cmyk) {
-                JSAMPROW row = dst;
-                if (jpeg_read_scanlines(info, &row, 1) != 1) return false;
-                continue;
-            }
             if (jpeg_read_scanlines(info, cmykRow, 1) != 1) return false;
             // Adobe writes CMYK inverted; either way R = (1 - C)(1 - K).
             const JSAMPLE* s = cmykRow[0];

@@ -17,7 +17,7 @@ enum class CutShort { Fail, Accept };
 // and storage see exactly what was read or received) and the decoded 24-bit
 // picture. A placeholder is a picture without bytes.
 class JpegImage {
-public:
+  public:
     // Decodes `bytes` from their start and keeps them. A corrupt, truncated or
     // absurdly large JPEG is an ordinary false, never an abort; on false the
     // picture is empty (nothing half-decoded is ever shown).
@@ -38,7 +38,7 @@ public:
     // from it); false for placeholders and after a failed decode.
     bool Decoded() const { return DecodedOk; }
 
-private:
+  private:
     std::string Bytes;
     Bitmap Pic;
     bool DecodedOk = false;
@@ -53,7 +53,7 @@ std::string EncodeJpeg(const Bitmap& picture, int quality);
 // writes. The bytes go to `sink` as they come; a sink returning false stops
 // the encoding (an ordinary failure).
 class JpegLineEncoder {
-public:
+  public:
     using Sink = std::function<bool(const char* data, std::size_t size)>;
 
     JpegLineEncoder();
@@ -71,7 +71,7 @@ public:
     // libjpeg's message for the first failure; empty while all is well.
     const std::string& Error() const { return Message; }
 
-private:
+  private:
     struct State;
     std::unique_ptr<State> S;
     std::string Message;
@@ -86,7 +86,10 @@ bool ReadJpegSize(std::string_view bytes, int& width, int& height);
 // corrupt or cut-short stream (libjpeg's warnings count as failures), a
 // colour space we cannot show, or a size beyond the limits below. With
 // CutShort::Accept a stream cut short is the one warning let through.
-bool DecodeJpeg(std::string_view bytes, Bitmap& picture, CutShort cutShort = CutShort::Fail);
+// `shrink` (1, 2, 4 or 8) decodes at that fraction of the size, sides
+// rounded up, far cheaper than decoding whole and scaling down.
+bool DecodeJpeg(std::string_view bytes, Bitmap& picture, CutShort cutShort = CutShort::Fail,
+                int shrink = 1);
 
 // Larger declared sizes are refused before any pixel memory is taken: tiles
 // are 256 x 256, and a small file claiming a huge picture must not cost each

@@ -9,6 +9,7 @@
 #include <atomic>
 #include <cstdlib>
 #include <filesystem>
+#include <map>
 #include <memory>
 #include <string>
 #include <vector>
@@ -80,6 +81,47 @@ std::string Grey() {
     tjFree(buffer);
     tjDestroy(handle);
     return out;
+}
+
+// The 2 x 2 mean of a picture; a last odd row or column pairs with itself.
+Bitmap Halved(const Bitmap& b) {
+    Bitmap out((b.Width() + 1) / 2, (b.Height() + 1) / 2);
+    for (int y = 0; y < out.Height(); ++y)
+        for (int x = 0; x < out.Width(); ++x)
+            for (int c = 0; c < 3; ++c) {
+                const int x1 = std::min(2 * x + 1, b.Width() - 1) * 3 + c;
+                const int y1 = std::min(2 * y + 1, b.Height() - 1);
+                const int sum = b.ScanLine(2 * y)[2 * x * 3 + c] + b.ScanLine(2 * y)[x1] +
+                                b.ScanLine(y1)[2 * x * 3 + c] + b.ScanLine(y1)[x1];
+                out.ScanLine(y)[x * 3 + c] = static_cast<uint8_t>((sum + 2) / 4);
+            }
+    return out;
+}
+
+// Imagery-like: gradients and blocks that differ by the seed, with none of
+// the fine stripes whose halving is all aliasing.
+std::string SmoothTile(int seed) {
+    std::vector<uint8_t> rgb(256 * 256 * 3);
+    for (int y = 0; y < 256; ++y)
+        for (int x = 0; x < 256; ++x) {
+            uint8_t* p = &rgb[static_cast<std::size_t>(y * 256 + x) * 3];
+            p[0] = static_cast<uint8_t>(x / 4 + seed % 16 * 10);
+            p[1] = static_cast<uint8_t>(y / 4 + seed % 7 * 25);
+            p[2] = static_cast<uint8_t>(((x + seed * 32) / 64 + y / 64) % 2 ? 150 : 90);
+        }
+    return EncodeRgbJpeg(rgb, 256, 256, 90);
+}
+
+// The mean difference over one 256-pixel tile of two pictures of a size.
+double TileDifference(const Bitmap& a, const Bitmap& b, int column, int row) {
+    double sum = 0;
+    int count = 0;
+    for (int y = row * 256; y < std::min(a.Height(), row * 256 + 256); ++y)
+        for (int x = column * 256 * 3; x < std::min(a.Width(), column * 256 + 256) * 3; ++x) {
+            sum += std::abs(a.ScanLine(y)[x] - b.ScanLine(y)[x]);
+            ++count;
+        }
+    return count ? sum / count : 1e9;
 }
 
 }  // namespace
@@ -212,4 +254,67 @@ TEST(StitchGeoTiff, WiderThanJpegAllowsSucceeds) {
     EXPECT_EQ(w, 70000u);
     EXPECT_EQ(TIFFNumberOfDirectories(tif), 10);
     XTIFFClose(tif);
+}
+
+TEST(StitchGeoTiff, OverviewTilesFromTheCacheWhereHeldOthersHalvedFromTheLevelBelow) {
+    // 4 x 4 tiles on the grid of two zooms above: overviews of 2 x 2 and 1 x 1
+    // tiles, each asked of the cache one by one.
+    const std::string parent = SmoothTile(99), progressive = Progressive();
+    struct Case {
+        const char* Name;
+        std::map<std::string, std::string> Cache;
+        int Unchanged;
+    } cases[] = {
+        {"nothing held", {}, 16},
+        {"two of four at level 1", {{"1:0,0", parent}, {"1:1,1", parent}}, 18},
+        {"only the top", {{"2:0,0", parent}}, 17},
+        {"everything",
+         {{"1:0,0", parent},
+          {"1:1,0", parent},
+          {"1:0,1", parent},
+          {"1:1,1", parent},
+          {"2:0,0", parent}},
+         21},
+        {"a progressive tile counts as none", {{"1:1,0", progressive}}, 16},
+    };
+    for (const Case& c : cases) {
+        TempDir dir;
+        StitchImage image(1024, 1024, dir.Path());
+        for (int i = 0; i < 16; ++i) image.AddJpeg(i % 4 * 256, i / 4 * 256, SmoothTile(i));
+        image.SetPlace(12, 1024 * 5, 1024 * 2);
+        image.SetOverviewSource(2, [&](int level, int column, int row, std::string& bytes) {
+            const auto it = c.Cache.find(std::to_string(level) + ":" + std::to_string(column) +
+                                         "," + std::to_string(row));
+            if (it == c.Cache.end()) return false;
+            bytes = it->second;
+            return true;
+        });
+        const auto log = Save(image, dir.File("o.tif"));
+        ASSERT_EQ(log.back(), "файл сохранен") << c.Name;
+        EXPECT_EQ(log[2],
+                  "фрагментов без перекодирования: " + std::to_string(c.Unchanged) + " из 21")
+            << c.Name;
+
+        TIFF* tif = XTIFFOpen(dir.File("o.tif").c_str(), "r");
+        ASSERT_TRUE(tif) << c.Name;
+        Bitmap below = TiffPixels(tif);
+        for (int level = 1; level <= 2; ++level) {
+            ASSERT_TRUE(TIFFSetDirectory(tif, static_cast<tdir_t>(level)));
+            const Bitmap pixels = TiffPixels(tif);
+            const Bitmap halved = Halved(below);
+            const int columns = (pixels.Width() + 255) / 256;
+            for (int t = 0; t < columns * columns; ++t) {
+                const std::string key = std::to_string(level) + ":" + std::to_string(t % columns) +
+                                        "," + std::to_string(t / columns);
+                const auto held = c.Cache.find(key);
+                if (held != c.Cache.end() && held->second == parent)
+                    EXPECT_EQ(RawTile(tif, static_cast<uint32_t>(t)), parent) << c.Name << key;
+                else
+                    EXPECT_LT(TileDifference(pixels, halved, t % columns, t / columns), 3.0)
+                        << c.Name << " " << key;
+            }
+            below = pixels;
+        }
+        XTIFFClose(tif);
+    }
 }

@@ -48,7 +48,7 @@ TEST(SnapRegionToTiles, CornersGoToTheEdgesOfTheirTilesAtEveryZoom) {
     }
 }
 
-TEST(CachedOverviews, LevelsCountWhileTheCornerLiesOnTheirGridAndTheCacheHoldsThem) {
+TEST(CachedOverviews, LevelsCountWhileTheCornerLiesOnTheirGridAndTilesComeOneByOne) {
     TempDir cache;
     // 4 x 4 tiles at zoom 10 from tile (8, 12): overviews of 2 x 2 tiles of
     // zoom 9 and 1 x 1 of zoom 8.
@@ -56,23 +56,32 @@ TEST(CachedOverviews, LevelsCountWhileTheCornerLiesOnTheirGridAndTheCacheHoldsTh
     const int64_t left = 8 * 256, top = 12 * 256;
     const auto levels = TiffLevels(1024, 1024);
     ASSERT_EQ(levels.size(), 3u);
-    const auto put = [&](int z, int column, int row) {
-        cache.WriteFile(KeyLetters(z, column, row) + ".jpg", MakeTileJpeg());
+    struct Case {
+        int64_t Left, Top;
+        int Zoom, Levels;
+    } cases[] = {
+        {left, top, zoom, 2},
+        // A corner off the grid of zoom 9 takes nothing from the cache.
+        {left + 256, top, zoom, 0},
+        {left, top + 512, zoom, 1},
+        // No zoom below the first.
+        {0, 0, 2, 1},
     };
-    EXPECT_EQ(CachedOverviewLevels(cache.Path(), zoom, left, top, levels), 0);
-    for (int r = 6; r < 8; ++r)
-        for (int c = 4; c < 6; ++c) put(9, c, r);
-    EXPECT_EQ(CachedOverviewLevels(cache.Path(), zoom, left, top, levels), 1);
-    put(8, 2, 3);
-    EXPECT_EQ(CachedOverviewLevels(cache.Path(), zoom, left, top, levels), 2);
-    // A corner off the grid of zoom 9 takes nothing from the cache.
-    EXPECT_EQ(CachedOverviewLevels(cache.Path(), zoom, left + 256, top, levels), 0);
+    for (const Case& c : cases)
+        EXPECT_EQ(CachedOverviewLevels(c.Zoom, c.Left, c.Top, levels), c.Levels)
+            << c.Left << "," << c.Top << " z" << c.Zoom;
 
-    std::string bytes;
+    // One parent of four held: that one is given, the others are not.
+    cache.WriteFile(KeyLetters(9, 5, 6) + ".jpg", MakeTileJpeg());
+    cache.WriteFile(KeyLetters(8, 2, 3) + ".jpg", MakeTileJpeg(256, 256, 1));
     const auto source = CachedOverviewTiles(cache.Path(), zoom, left, top);
-    EXPECT_TRUE(source(2, 0, 0, bytes));
+    std::string bytes;
+    EXPECT_TRUE(source(1, 1, 0, bytes));
     EXPECT_EQ(bytes, MakeTileJpeg());
-    EXPECT_FALSE(source(1, 5, 0, bytes));
+    EXPECT_FALSE(source(1, 0, 0, bytes));
+    EXPECT_FALSE(source(1, 1, 1, bytes));
+    EXPECT_TRUE(source(2, 0, 0, bytes));
+    EXPECT_EQ(bytes, MakeTileJpeg(256, 256, 1));
 }
 
 TEST(GeoTiffTask, RefusedWhenTooLargeAndWrittenWithoutAWorldFile) {
