@@ -338,13 +338,19 @@ void GeoTiffWriter::Build(int level, const Bitmap* band, const std::vector<std::
                 continue;
             }
             if (tile.Empty()) throw std::bad_alloc();
-            tile.Fill(White);
+            // White only where nothing covers the tile.
             if (!bytes.empty()) {
-                if (DecodeJpeg(bytes, decoded)) tile.Draw(0, 0, decoded);
+                const bool ok = DecodeJpeg(bytes, decoded);
+                if (!ok || decoded.Width() < TiffTileSize || decoded.Height() < TiffTileSize)
+                    tile.Fill(White);
+                if (ok) tile.Draw(0, 0, decoded);
             } else if (band && !band->Empty()) {
+                if (width < TiffTileSize || work.Rows < TiffTileSize) tile.Fill(White);
                 for (int y = 0; y < work.Rows; ++y)
                     std::memcpy(tile.ScanLine(y), band->ScanLine(y) + c * TiffTileSize * 3,
                                 static_cast<std::size_t>(width) * 3);
+            } else {
+                tile.Fill(White);
             }
             work.Encoded[column] = EncodeJpeg(tile, Quality);
             if (work.Encoded[column].empty()) work.Failed[column] = 1;

@@ -40,7 +40,17 @@ void Bitmap::CropCentered(int width, int height) {
 }
 
 void Bitmap::Fill(Rgb color) {
-    if (!Img.isNull()) Img.fill(QColor(color.R, color.G, color.B));
+    if (Img.isNull()) return;
+    // Grey and white, the common fills, are one byte repeated: a memset,
+    // many times faster than filling three-byte pixels one by one.
+    if (color.R == color.G && color.G == color.B) {
+        uint8_t* bits = Img.bits();
+        const std::size_t row = static_cast<std::size_t>(Img.width()) * 3;
+        for (int y = 0; y < Img.height(); ++y)
+            std::memset(bits + static_cast<std::size_t>(y) * Img.bytesPerLine(), color.R, row);
+        return;
+    }
+    Img.fill(QColor(color.R, color.G, color.B));
 }
 
 void Bitmap::FillRect(int x, int y, int width, int height, Rgb color) {
@@ -61,8 +71,12 @@ void Bitmap::Draw(int x, int y, const Bitmap& src) {
     int sx1 = std::min(src.Width(), Width() - x), sy1 = std::min(src.Height(), Height() - y);
     if (sx0 >= sx1 || sy0 >= sy1) return;
     size_t bytes = static_cast<size_t>(sx1 - sx0) * 3;
+    // One detach check for the whole copy, not one per row.
+    uint8_t* to = Img.bits();
+    const uint8_t* from = src.Img.constBits();
+    const qsizetype toStride = Img.bytesPerLine(), fromStride = src.Img.bytesPerLine();
     for (int row = sy0; row < sy1; ++row)
-        std::memcpy(Img.scanLine(y + row) + (x + sx0) * 3, src.Img.constScanLine(row) + sx0 * 3,
+        std::memcpy(to + (y + row) * toStride + (x + sx0) * 3, from + row * fromStride + sx0 * 3,
                     bytes);
 }
 

@@ -17,7 +17,6 @@
 #include "support/file_size_limit.h"
 #include "support/temp_dir.h"
 
-
 TEST(TextCodec, Cp1251RoundTripAndReplacement) {
     const std::string utf8 = "Прокси-пользователь Ёё №°";
     std::string bytes = Utf8ToCp1251(utf8);
@@ -372,6 +371,20 @@ TEST(BitmapTest, DrawClipsHalvesAndCrops) {
     big.CropCentered(4, 4);
     EXPECT_EQ(big.Width(), 4);
     EXPECT_EQ(big.Pixel(0, 0), (Rgb{5, 5, 5}));
+}
+
+TEST(BitmapTest, FillReachesEveryPixelOfOddWidths) {
+    const struct {
+        int W, H;
+        Rgb Colour;
+    } cases[] = {{5, 3, {255, 255, 255}}, {7, 2, {0, 0, 0}}, {3, 4, {1, 2, 3}}, {1, 1, {9, 9, 9}}};
+    for (const auto& c : cases) {
+        Bitmap b(c.W, c.H);
+        b.FillRect(0, 0, c.W, c.H, {77, 78, 79});
+        b.Fill(c.Colour);
+        for (int y = 0; y < c.H; ++y)
+            for (int x = 0; x < c.W; ++x) EXPECT_EQ(b.Pixel(x, y), c.Colour) << c.W << " " << x;
+    }
 }
 
 TEST(BitmapTest, TextIsDrawnAroundItsCentre) {
