@@ -75,8 +75,8 @@ int Stitch(const std::string& folder, int columns, int rows, const std::string& 
         }
     if (upperLayers)
         image.SetOverviewSource(64, [&](int, int column, int row, std::string& tile) {
-            return ReadWholeFile(
-                TileFile(folder, (long{row} * columns + column) % (columns * rows)), tile);
+            const long index = long{row} * columns + column;
+            return ReadWholeFile(TileFile(folder, distinct > 0 ? index % distinct : index), tile);
         });
     const auto added = std::chrono::steady_clock::now();
     bool saved = false;
