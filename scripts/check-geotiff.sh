@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
 # Checks stitched GeoTIFFs with GDAL: stitches a region from the local tile
-# server with vistrel-cli, once as it is and once widened to whole tiles
-# (whose tiles, and the cached upper layers, go in as they are), then runs
-# gdalinfo and GDAL's cloud-optimized GeoTIFF validator on both.
+# server with vistrel-cli, once as it is and twice widened to whole tiles
+# (whose tiles, and the cached upper layers, go in as they are: some layers,
+# then all), then runs gdalinfo and GDAL's cloud-optimized GeoTIFF validator
+# on each.
 # Installs gdal-bin and python3-gdal when missing (this check only;
 # ./test.sh does not need them).
 #
@@ -24,14 +25,25 @@ mkdir -p "$work/prog"
 # snapped stitch finds every overview among the cached upper layers.
 corners=(--from 55.77,33.76 --to 54.99,35.10 --mode both --connections 8 --folder "$work/prog")
 region=(--zoom 12 "${corners[@]}")
-for name in plain snapped; do
+# "partial" finds only zooms 11 and 9 in the cache (a download keeps the
+# parent tiles it meets: those of zooms 10 and 8 are removed): those
+# overviews go in as they are, the others are built from the level below,
+# tile by tile.
+for name in plain partial snapped; do
   extra=()
-  if [ "$name" = snapped ]; then
-    extra=(--snap-to-tiles)
-    # The upper layers in the cache: the snapped file's overviews.
-    for zoom in 11 10 9 8; do
-      "$build/vistrel-cli" download --zoom "$zoom" "${corners[@]}" >/dev/null 2>&1
-    done
+  layers=()
+  case $name in
+    partial) extra=(--snap-to-tiles); layers=(11 9) ;;
+    snapped) extra=(--snap-to-tiles); layers=(11 10 9 8) ;;
+  esac
+  # The upper layers in the cache: the snapped file's overviews.
+  for zoom in "${layers[@]}"; do
+    "$build/vistrel-cli" download --zoom "$zoom" "${corners[@]}" >/dev/null 2>&1
+  done
+  if [ "$name" = partial ]; then
+    # A tile's name is its key letters: as many as its zoom.
+    find "$work/prog" -regextype posix-extended \
+      -regex '.*/[qrst]{10}\.jpg|.*/[qrst]{8}\.jpg' -delete
   fi
   out=$work/$name.tif
   echo "== $name"
