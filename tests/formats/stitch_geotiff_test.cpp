@@ -257,30 +257,39 @@ TEST(StitchGeoTiff, WiderThanJpegAllowsSucceeds) {
 }
 
 TEST(StitchGeoTiff, OverviewTilesFromTheCacheWhereHeldOthersHalvedFromTheLevelBelow) {
-    // 4 x 4 tiles on the grid of two zooms above: overviews of 2 x 2 and 1 x 1
-    // tiles, each asked of the cache one by one.
+    // Tiles on the grid of two zooms above: 1024 x 1024 has overviews of
+    // 2 x 2 and 1 x 1 tiles, each asked of the cache one by one; 700 x 300
+    // ends inside its last tiles at every level.
     const std::string parent = SmoothTile(99), progressive = Progressive();
     struct Case {
         const char* Name;
+        int W, H;
         std::map<std::string, std::string> Cache;
-        int Unchanged;
+        int Unchanged, Tiles;
     } cases[] = {
-        {"nothing held", {}, 16},
-        {"two of four at level 1", {{"1:0,0", parent}, {"1:1,1", parent}}, 18},
-        {"only the top", {{"2:0,0", parent}}, 17},
+        {"nothing held", 1024, 1024, {}, 16, 21},
+        {"two of four at level 1", 1024, 1024, {{"1:0,0", parent}, {"1:1,1", parent}}, 18, 21},
+        {"only the top", 1024, 1024, {{"2:0,0", parent}}, 17, 21},
         {"everything",
+         1024,
+         1024,
          {{"1:0,0", parent},
           {"1:1,0", parent},
           {"1:0,1", parent},
           {"1:1,1", parent},
           {"2:0,0", parent}},
+         21,
          21},
-        {"a progressive tile counts as none", {{"1:1,0", progressive}}, 16},
+        {"a progressive tile counts as none", 1024, 1024, {{"1:1,0", progressive}}, 16, 21},
+        {"odd size, nothing held", 700, 300, {}, 6, 9},
+        {"odd size, one held", 700, 300, {{"1:1,0", parent}}, 7, 9},
     };
     for (const Case& c : cases) {
         TempDir dir;
-        StitchImage image(1024, 1024, dir.Path());
-        for (int i = 0; i < 16; ++i) image.AddJpeg(i % 4 * 256, i / 4 * 256, SmoothTile(i));
+        StitchImage image(c.W, c.H, dir.Path());
+        const int across = (c.W + 255) / 256, down = (c.H + 255) / 256;
+        for (int i = 0; i < across * down; ++i)
+            image.AddJpeg(i % across * 256, i / across * 256, SmoothTile(i));
         image.SetPlace(12, 1024 * 5, 1024 * 2);
         image.SetOverviewSource(2, [&](int level, int column, int row, std::string& bytes) {
             const auto it = c.Cache.find(std::to_string(level) + ":" + std::to_string(column) +
@@ -291,8 +300,8 @@ TEST(StitchGeoTiff, OverviewTilesFromTheCacheWhereHeldOthersHalvedFromTheLevelBe
         });
         const auto log = Save(image, dir.File("o.tif"));
         ASSERT_EQ(log.back(), "файл сохранен") << c.Name;
-        EXPECT_EQ(log[2],
-                  "фрагментов без перекодирования: " + std::to_string(c.Unchanged) + " из 21")
+        EXPECT_EQ(log[2], "фрагментов без перекодирования: " + std::to_string(c.Unchanged) +
+                              " из " + std::to_string(c.Tiles))
             << c.Name;
 
         TIFF* tif = XTIFFOpen(dir.File("o.tif").c_str(), "r");
@@ -302,8 +311,9 @@ TEST(StitchGeoTiff, OverviewTilesFromTheCacheWhereHeldOthersHalvedFromTheLevelBe
             ASSERT_TRUE(TIFFSetDirectory(tif, static_cast<tdir_t>(level)));
             const Bitmap pixels = TiffPixels(tif);
             const Bitmap halved = Halved(below);
-            const int columns = (pixels.Width() + 255) / 256;
-            for (int t = 0; t < columns * columns; ++t) {
+            ASSERT_EQ(pixels.Width(), halved.Width()) << c.Name;
+            const int columns = (pixels.Width() + 255) / 256, rows = (pixels.Height() + 255) / 256;
+            for (int t = 0; t < columns * rows; ++t) {
                 const std::string key = std::to_string(level) + ":" + std::to_string(t % columns) +
                                         "," + std::to_string(t / columns);
                 const auto held = c.Cache.find(key);
