@@ -236,6 +236,55 @@ struct StitchImage::Composer {
         return true;
     }
 
+    // Band `band` into columns [x0, x1) of a picture of the image's width
+    // at `pixels`, rows `stride` bytes apart, with `placeholders` the
+    // pictures of its placeholder pieces (drawn beforehand: text drawing
+    // stays on one thread). Two of these may run at once on disjoint columns.
+    bool ComposeColumns(int band, const std::vector<Bitmap>& placeholders, uint8_t* pixels,
+                        std::ptrdiff_t stride, int x0, int x1, std::string& error) const {
+        const int top = Layout.Start(band), rows = Layout.Rows(band);
+        for (int y = 0; y < rows; ++y)
+            std::memset(pixels + y * stride + x0 * 3, 0xFF, static_cast<std::size_t>(x1 - x0) * 3);
+        std::string buffer;
+        Bitmap tile;
+        std::size_t next = 0;
+        for (uint32_t index : BandPieces[band]) {
+            const Piece& p = Image.Pieces[index];
+            const Bitmap* picture = p.Texts >= 0 ? &placeholders[next++] : &tile;
+            if (int64_t{p.X} + p.W <= x0 || p.X >= x1) continue;
+            if (p.Texts < 0) {
+                std::string_view bytes;
+                if (!Image.ReadPiece(p, buffer, bytes, error)) return false;
+                if (!DecodeJpeg(bytes, tile)) continue;
+            }
+            const int left = std::max(p.X, x0);
+            const int right =
+                static_cast<int>(std::min<int64_t>(int64_t{p.X} + picture->Width(), x1));
+            const int from = std::max(p.Y - top, 0);
+            const int to =
+                static_cast<int>(std::min<int64_t>(int64_t{p.Y} - top + picture->Height(), rows));
+            if (right <= left) continue;
+            for (int y = from; y < to; ++y)
+                std::memcpy(pixels + y * stride + left * 3,
+                            picture->ScanLine(y - (p.Y - top)) + (left - p.X) * 3,
+                            static_cast<std::size_t>(right - left) * 3);
+        }
+        return true;
+    }
+
+    std::vector<Bitmap> Placeholders(int band) const {
+        std::vector<Bitmap> pictures;
+        JpegImage placeholder;
+        for (uint32_t index : BandPieces[band]) {
+            const Piece& p = Image.Pieces[index];
+            if (p.Texts < 0) continue;
+            const auto& texts = Image.PlaceholderTexts[p.Texts];
+            MakePlaceholderTile(placeholder, texts.first, texts.second);
+            pictures.push_back(placeholder.Picture());
+        }
+        return pictures;
+    }
+
     void DecodeLoop() {
         for (int band = 0; band < Layout.Count(); ++band) {
             const int slot = band % 2;
@@ -465,45 +514,53 @@ StitchImage::TiffOutcome StitchImage::SaveGeoTiff(const std::string& fileName, i
                 composer.Skip[b] = !writer.PixelsNeeded(probe);
             }
         }
-        composer.Bands[0].SetSize(ImageWidth, TileSize);
-        composer.Bands[1].SetSize(ImageWidth, TileSize);
-        if (composer.Bands[0].Empty() || composer.Bands[1].Empty()) throw std::bad_alloc();
-        std::thread decoder([&composer] { composer.DecodeLoop(); });
-        bool ok = true;
-        std::vector<std::string> tiles;
-        std::string buffer;
-        for (int band = 0; ok && band < composer.Layout.Count(); ++band) {
-            const int slot = band % 2;
-            if (stopped()) {
+        if (!aligned) {
+            if (!ComposeAndWrite(composer, writer, stopped, out.Why)) {
+                if (out.Why.empty()) out.Why = writer.Error();
+                return out;
+            }
+        } else {
+            composer.Bands[0].SetSize(ImageWidth, TileSize);
+            composer.Bands[1].SetSize(ImageWidth, TileSize);
+            if (composer.Bands[0].Empty() || composer.Bands[1].Empty()) throw std::bad_alloc();
+            std::thread decoder([&composer] { composer.DecodeLoop(); });
+            bool ok = true;
+            std::vector<std::string> tiles;
+            std::string buffer;
+            for (int band = 0; ok && band < composer.Layout.Count(); ++band) {
+                const int slot = band % 2;
+                if (stopped()) {
+                    out.Why = "сжатие прервано";
+                    ok = false;
+                } else if (!composer.Take(slot, out.Why)) {
+                    ok = false;
+                } else {
+                    tiles.assign(static_cast<std::size_t>(columns), std::string());
+                    for (int c = 0; ok && c < columns; ++c) {
+                        const int index = whole[band][c];
+                        std::string_view bytes;
+                        if (index < 0) continue;
+                        ok = ReadPiece(Pieces[index], buffer, bytes, out.Why);
+                        tiles[c].assign(bytes);
+                    }
+                    ok = ok && writer.WriteTileRow(
+                                   tiles, composer.Skip[band] ? nullptr : &composer.Bands[slot]);
+                }
+                if (ok) composer.Release(slot);
+            }
+            composer.Stop();
+            decoder.join();
+            if (ok && stopped()) {
                 out.Why = "сжатие прервано";
                 ok = false;
-            } else if (!composer.Take(slot, out.Why)) {
-                ok = false;
-            } else if (!aligned) {
-                ok = writer.WriteRows(composer.Bands[slot], 0, composer.Layout.Rows(band));
-            } else {
-                tiles.assign(static_cast<std::size_t>(columns), std::string());
-                for (int c = 0; ok && c < columns; ++c) {
-                    const int index = whole[band][c];
-                    std::string_view bytes;
-                    if (index < 0) continue;
-                    ok = ReadPiece(Pieces[index], buffer, bytes, out.Why);
-                    tiles[c].assign(bytes);
-                }
-                ok = ok && writer.WriteTileRow(
-                               tiles, composer.Skip[band] ? nullptr : &composer.Bands[slot]);
             }
-            if (ok) composer.Release(slot);
+            if (!ok) {
+                if (out.Why.empty()) out.Why = writer.Error();
+                return out;
+            }
         }
-        composer.Stop();
-        decoder.join();
-        if (ok && stopped()) {
-            out.Why = "сжатие прервано";
-            ok = false;
-        }
-        ok = ok && writer.Complete();
-        if (!ok) {
-            if (out.Why.empty()) out.Why = writer.Error();
+        if (!writer.Complete()) {
+            out.Why = writer.Error();
             return out;
         }
     } catch (const std::bad_alloc&) {
@@ -527,4 +584,53 @@ StitchImage::TiffOutcome StitchImage::SaveGeoTiff(const std::string& fileName, i
     }
     if (FileResult committed = file.Commit(true); !committed) out.SaveError = committed.Error;
     return out;
+}
+
+// Called with Mutex held, for tiles off the file's grid. One band of pixels,
+// composed by two threads side by side and then compressed by two: no
+// second band waits while one is compressed, which a 100,000-pixel wide
+// image could not afford beside the writer's own bands.
+bool StitchImage::ComposeAndWrite(Composer& composer, GeoTiffWriter& writer,
+                                  const std::function<bool()>& stopped, std::string& why) const {
+    Bitmap band(ImageWidth, TileSize);
+    if (band.Empty()) throw std::bad_alloc();
+    uint8_t* pixels = band.Image().bits();
+    const std::ptrdiff_t stride = band.BytesPerLine();
+    // Split where tiles meet, so that no tile is decoded twice.
+    const int phase = Pieces.empty() ? 0 : ((Pieces.front().X % TileSize) + TileSize) % TileSize;
+    const int split = (ImageWidth / 2 - phase) / TileSize * TileSize + phase;
+    for (int b = 0; b < composer.Layout.Count(); ++b) {
+        if (stopped()) {
+            why = "сжатие прервано";
+            return false;
+        }
+        const std::vector<Bitmap> placeholders = composer.Placeholders(b);
+        std::string helperError;
+        bool helperOk = true;
+        std::thread helper;
+        int mine = ImageWidth;
+        if (split > 0 && split < ImageWidth) {
+            try {
+                helper = std::thread([&] {
+                    helperOk = composer.ComposeColumns(b, placeholders, pixels, stride, split,
+                                                       ImageWidth, helperError);
+                });
+                mine = split;
+            } catch (const std::system_error&) {
+            }
+        }
+        const bool ok = composer.ComposeColumns(b, placeholders, pixels, stride, 0, mine, why);
+        if (helper.joinable()) helper.join();
+        if (!ok) return false;
+        if (!helperOk) {
+            why = helperError;
+            return false;
+        }
+        if (!writer.WriteRows(band, 0, composer.Layout.Rows(b))) return false;
+    }
+    if (stopped()) {
+        why = "сжатие прервано";
+        return false;
+    }
+    return true;
 }

@@ -93,6 +93,8 @@ class StitchImage {
                             const std::function<bool()>& stopped);
     bool ReadPiece(const Piece& piece, std::string& buffer, std::string_view& bytes,
                    std::string& error) const;
+    bool ComposeAndWrite(Composer& composer, GeoTiffWriter& writer,
+                         const std::function<bool()>& stopped, std::string& why) const;
 
     const int ImageWidth;
     const int ImageHeight;
