@@ -207,31 +207,35 @@ TEST(StitchGeoTiff, OverviewsFromParentTilesAsTheyAre) {
 }
 
 TEST(StitchGeoTiff, StopOrFullDiskLeaveNoFile) {
-    TempDir dir;
-    const auto make = [&] {
-        auto image = std::make_unique<StitchImage>(2000, 1200, dir.Path());
-        for (int y = 0; y < 1200; y += 256)
-            for (int x = 0; x < 2000; x += 256)
-                image->AddJpeg(x, y, MakeTileJpeg(256, 256, static_cast<uint32_t>(x + y)));
-        image->SetPlace(12, 0, 0);
-        return image;
-    };
-    std::atomic<bool> stop{true};
-    auto stopped = make();
-    const auto stopLog = Save(*stopped, dir.File("stop.tif"), 80, &stop);
-    EXPECT_EQ(stopLog[1], "ошибка в процессе сжатия");
-    {
-        auto full = make();
-        FileSizeLimit limit(200000);
-        const auto fullLog = Save(*full, dir.File("full.tif"));
-        EXPECT_EQ(fullLog[fullLog.size() - 2], "ошибка в процессе сохранения");
+    // On the file's grid (tiles as they are) and off it (composed).
+    for (const int shift : {0, 100}) {
+        TempDir dir;
+        const auto make = [&] {
+            auto image = std::make_unique<StitchImage>(2000, 1200, dir.Path());
+            for (int y = -shift; y < 1200; y += 256)
+                for (int x = -shift; x < 2000; x += 256)
+                    image->AddJpeg(x, y, MakeTileJpeg(256, 256, static_cast<uint32_t>(x + y)));
+            image->SetPlace(12, 0, 0);
+            return image;
+        };
+        std::atomic<bool> stop{true};
+        auto stopped = make();
+        const auto stopLog = Save(*stopped, dir.File("stop.tif"), 80, &stop);
+        EXPECT_EQ(stopLog[1], "ошибка в процессе сжатия") << shift;
+        EXPECT_EQ(stopLog[2], "сжатие прервано") << shift;
+        {
+            auto full = make();
+            FileSizeLimit limit(200000);
+            const auto fullLog = Save(*full, dir.File("full.tif"));
+            EXPECT_EQ(fullLog[fullLog.size() - 2], "ошибка в процессе сохранения") << shift;
+        }
+        EXPECT_FALSE(dir.Exists("stop.tif"));
+        EXPECT_FALSE(dir.Exists("full.tif"));
+        std::size_t left = 0;
+        for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path()))
+            ++left;
+        EXPECT_EQ(left, 0u) << shift;
     }
-    EXPECT_FALSE(dir.Exists("stop.tif"));
-    EXPECT_FALSE(dir.Exists("full.tif"));
-    std::size_t left = 0;
-    for ([[maybe_unused]] const auto& entry : std::filesystem::directory_iterator(dir.Path()))
-        ++left;
-    EXPECT_EQ(left, 0u);
 }
 
 TEST(StitchGeoTiff, WiderThanJpegAllowsSucceeds) {
