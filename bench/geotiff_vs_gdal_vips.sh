@@ -4,7 +4,7 @@
 # and overviews, in the same run:
 #   vistrel plain     tiles off the file's grid: decoded, composed, encoded
 #   vistrel snapped   tiles on the grid: their bytes go in as they are, the
-#                     overviews are halved
+#                     overviews are built from them decoded at half size
 #   vistrel cached    the same with every overview tile read from the cache
 #                     (the upper layers): copying only
 #   gdal_translate    -of COG -co COMPRESS=JPEG -co QUALITY=80 from a VRT of
