@@ -230,6 +230,9 @@ bool TForm1::OpenRegionFile(const QString& path) {
     if (!RegionMode()) {
         ToolButton8->setChecked(true);
         ToolButton8Click();
+        // The task panel shown now takes the size of its text once laid out.
+        QMetaObject::invokeMethod(
+            this, [this] { SizeTaskPanel(ComboBox4->count() > 0); }, Qt::QueuedConnection);
     }
     ZoomToRegion(S, {S.SelLat1, S.SelLon1, S.SelLat2, S.SelLon2}, PaintBox1->width(),
                  PaintBox1->height());

@@ -453,6 +453,7 @@ void TForm1::ComboBox2Change() {
     const SizeEstimateTexts t =
         SizeEstimate(S, zoom, S.HasSelection && !S.Selecting ? ShapeTiles(zoom) : -1);
     Label15->setText(QString::fromStdString(t.Label15));
+    SizeTaskPanel(ComboBox4->count() > 0);  // a longer text is not cut
     SpeedButton2->setEnabled(t.HasSelection);
     if (t.HasSelection) SetPanelText(2, QString::fromStdString(t.Panel2));
 }

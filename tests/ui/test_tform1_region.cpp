@@ -1,6 +1,7 @@
 #include <QApplication>
 #include <QDir>
 #include <QFile>
+#include <QProcess>
 #include <QTemporaryDir>
 #include <QTimer>
 #include <QtTest>
@@ -8,9 +9,11 @@
 #include <memory>
 
 #include "geo/coordinate_text.h"
+#include "geo/tile_key.h"
 #include "regions/region_outline.h"
 #include "regions/shape_tiles.h"
 #include "support/tile_factory.h"
+#include "tilestore/cache_coverage.h"
 #include "ui/koord_dlg.h"
 #include "ui/message_catcher.h"
 #include "ui/tform1.h"
@@ -47,7 +50,7 @@ class TestTForm1Region : public QObject {
         Form->resize(900, 700);
         Form->show();
         QApplication::setActiveWindow(Form.get());
-        QVERIFY(QTest::qWaitForWindowActive(Form.get()));
+        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
         QTRY_VERIFY(Form->View->Compositions() > 0);
         QTRY_COMPARE(S().ViewBitmap.Width(), Form->PaintBox1->width());
         Form->RxSlider1->setValue(10);
@@ -273,6 +276,67 @@ class TestTForm1Region : public QObject {
             Form->SpeedButton2Click(static_cast<int>(TaskKind::Download));
             QCOMPARE(Form->CurrentShape(), shape);
         }
+    }
+
+    // Not a check: under a real X server (VISTREL_SHOTS=folder, a tile server
+    // on the default address or VISTREL_SHOT_SOURCE), a corridor opened from
+    // a GPX, a polygon drawn, and the cache coverage of a partly downloaded
+    // region, for a person to look at.
+    void screenshotsOfRegions() {
+        const QString shots = qEnvironmentVariable("VISTREL_SHOTS");
+        if (shots.isEmpty()) QSKIP("VISTREL_SHOTS not set");
+        const QString source = qEnvironmentVariable("VISTREL_SHOT_SOURCE", DefaultSourceString);
+        SetSourceString(S(), source.toStdString());
+        SetWorkMode(S(), 2);
+        Form->move(0, 0);
+        Form->resize(1180, 860);
+        QTest::qWait(300);
+        auto shoot = [&](const QString& name) {
+            QTest::qWait(2500);  // the tiles arrive
+            QVERIFY(QProcess::execute("import", {"-window", "root", shots + "/" + name}) == 0);
+        };
+        // A winding route of about 120 km over land.
+        QByteArray gpx = R"(<?xml version="1.0"?><gpx version="1.1" )"
+                         R"(xmlns="http://www.topografix.com/GPX/1/1"><trk><trkseg>)";
+        for (int i = 0; i <= 300; ++i) {
+            const double t = i / 300.0;
+            gpx += QString(R"(<trkpt lat="%1" lon="%2"/>)")
+                       .arg(20.0 + 0.4 * t + 0.05 * std::sin(t * 18), 0, 'f', 6)
+                       .arg(23.0 + 0.9 * t + 0.04 * std::cos(t * 11), 0, 'f', 6)
+                       .toUtf8();
+        }
+        gpx += "</trkseg></trk></gpx>";
+        Form->CorridorWidthAsker = [] { return std::optional<double>(1000); };
+        Form->ComboBox2->setCurrentIndex(13);  // zoom 14
+        QVERIFY(Form->OpenRegionFile(WriteFile("route.gpx", gpx)));
+        shoot("region-corridor.png");
+
+        QTest::mouseClick(Form->ToolButton9, Qt::LeftButton);
+        const QPoint mid = Form->PaintBox1->rect().center();
+        for (QPoint p : {QPoint(-300, -180), QPoint(-40, -250), QPoint(260, -160), QPoint(330, 120),
+                         QPoint(60, 60), QPoint(-120, 230)})
+            Click(mid + p);
+        DoubleClick(mid + QPoint(-330, 90));
+        QVERIFY(Form->CurrentShape());
+        shoot("region-polygon.png");
+
+        // The polygon's tiles two levels deeper, its western part downloaded.
+        const int zoom = S().Zoom + 2;
+        Form->ComboBox2->setCurrentIndex(zoom - 1);
+        const std::string jpeg = MakeTileJpeg(256, 256, 5);
+        ShapeTileCursor cursor(*Form->CurrentShape(), zoom);
+        TileIndex tile;
+        const TileRange range = ShapeTileRange(*Form->CurrentShape(), zoom);
+        while (cursor.Next(tile)) {
+            if (tile.Column > range.FirstColumn + range.Columns * 3 / 5) continue;
+            QFile f(QString::fromStdString(S().CachePathCopy() +
+                                           KeyLetters(zoom, tile.Column, tile.Row) + ".jpg"));
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            f.write(jpeg.data(), static_cast<qint64>(jpeg.size()));
+        }
+        QTest::mouseClick(Form->ToolButton11, Qt::LeftButton);
+        QTRY_VERIFY(Form->CoverageCells());
+        shoot("region-coverage.png");
     }
 };
 
