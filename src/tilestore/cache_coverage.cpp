@@ -8,6 +8,7 @@
 #include <cstring>
 
 #include "geo/projection.h"
+#include "platform/file_io.h"
 
 namespace {
 
@@ -71,6 +72,28 @@ struct Walk {
     }
 };
 
+constexpr char IndexMagic[8] = {'V', 'C', 'O', 'V', 'I', 'D', 'X', '1'};
+
+template <class T>
+void Put(std::string& out, T value) {
+    out.append(reinterpret_cast<const char*>(&value), sizeof value);
+}
+
+template <class T>
+bool Take(std::string_view& in, T& value) {
+    if (in.size() < sizeof value) return false;
+    std::memcpy(&value, in.data(), sizeof value);
+    in.remove_prefix(sizeof value);
+    return true;
+}
+
+// The folder's time in nanoseconds; 0 when it cannot be read.
+int64_t FolderTime(const std::string& path) {
+    struct stat info {};
+    if (stat(path.c_str(), &info) != 0) return 0;
+    return static_cast<int64_t>(info.st_mtim.tv_sec) * 1'000'000'000 + info.st_mtim.tv_nsec;
+}
+
 }  // namespace
 
 CoverageView CoverageViewAt(int viewZoom, int zoom, double centerLon, double centerLat, int width,
@@ -115,6 +138,51 @@ std::size_t CacheCoverage::TileCount() const {
     return count;
 }
 
+bool CacheCoverage::Save(const std::string& file, const std::string& cachePath,
+                         int64_t folderTime) const {
+    std::string out(IndexMagic, sizeof IndexMagic);
+    Put(out, static_cast<uint32_t>(cachePath.size()));
+    out += cachePath;
+    Put(out, folderTime);
+    for (const auto& codes : codes_) {
+        Put(out, static_cast<uint64_t>(codes.size()));
+        out.append(reinterpret_cast<const char*>(codes.data()), codes.size() * sizeof(uint64_t));
+    }
+    return static_cast<bool>(WriteFileAtomic(file, out));
+}
+
+bool CacheCoverage::Load(const std::string& file, const std::string& cachePath,
+                         int64_t& folderTime) {
+    std::string bytes;
+    if (!ReadWholeFile(file, bytes)) return false;
+    std::string_view in = bytes;
+    uint32_t pathLength = 0;
+    if (in.substr(0, sizeof IndexMagic) != std::string_view(IndexMagic, sizeof IndexMagic))
+        return false;
+    in.remove_prefix(sizeof IndexMagic);
+    if (!Take(in, pathLength) || in.substr(0, pathLength) != cachePath) return false;
+    in.remove_prefix(pathLength);
+    int64_t time = 0;
+    if (!Take(in, time)) return false;
+    std::vector<uint64_t> codes[21];
+    for (int zoom = 0; zoom <= MaxZoom; ++zoom) {
+        uint64_t count = 0;
+        if (!Take(in, count) || count > in.size() / sizeof(uint64_t)) return false;
+        codes[zoom].resize(count);
+        std::memcpy(codes[zoom].data(), in.data(), count * sizeof(uint64_t));
+        in.remove_prefix(count * sizeof(uint64_t));
+        // Sorted codes of tiles that exist at that zoom, or the file is damaged.
+        const uint64_t limit = uint64_t{1} << (2 * zoom);
+        for (std::size_t i = 0; i < count; ++i)
+            if (codes[zoom][i] >= limit || (i > 0 && codes[zoom][i] <= codes[zoom][i - 1]))
+                return false;
+    }
+    if (!in.empty()) return false;
+    for (int zoom = 0; zoom <= MaxZoom; ++zoom) codes_[zoom] = std::move(codes[zoom]);
+    folderTime = time;
+    return true;
+}
+
 CoverageGrid CacheCoverage::Cells(const CoverageView& view) const {
     CoverageGrid grid;
     grid.View = view;
@@ -150,8 +218,9 @@ CoverageGrid CacheCoverage::Cells(const CoverageView& view) const {
     return grid;
 }
 
-CoverageWorker::CoverageWorker(Ready ready, std::chrono::milliseconds recheck)
-    : ready_(std::move(ready)), recheck_(recheck) {
+CoverageWorker::CoverageWorker(Ready ready, std::chrono::milliseconds recheck,
+                               std::string indexFile)
+    : ready_(std::move(ready)), recheck_(recheck), indexFile_(std::move(indexFile)) {
     thread_ = std::thread([this] { Run(); });
 }
 
@@ -173,36 +242,59 @@ void CoverageWorker::Request(const std::string& cachePath, const CoverageView& v
 }
 
 void CoverageWorker::Run() {
+    using Clock = std::chrono::steady_clock;
     CacheCoverage coverage;
     std::optional<std::pair<std::string, CoverageView>> current;
     std::string scannedPath;
-    timespec scannedTime{};
-    bool scanned = false;
+    int64_t scannedTime = 0;
+    bool scanned = false, unsaved = false;
+    Clock::time_point saved;
+    // The index is written now and then while the folder grows, and at the end.
+    auto save = [&](bool now) {
+        if (!unsaved || indexFile_.empty()) return;
+        if (!now && Clock::now() - saved < std::chrono::seconds(30)) return;
+        coverage.Save(indexFile_, scannedPath, scannedTime);
+        saved = Clock::now();
+        unsaved = false;
+    };
     for (;;) {
         bool asked;
         {
             std::unique_lock<std::mutex> lock(mutex_);
             wake_.wait_for(lock, recheck_, [this] { return stop_ || pending_.has_value(); });
-            if (stop_) return;
+            if (stop_) break;
             asked = pending_.has_value();
             if (asked) current = std::move(pending_);
             pending_.reset();
         }
         if (!current) continue;
         const std::string& path = current->first;
+        const CoverageView& view = current->second;
         // A tile written renames a file into the folder, which changes its
         // time: the names are read again only then.
-        struct stat info {};
-        const timespec time = stat(path.c_str(), &info) == 0 ? info.st_mtim : timespec{};
-        const bool changed = !scanned || path != scannedPath || time.tv_sec != scannedTime.tv_sec ||
-                             time.tv_nsec != scannedTime.tv_nsec;
+        const int64_t time = FolderTime(path);
+        if (!scanned || path != scannedPath) {
+            save(true);
+            int64_t stored = 0;
+            if (!indexFile_.empty() && coverage.Load(indexFile_, path, stored)) {
+                scanned = true;
+                scannedPath = path;
+                scannedTime = stored;
+                ready_(std::make_shared<const CoverageGrid>(coverage.Cells(view)));
+                asked = false;
+            }
+        }
+        const bool changed = !scanned || path != scannedPath || time != scannedTime;
         if (!asked && !changed) continue;
         if (changed) {
             coverage.Scan(path);
             scanned = true;
             scannedPath = path;
             scannedTime = time;
+            unsaved = true;
         }
-        ready_(std::make_shared<const CoverageGrid>(coverage.Cells(current->second)));
+        ready_(std::make_shared<const CoverageGrid>(coverage.Cells(view)));
+        save(false);
     }
+    save(true);
 }

@@ -68,18 +68,26 @@ class CacheCoverage {
     std::size_t TileCount() const;
     CoverageGrid Cells(const CoverageView& view) const;
 
+    // What was learned, kept in a file of its own between runs, with the
+    // folder it describes and the folder's time when its names were read.
+    // Load fails (and changes nothing) on a missing, foreign or damaged file.
+    bool Save(const std::string& file, const std::string& cachePath, int64_t folderTime) const;
+    bool Load(const std::string& file, const std::string& cachePath, int64_t& folderTime);
+
   private:
     std::vector<uint64_t> codes_[21];  // by zoom
 };
 
 // A worker thread that answers the newest view asked for, rescans the folder
 // when it has changed (tasks bring tiles in) and hands each grid to `ready`
-// on its own thread.
+// on its own thread. With an index file, the names learned in an earlier run
+// answer the first view at once, before the folder is read again.
 class CoverageWorker {
   public:
     using Ready = std::function<void(std::shared_ptr<const CoverageGrid>)>;
     explicit CoverageWorker(Ready ready,
-                            std::chrono::milliseconds recheck = std::chrono::milliseconds(2000));
+                            std::chrono::milliseconds recheck = std::chrono::milliseconds(2000),
+                            std::string indexFile = {});
     ~CoverageWorker();
     CoverageWorker(const CoverageWorker&) = delete;
     CoverageWorker& operator=(const CoverageWorker&) = delete;
@@ -91,6 +99,7 @@ class CoverageWorker {
 
     Ready ready_;
     std::chrono::milliseconds recheck_;
+    std::string indexFile_;
     std::mutex mutex_;
     std::condition_variable wake_;
     bool stop_ = false;

@@ -8,6 +8,7 @@
 #include <QMessageBox>
 #include <QPainter>
 #include <QProgressDialog>
+#include <QStandardPaths>
 #include <QTimer>
 
 #include "regions/region_outline.h"
@@ -248,7 +249,11 @@ void TForm1::ToolButton11Click() {
         PaintBox1->update();
         return;
     }
-    Coverage.Worker = std::make_shared<CoverageWorker>([this](auto grid) {
+    // What the worker learned of the cache is kept for the next run, with
+    // other data the program can always make again.
+    const QString kept = QStandardPaths::writableLocation(QStandardPaths::CacheLocation);
+    QDir().mkpath(kept);
+    auto ready = [this](auto grid) {
         QMetaObject::invokeMethod(
             this,
             [this, grid] {
@@ -272,7 +277,10 @@ void TForm1::ToolButton11Click() {
                 PaintBox1->update();
             },
             Qt::QueuedConnection);
-    });
+    };
+    Coverage.Worker = std::make_shared<CoverageWorker>(
+        ready, std::chrono::milliseconds(2000),
+        kept.isEmpty() ? std::string() : (kept + "/coverage.idx").toStdString());
     RequestCoverage();
 }
 

@@ -172,3 +172,92 @@ TEST(CoverageWorker, AnswersTheNewestViewAndLearnsTilesBroughtIn) {
     Place(dir, {12, 2001, 1001});
     EXPECT_TRUE(waitFor([](const CoverageGrid& g) { return g.HeldAt(2001, 1001) == 1; }));
 }
+
+TEST(CacheCoverage, WhatWasLearnedIsKeptInAnIndexFile) {
+    TempDir dir, other;
+    Place(dir, {5, 3, 4});
+    Place(dir, {12, 2000, 1000});
+    CacheCoverage learned;
+    learned.Scan(dir.Path());
+    const std::string index = other.File("coverage.idx");
+    ASSERT_TRUE(learned.Save(index, dir.Path(), 1234));
+    std::string good = other.ReadFile("coverage.idx");
+
+    CacheCoverage loaded;
+    int64_t time = 0;
+    ASSERT_TRUE(loaded.Load(index, dir.Path(), time));
+    EXPECT_EQ(time, 1234);
+    EXPECT_EQ(loaded.TileCount(), 2u);
+    EXPECT_EQ(loaded.Cells({12, 12, 2000.0 * 256, 1000.0 * 256, 256, 256}).HeldAt(2000, 1000), 1u);
+
+    struct Case {
+        const char* Name;
+        std::string Bytes;
+        std::string Folder;
+    };
+    std::string unsorted = good;
+    // The zoom-5 code sits after the header; a code past the zoom's tiles.
+    const std::size_t zoom5 = 8 + 4 + dir.Path().size() + 8 + 5 * 8 + 8;
+    unsorted[zoom5 + 7] = '\x7f';
+    const Case cases[] = {
+        {"another folder's", good, other.Path()},
+        {"cut short", good.substr(0, good.size() - 3), dir.Path()},
+        {"longer", good + "x", dir.Path()},
+        {"not an index", "hello", dir.Path()},
+        {"a code beyond its zoom", unsorted, dir.Path()},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.Name);
+        ASSERT_TRUE(other.WriteFile("bad.idx", c.Bytes));
+        CacheCoverage kept;
+        kept.Scan(dir.Path());
+        int64_t t = 7;
+        EXPECT_FALSE(kept.Load(other.File("bad.idx"), c.Folder, t));
+        EXPECT_EQ(t, 7);
+        EXPECT_EQ(kept.TileCount(), 2u);  // unchanged
+    }
+    EXPECT_FALSE(loaded.Load(other.File("missing.idx"), dir.Path(), time));
+}
+
+TEST(CoverageWorker, AnswersFirstFromTheIndexThenFromTheFolder) {
+    TempDir dir, other;
+    Place(dir, {12, 2000, 1000});
+    const std::string index = other.File("coverage.idx");
+    {
+        // An earlier run knew a tile that has gone since.
+        TempDir earlier;
+        Place(earlier, {12, 2001, 1000});
+        CacheCoverage coverage;
+        coverage.Scan(earlier.Path());
+        ASSERT_TRUE(coverage.Save(index, dir.Path(), 1));
+    }
+    std::mutex lock;
+    std::vector<std::shared_ptr<const CoverageGrid>> grids;
+    {
+        CoverageWorker worker(
+            [&](std::shared_ptr<const CoverageGrid> grid) {
+                std::lock_guard<std::mutex> guard(lock);
+                grids.push_back(std::move(grid));
+            },
+            std::chrono::milliseconds(20), index);
+        worker.Request(dir.Path(), {12, 12, 2000.0 * 256, 1000.0 * 256, 512, 256});
+        for (int i = 0; i < 500; ++i) {
+            {
+                std::lock_guard<std::mutex> guard(lock);
+                if (grids.size() >= 2) break;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
+        }
+    }
+    ASSERT_GE(grids.size(), 2u);
+    EXPECT_EQ(grids[0]->HeldAt(2001, 1000), 1u);
+    EXPECT_EQ(grids[0]->HeldAt(2000, 1000), 0u);
+    EXPECT_EQ(grids[1]->HeldAt(2001, 1000), 0u);
+    EXPECT_EQ(grids[1]->HeldAt(2000, 1000), 1u);
+    // The folder as read now is what the next run starts from.
+    CacheCoverage next;
+    int64_t time = 0;
+    ASSERT_TRUE(next.Load(index, dir.Path(), time));
+    EXPECT_NE(time, 1);
+    EXPECT_EQ(next.TileCount(), 1u);
+}

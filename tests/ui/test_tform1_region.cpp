@@ -9,6 +9,7 @@
 #include <memory>
 
 #include "geo/coordinate_text.h"
+#include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "regions/region_outline.h"
 #include "regions/shape_tiles.h"
@@ -276,6 +277,36 @@ class TestTForm1Region : public QObject {
             Form->SpeedButton2Click(static_cast<int>(TaskKind::Download));
             QCOMPARE(Form->CurrentShape(), shape);
         }
+    }
+
+    void coverageOverlayTintsTheCachedTilesOfTheTaskZoom() {
+        Form->ComboBox2->setCurrentIndex(12);  // zoom 13, three levels below the view
+        const TilePosition held = TileAt(13, S().CenterLon, S().CenterLat);
+        QFile f(QString::fromStdString(S().CachePathCopy() + KeyLetters(13, held.Column, held.Row) +
+                                       ".jpg"));
+        QVERIFY(f.open(QIODevice::WriteOnly));  // a name is all the overlay reads
+        f.close();
+        QTest::mouseClick(Form->ToolButton11, Qt::LeftButton);
+        QTRY_VERIFY(Form->CoverageCells());
+        const auto grid = Form->CoverageCells();
+        QCOMPARE(grid->CellPixels, 32.0);
+        QCOMPARE(grid->HeldAt(held.Column, held.Row), 1u);
+        QCOMPARE(grid->HeldAt(held.Column + 1, held.Row), 0u);
+        auto middleOf = [&](int column, int row) {
+            return QPoint(static_cast<int>(grid->CellX(column) + 16),
+                          static_cast<int>(grid->CellY(row) + 16));
+        };
+        QTRY_VERIFY(!Form->PaintBox1->grab().toImage().isNull());
+        const QImage shown = Form->PaintBox1->grab().toImage();
+        const QImage& view = S().ViewBitmap.Image();
+        const QPoint tinted = middleOf(held.Column, held.Row);
+        const QPoint clear = middleOf(held.Column + 2, held.Row);
+        QVERIFY(shown.pixelColor(tinted) != view.pixelColor(tinted));
+        QCOMPARE(shown.pixelColor(clear), view.pixelColor(clear));
+        // Off: the view alone.
+        QTest::mouseClick(Form->ToolButton11, Qt::LeftButton);
+        QVERIFY(!Form->CoverageCells());
+        QCOMPARE(Form->PaintBox1->grab().toImage().pixelColor(tinted), view.pixelColor(tinted));
     }
 
     // Not a check: under a real X server (VISTREL_SHOTS=folder, a tile server
