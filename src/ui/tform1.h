@@ -187,6 +187,7 @@ class TForm1 : public QMainWindow {
     void PolygonMouseDown(Qt::MouseButton button, int x, int y);
     void PolygonDoubleClick();
     bool PaintBox1KeyDown(int key);
+    void PolygonDraftCancel();
     bool DraftActive() const;
     // The shape and the polygon being drawn over the view; the overlay of
     // the cached tiles under them. The caller holds the canvas lock.

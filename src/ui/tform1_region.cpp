@@ -84,7 +84,7 @@ void TForm1::ToolButton9Click() {
         PaintBox1->update();
         return;
     }
-    if (Draft) Draft->Cancel();
+    PolygonDraftCancel();
     ToolButton8Click();  // leaving a selection mode
 }
 
@@ -116,6 +116,10 @@ void TForm1::PolygonDoubleClick() {
     if (!shape) return;  // no area yet: go on clicking
     SetRegionShape(std::make_shared<const RegionShape>(std::move(*shape)));
     RefreshView();
+}
+
+void TForm1::PolygonDraftCancel() {
+    if (Draft) Draft->Cancel();
 }
 
 bool TForm1::PaintBox1KeyDown(int key) {
@@ -226,7 +230,7 @@ bool TForm1::OpenRegionFile(const QString& path) {
         if (!width || !(*width > 0)) return false;
         result.Shape.CorridorWidth = *width;
     }
-    if (Draft) Draft->Cancel();
+    PolygonDraftCancel();
     SetRegionShape(std::make_shared<const RegionShape>(std::move(result.Shape)));
     if (!RegionMode()) {
         ToolButton8->setChecked(true);

@@ -433,6 +433,7 @@ void TForm1::ToolButton3Click() {
 void TForm1::ToolButton8Click() {
     if (SelectionMode()) {
         ToolButton9->setChecked(false);  // one selection mode at a time
+        PolygonDraftCancel();
         PaintBox1->setCursor(Qt::CrossCursor);
         TBToolWindow3->show();
     } else {

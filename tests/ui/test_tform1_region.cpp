@@ -167,6 +167,14 @@ class TestTForm1Region : public QObject {
         QTest::mouseClick(Form->ToolButton8, Qt::LeftButton);
         QVERIFY(!Form->PolygonMode());
         QVERIFY(Form->CurrentShape());  // switching modes keeps the region
+        // A polygon begun, then left for the rectangle, is dropped.
+        QTest::mouseClick(Form->ToolButton9, Qt::LeftButton);
+        QVERIFY(!Form->SelectionMode());
+        Click(mid + QPoint(-60, -60));
+        QVERIFY(Form->DraftActive());
+        QTest::mouseClick(Form->ToolButton8, Qt::LeftButton);
+        QVERIFY(!Form->PolygonMode());
+        QVERIFY(!Form->DraftActive());
         QTest::mousePress(Form->PaintBox1, Qt::LeftButton, Qt::NoModifier, mid);
         QTest::mouseMove(Form->PaintBox1, mid + QPoint(100, 80));
         QTest::mouseRelease(Form->PaintBox1, Qt::LeftButton, Qt::NoModifier, mid + QPoint(100, 80));
