@@ -263,7 +263,8 @@ void TForm1::ToolButton11Click() {
             [this, grid] {
                 if (!Coverage.Worker) return;  // switched off meanwhile
                 Coverage.Cells = grid;
-                // One pixel per cell, its alpha the share of the cell held.
+                // One pixel per cell, its alpha the share of the cell held; a
+                // violet that neither land nor water imagery has.
                 QImage image(std::max(1, grid->Columns), std::max(1, grid->Rows),
                              QImage::Format_ARGB32_Premultiplied);
                 image.fill(Qt::transparent);
@@ -274,7 +275,7 @@ void TForm1::ToolButton11Click() {
                             grid->ShareAt(grid->FirstColumn + c, grid->FirstRow + r);
                         if (share > 0)
                             line[c] = qPremultiply(qRgba(
-                                0, 190, 90, static_cast<int>(40 + 80 * std::min(1.0, share))));
+                                130, 60, 230, static_cast<int>(50 + 80 * std::min(1.0, share))));
                     }
                 }
                 Coverage.Image = image;
