@@ -7,6 +7,8 @@
 #include "core/main_state.h"
 #include "tasks/task_record.h"
 
+struct RegionShape;
+
 // What the windows hand to the making of a task; the corners are the
 // selection's (SelLat1..SelLon2).
 struct TaskRequest {
@@ -23,6 +25,7 @@ struct TaskRequest {
     std::string DialEntry, DialUser, DialPassword;
     std::string FileName;
     bool WorldFile = false;  // a stitch also writes a world file
+    std::shared_ptr<const RegionShape> Shape;  // null: the rectangle of the corners
 };
 
 // Larger tile lists are refused instead of taking all memory (a record costs

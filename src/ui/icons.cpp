@@ -98,3 +98,43 @@ QIcon SelectionIcon() {
     p.drawLine(QPoint(14, 13), QPoint(20, 19));
     return QIcon(pm);
 }
+
+QIcon PolygonIcon() {
+    QPixmap pm = Canvas();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    const QPointF outline[] = {{3, 8}, {10, 3}, {19, 7}, {16, 18}, {6, 16}};
+    p.setPen(QPen(QColor(20, 20, 20), 1, Qt::DashLine));
+    p.drawPolygon(outline, 5);
+    p.setPen(Qt::NoPen);
+    p.setBrush(QColor(200, 30, 30));
+    for (const QPointF& corner : outline)
+        p.drawRect(QRectF(corner - QPointF(1.5, 1.5), QSizeF(3, 3)));
+    return QIcon(pm);
+}
+
+QIcon OpenRegionIcon() {
+    QPixmap pm = Canvas();
+    QPainter p(&pm);
+    p.setRenderHint(QPainter::Antialiasing);
+    p.setPen(QPen(QColor(120, 90, 20), 1));
+    p.setBrush(QColor(235, 200, 90));
+    p.drawRect(QRectF(2, 6, 18, 13));
+    p.drawRect(QRectF(2, 4, 7, 3));
+    p.setPen(QPen(QColor(30, 110, 40), 2));
+    p.drawPolyline(QPolygonF({{5, 16}, {9, 10}, {13, 14}, {17, 9}}));
+    return QIcon(pm);
+}
+
+QIcon CoverageIcon() {
+    QPixmap pm = Canvas();
+    QPainter p(&pm);
+    p.setPen(QPen(QColor(60, 60, 60), 1));
+    for (int row = 0; row < 3; ++row)
+        for (int col = 0; col < 3; ++col) {
+            const bool held = (row + col) % 2 == 0 || row == 1;
+            p.setBrush(held ? QColor(40, 170, 90) : QColor(245, 245, 245));
+            p.drawRect(QRect(2 + col * 6, 2 + row * 6, 6, 6));
+        }
+    return QIcon(pm);
+}

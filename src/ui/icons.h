@@ -8,3 +8,6 @@ QIcon RefreshIcon();
 QIcon SearchIcon();
 QIcon SettingsIcon();
 QIcon SelectionIcon();
+QIcon PolygonIcon();
+QIcon OpenRegionIcon();
+QIcon CoverageIcon();

@@ -264,6 +264,11 @@ void TForm1::BuildZoomWindow() {
     ToolBar1->addSeparator();
     ToolButton6 = addButton("ToolButton6", SettingsIcon(), QStringLiteral("Настройки"), false);
     ToolButton8 = addButton("ToolButton8", SelectionIcon(), QStringLiteral("Выделение"), true);
+    ToolButton9 =
+        addButton("ToolButton9", PolygonIcon(), QStringLiteral("Выделение многоугольником"), true);
+    ToolButton10 =
+        addButton("ToolButton10", OpenRegionIcon(), QStringLiteral("Открыть область..."), false);
+    ToolButton11 = addButton("ToolButton11", CoverageIcon(), QStringLiteral("Покрытие кэша"), true);
     layout->addWidget(RxSlider1);
     layout->addWidget(Label1);
     layout->addWidget(ToolBar1);

@@ -1,6 +1,7 @@
 #pragma once
 #include <QComboBox>
 #include <QDockWidget>
+#include <QImage>
 #include <QLabel>
 #include <QLineEdit>
 #include <QMainWindow>
@@ -12,6 +13,7 @@
 #include <chrono>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 #include <vector>
 
@@ -21,6 +23,11 @@
 #include "tasks/tasks.h"
 
 class TForm1;
+struct RegionShape;
+class PolygonDraft;
+class ShapeTileCounts;
+class CoverageWorker;
+struct CoverageGrid;
 
 // The map area's paint box: it only delegates to the main window.
 class MapBox : public QWidget {
@@ -153,6 +160,62 @@ class TForm1 : public QMainWindow {
     bool ViewComposedOnShow = false;
     bool ResizeQueued = false;
     // ---- end of map view section
+
+    // ---- Region shapes (tform1_region.cpp)
+    QToolButton* ToolButton9 = nullptr;   // polygon selection mode
+    QToolButton* ToolButton10 = nullptr;  // "Открыть область..."
+    QToolButton* ToolButton11 = nullptr;  // "Покрытие кэша"
+    bool PolygonMode() const;
+    // Either selection mode: the rectangle's or the polygon's.
+    bool RegionMode() const { return SelectionMode() || PolygonMode(); }
+    void ToolButton9Click();
+    // "Открыть область...": the file dialog, then OpenRegionFile.
+    void ToolButton10Click();
+    // Reads a region file off the GUI thread (a progress dialog with
+    // "Отмена" after a second), asks the corridor width when it has lines
+    // and makes the shape the region of the tasks, shown and zoomed to. On
+    // any failure a message names the file and nothing changes.
+    bool OpenRegionFile(const QString& path);
+    // The region tasks' shape; null while the region is the rectangle.
+    const std::shared_ptr<const RegionShape>& CurrentShape() const { return Shape; }
+    // The shape becomes the region: the corners take its box. Null goes
+    // back to the rectangle of the corners.
+    void SetRegionShape(std::shared_ptr<const RegionShape> shape);
+    // The shape's tile count at a zoom, -1 without a shape.
+    long long ShapeTiles(int zoom);
+    // Polygon mode's mouse and keys; true when the event was taken.
+    void PolygonMouseDown(Qt::MouseButton button, int x, int y);
+    void PolygonDoubleClick();
+    bool PaintBox1KeyDown(int key);
+    void PolygonDraftCancel();
+    bool DraftActive() const;
+    // The shape and the polygon being drawn over the view; the overlay of
+    // the cached tiles under them. The caller holds the canvas lock.
+    void PaintRegion(QPainter& painter, int bitmapX, int bitmapY);
+    // "Покрытие кэша": the overlay of the cached tiles of the task zoom.
+    void ToolButton11Click();
+    // Asks the coverage worker about the view as it is now.
+    void RequestCoverage();
+    void PaintCoverage(QPainter& painter, int bitmapX, int bitmapY);
+    // The newest cells the worker sent (window tests).
+    std::shared_ptr<const CoverageGrid> CoverageCells() const { return Coverage.Cells; }
+    // Asked instead of the dialogs when set (window tests).
+    std::function<QString()> RegionFileChooser;
+    std::function<std::optional<double>()> CorridorWidthAsker;
+
+  private:
+    std::shared_ptr<const RegionShape> Shape;
+    std::shared_ptr<ShapeTileCounts> ShapeCounts;
+    std::shared_ptr<PolygonDraft> Draft;
+    QString RegionFolder;
+    struct {
+        std::shared_ptr<CoverageWorker> Worker;
+        std::shared_ptr<const CoverageGrid> Cells;
+        QImage Image;  // a pixel per cell
+    } Coverage;
+
+  public:
+    // ---- end of region shapes section
 
     // ---- Region tasks (tform1_tasks.cpp)
     // "Выполнить": the task parameters dialog, then the chosen task.

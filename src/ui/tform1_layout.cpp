@@ -121,6 +121,12 @@ class LayoutEventForwarder : public QObject {
 
 }  // namespace
 
+namespace {
+// The designed 163 pixels and three buttons more: the polygon mode, region
+// files and the cache coverage.
+constexpr int ZoomToolBarLength = 163 + 3 * 29;
+}  // namespace
+
 void TForm1::SetZoomWindowLayout(bool vertical) {
     QWidget* body = TBToolWindow1->widget();
     DropLayout(body);
@@ -141,17 +147,17 @@ void TForm1::SetZoomWindowLayout(bool vertical) {
     if (vertical) {
         RxSlider1->move(0, 0);
         Label1->move(0, 270);
-        ToolBar1->setGeometry(0, 298, 28, 163);
+        ToolBar1->setGeometry(0, 298, 28, ZoomToolBarLength);
         ToolBar1->setStyleSheet(QStringLiteral(
             "QToolBar { border-top: 1px solid palette(mid); spacing: 0px; padding: 0px; }"));
-        body->setFixedSize(slider.width(), slider.height() + 192);
+        body->setFixedSize(slider.width(), slider.height() + ZoomToolBarLength + 29);
     } else {
         RxSlider1->move(0, 0);
         Label1->move(270, 0);
-        ToolBar1->setGeometry(298, 0, 163, 28);
+        ToolBar1->setGeometry(298, 0, ZoomToolBarLength, 28);
         ToolBar1->setStyleSheet(QStringLiteral(
             "QToolBar { border-left: 1px solid palette(mid); spacing: 0px; padding: 0px; }"));
-        body->setFixedSize(slider.width() + 192, slider.height());
+        body->setFixedSize(slider.width() + ZoomToolBarLength + 29, slider.height());
     }
 }
 
@@ -163,13 +169,13 @@ void TForm1::TBToolWindow1DockChanged() {
         if (vertical) {
             RxSlider1->move(0, 7);
             Label1->move(0, 276);
-            ToolBar1->setGeometry(0, 305, 28, 163);
-            body->setFixedSize(28, RxSlider1->height() + 201);
+            ToolBar1->setGeometry(0, 305, 28, ZoomToolBarLength);
+            body->setFixedSize(28, RxSlider1->height() + ZoomToolBarLength + 38);
         } else {
             RxSlider1->move(7, 0);
             Label1->move(276, 0);
-            ToolBar1->setGeometry(305, 0, 163, 28);
-            body->setFixedSize(RxSlider1->width() + 201, 28);
+            ToolBar1->setGeometry(305, 0, ZoomToolBarLength, 28);
+            body->setFixedSize(RxSlider1->width() + ZoomToolBarLength + 38, 28);
         }
         return;
     }

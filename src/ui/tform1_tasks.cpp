@@ -71,7 +71,11 @@ TOKBottomDlg* TForm1::ParamsDialog() {
 void TForm1::SpeedButton2Click(int preselectKind) {
     if (!S.HasSelection) return;
     TaskParamsResult result;
-    if (!ParamsDialog()->Run(S, ComboBox2->currentIndex(), preselectKind, result)) return;
+    TOKBottomDlg* dialog = ParamsDialog();
+    dialog->Region = ShapeCounts;
+    if (!dialog->Run(S, ComboBox2->currentIndex(), preselectKind, result)) return;
+    // A corner edited in the dialog made the region a rectangle again.
+    if (!dialog->Region) SetRegionShape(nullptr);
     // The corners come back ordered and clamped; the frame follows them.
     S.SelLat1 = result.Corners.Lat1;
     S.SelLon1 = result.Corners.Lon1;
@@ -123,6 +127,7 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
     std::shared_ptr<stichtype> task;
     try {
         request.Zoom = ComboBox2->currentIndex() + 1;
+        request.Shape = CurrentShape();
         request.Quality = QualityPercent(ComboBox3->currentIndex());
         task = NewTask(S, request);
         ComboBox4->blockSignals(true);

@@ -1,4 +1,5 @@
 #include <QApplication>
+#include <QKeyEvent>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -45,6 +46,12 @@ class MapBoxEventFilter : public QObject {
             if (event->type() == QEvent::MouseButtonRelease) Form->State().Dragging = false;
             return true;
         }
+        if (event->type() == QEvent::MouseButtonDblClick && Form->PolygonMode()) {
+            Form->PolygonDoubleClick();
+            return true;
+        }
+        if (event->type() == QEvent::KeyPress)
+            return Form->PaintBox1KeyDown(static_cast<QKeyEvent*>(event)->key());
         switch (event->type()) {
             case QEvent::MouseButtonPress:
             case QEvent::MouseButtonDblClick: {  // a double click is two presses
@@ -192,6 +199,10 @@ void TForm1::SetUpView() {
     connect(ToolButton3, &QToolButton::clicked, this, [this] { ToolButton3Click(); });
     connect(ToolButton5, &QToolButton::clicked, this, [this] { ToolButton5Click(); });
     connect(ToolButton8, &QToolButton::clicked, this, [this] { ToolButton8Click(); });
+    connect(ToolButton9, &QToolButton::clicked, this, [this] { ToolButton9Click(); });
+    connect(ToolButton10, &QToolButton::clicked, this, [this] { ToolButton10Click(); });
+    connect(ToolButton11, &QToolButton::clicked, this, [this] { ToolButton11Click(); });
+    PaintBox1->setFocusPolicy(Qt::ClickFocus);  // Backspace and Esc of the polygon mode
     for (QComboBox* box : {ComboBox2, ComboBox3, ComboBox4})
         connect(box, &QComboBox::currentIndexChanged, this, [this] { ComboBox2Change(); });
 
@@ -217,10 +228,12 @@ void TForm1::SetUpView() {
 
 void TForm1::RefreshView() {
     View->RefreshView();
+    RequestCoverage();
 }
 
 void TForm1::Panel1Resize() {
     View->Panel1Resize(PaintBox1->width(), PaintBox1->height());
+    RequestCoverage();
 }
 
 bool TForm1::SelectionMode() const {
@@ -244,7 +257,10 @@ void TForm1::PaintMapBox(QPainter& painter) {
     if (!bitmap.Empty()) painter.drawImage(at.BitmapX, at.BitmapY, bitmap.Image());
     S.FrameShown = false;
 
-    if (SelectionMode() && (S.HasSelection || S.Selecting) && !S.Dragging) {
+    if (!S.Dragging) PaintCoverage(painter, at.BitmapX, at.BitmapY);
+    PaintRegion(painter, at.BitmapX, at.BitmapY);
+    if (SelectionMode() && (S.HasSelection || S.Selecting) && !S.Dragging &&
+        !(CurrentShape() && !S.Selecting)) {
         for (const FrameStrip& strip :
              SelectionFrame(bitmap, at.BitmapX, at.BitmapY, S.SelLeft, S.SelTop, S.SelRight,
                             S.SelBottom, FramePhase))
@@ -254,9 +270,14 @@ void TForm1::PaintMapBox(QPainter& painter) {
 }
 
 void TForm1::PaintBox1MouseDown(Qt::MouseButton button, int x, int y) {
+    if (PolygonMode()) {
+        PolygonMouseDown(button, x, y);
+        return;
+    }
     if (SelectionMode()) {
         if (button != Qt::LeftButton) return;
         if (S.HasSelection) PaintBox1->update();  // the old frame goes
+        if (CurrentShape()) SetRegionShape(nullptr);  // a new rectangle replaces the shape
         S.SelLeft = S.SelRight = x;
         S.SelTop = S.SelBottom = y;
         S.Selecting = true;
@@ -282,6 +303,8 @@ void TForm1::PaintBox1MouseMove(int x, int y) {
         S.SelBottom = y;
         S.FrameShown = true;
         PaintBox1->update();
+    } else if (PolygonMode() && DraftActive()) {
+        PaintBox1->update();  // the edge that follows the mouse
     } else if (S.Dragging && moved) {
         S.ClickPending = false;
         PaintBox1->setCursor(Qt::ClosedHandCursor);
@@ -293,7 +316,7 @@ void TForm1::PaintBox1MouseMove(int x, int y) {
 }
 
 void TForm1::PaintBox1MouseUp(Qt::MouseButton button, int x, int y) {
-    if (SelectionMode()) {
+    if (RegionMode()) {
         if (S.Selecting) {
             S.HasSelection = false;
             S.Selecting = false;
@@ -319,7 +342,7 @@ void TForm1::PaintBox1MouseUp(Qt::MouseButton button, int x, int y) {
                 S.Selecting = false;
                 // The estimate of a selection that is gone must not stay.
                 SetPanelText(2, QStringLiteral(" "));
-                ComboBox2Change();
+                SetRegionShape(nullptr);
             }
             PaintBox1->update();
             return;
@@ -327,7 +350,7 @@ void TForm1::PaintBox1MouseUp(Qt::MouseButton button, int x, int y) {
     }
     if (!S.Dragging) return;
     S.Dragging = false;
-    PaintBox1->setCursor(SelectionMode() ? Qt::CrossCursor : Qt::ArrowCursor);
+    PaintBox1->setCursor(RegionMode() ? Qt::CrossCursor : Qt::ArrowCursor);
     if (S.ClickPending) {
         CentreOnClick(S);
         const int step = ClickZoomStep(S.WheelZoom, ToMouseButton(button));
@@ -367,17 +390,21 @@ void TForm1::Timer3Timer() {
 }
 
 void TForm1::Timer1Timer() {
-    if ((S.HasSelection || S.Selecting) && !S.Dragging && SelectionMode()) {
+    if ((S.HasSelection || S.Selecting || DraftActive()) && !S.Dragging && RegionMode()) {
         ++FramePhase;
         S.AntsTick = (S.AntsTick + 1) % 5;
-        // Only the outline needs drawing again.
-        const int l = std::min(S.SelLeft, S.SelRight), r = std::max(S.SelLeft, S.SelRight);
-        const int t = std::min(S.SelTop, S.SelBottom), b = std::max(S.SelTop, S.SelBottom);
-        QRegion outline(l, t, r - l, 1);
-        outline += QRect(l, b - 1, r - l, 1);
-        outline += QRect(l, t, 1, b - t);
-        outline += QRect(r - 1, t, 1, b - t);
-        PaintBox1->update(outline);
+        if ((CurrentShape() && !S.Selecting) || DraftActive()) {
+            PaintBox1->update();  // an outline of any shape: the whole area
+        } else {
+            // Only the outline needs drawing again.
+            const int l = std::min(S.SelLeft, S.SelRight), r = std::max(S.SelLeft, S.SelRight);
+            const int t = std::min(S.SelTop, S.SelBottom), b = std::max(S.SelTop, S.SelBottom);
+            QRegion outline(l, t, r - l, 1);
+            outline += QRect(l, b - 1, r - l, 1);
+            outline += QRect(l, t, 1, b - t);
+            outline += QRect(r - 1, t, 1, b - t);
+            PaintBox1->update(outline);
+        }
     }
     if (S.BlinkCount < 17) {
         Image5->setVisible(!Image5->isVisible());
@@ -385,7 +412,7 @@ void TForm1::Timer1Timer() {
     } else {
         Image5->hide();
     }
-    if (!S.HasSelection && !S.Selecting && S.BlinkCount > 16) {
+    if (!S.HasSelection && !S.Selecting && !DraftActive() && S.BlinkCount > 16) {
         Timer1->stop();
         Image5->hide();
     }
@@ -405,6 +432,8 @@ void TForm1::ToolButton3Click() {
 
 void TForm1::ToolButton8Click() {
     if (SelectionMode()) {
+        ToolButton9->setChecked(false);  // one selection mode at a time
+        PolygonDraftCancel();
         PaintBox1->setCursor(Qt::CrossCursor);
         TBToolWindow3->show();
     } else {
@@ -413,15 +442,19 @@ void TForm1::ToolButton8Click() {
             TBToolWindow3->hide();
             S.HasSelection = false;
             SetPanelText(2, QStringLiteral(" "));
-            ComboBox2Change();  // no stale size, no "Выполнить" without a selection
+            SetRegionShape(nullptr);  // no stale size, no "Выполнить" without a selection
         }
     }
     PaintBox1->update();
 }
 
 void TForm1::ComboBox2Change() {
-    const SizeEstimateTexts t = SizeEstimate(S, ComboBox2->currentIndex() + 1);
+    const int zoom = ComboBox2->currentIndex() + 1;
+    RequestCoverage();  // the overlay shows the task zoom
+    const SizeEstimateTexts t =
+        SizeEstimate(S, zoom, S.HasSelection && !S.Selecting ? ShapeTiles(zoom) : -1);
     Label15->setText(QString::fromStdString(t.Label15));
+    SizeTaskPanel(ComboBox4->count() > 0);  // a longer text is not cut
     SpeedButton2->setEnabled(t.HasSelection);
     if (t.HasSelection) SetPanelText(2, QString::fromStdString(t.Panel2));
 }

@@ -20,6 +20,7 @@
 #include <cmath>
 
 #include "geo/coordinate_text.h"
+#include "regions/region_outline.h"
 #include "ui/dialog_buttons.h"
 #include "ui/koord_dlg.h"
 #include "ui/windows.h"
@@ -213,9 +214,12 @@ void TOKBottomDlg::ShowCorners() {
     Label7->setText(CornerText(CornerLon2, CoordKind::Longitude));
     const RegionPixels size =
         RegionPixelSize(FCB->currentIndex() + 1, {CornerLat1, CornerLon1, CornerLat2, CornerLon2});
-    Label9->setText(QStringLiteral("Размеры выделенного фрагмента: ") +
-                    QString::number(size.Width) + QStringLiteral(" x ") +
-                    QString::number(size.Height));
+    QString text = QStringLiteral("Размеры выделенного фрагмента: ") + QString::number(size.Width) +
+                   QStringLiteral(" x ") + QString::number(size.Height);
+    if (Region)
+        text += QStringLiteral(", тайлов в области: ") +
+                QString::number(Region->At(FCB->currentIndex() + 1));
+    Label9->setText(text);
     PixelWidth = size.Width;
     PixelHeight = size.Height;
 }
@@ -387,6 +391,7 @@ void TOKBottomDlg::Button1Click(QPushButton* sender) {
     if (dlg->exec() != QDialog::Accepted) return;
     lat = dlg->KoordLat;
     lon = dlg->KoordLon;
+    Region.reset();
     ShowCorners();
 }
 

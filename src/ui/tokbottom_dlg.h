@@ -1,5 +1,6 @@
 #pragma once
 #include <QDialog>
+#include <memory>
 
 #include "core/main_state.h"
 #include "tasks/task_params.h"
@@ -13,6 +14,7 @@ class QPushButton;
 class QRadioButton;
 class QToolButton;
 class TKoordDlg;
+class ShapeTileCounts;
 
 // The task parameters dialog ("Параметры"): the kind of region task, the two
 // corners, the zoom and the options of the kind. It is made once and kept:
@@ -45,6 +47,11 @@ class TOKBottomDlg : public QDialog {
     void FCBChange();
     // Both "<- Изменить" buttons: corner 1 for Button1, corner 2 for Button2.
     void Button1Click(QPushButton* sender);
+
+    // The region's shape and its tile counts, set by the caller before Run;
+    // the corners are then its box. Editing a corner turns the region back
+    // into the rectangle of the corners: this becomes null.
+    std::shared_ptr<ShapeTileCounts> Region;
 
     double CornerLat1 = 0, CornerLon1 = 0, CornerLat2 = 0, CornerLon2 = 0;
     int PixelWidth = 0, PixelHeight = 0;

@@ -28,7 +28,24 @@ void StoreSelectionCorners(MainState& state) {
     state.HasSelection = true;
 }
 
-SizeEstimateTexts SizeEstimate(const MainState& state, int taskZoom) {
+void ZoomToRegion(MainState& state, const RegionCorners& region, int width, int height) {
+    int zoom = MinZoom;
+    for (int z = MaxZoom; z > MinZoom; --z) {
+        const RegionPixels size = RegionPixelSize(z, region);
+        if (size.Width <= width && size.Height <= height) {
+            zoom = z;
+            break;
+        }
+    }
+    const RegionPixels size = RegionPixelSize(zoom, region);
+    double lon = region.Lon1, lat = region.Lat1;
+    PointAtDelta(size.Width / 2, size.Height / 2, zoom, lon, lat);
+    state.CenterLon = lon;
+    state.CenterLat = lat;
+    state.Zoom = zoom;
+}
+
+SizeEstimateTexts SizeEstimate(const MainState& state, int taskZoom, long long shapeTiles) {
     SizeEstimateTexts t;
     if (!state.HasSelection && !state.Selecting) {
         t.Label15 = NoSizeText;
@@ -44,6 +61,15 @@ SizeEstimateTexts SizeEstimate(const MainState& state, int taskZoom) {
         static_cast<float>(static_cast<double>(d.Width) * d.Height * 24 * 0.125 / 1024 / 1024);
     const std::string width = std::to_string(d.Width);
     const std::string height = std::to_string(d.Height);
+    if (shapeTiles >= 0) {
+        const double tileMegabytes = TileSize * TileSize * 24 * 0.125 / 1024 / 1024;
+        const std::string tiles = std::to_string(shapeTiles);
+        t.Label15 = "Тайлов в области: " + tiles;
+        t.Panel2 = "Выделено " + width + "x" + height + "px, в памяти " +
+                   FormatNumber(megabytes, 7, 3) + "mb, тайлов в области: " + tiles + ", скачать~" +
+                   FormatNumber(static_cast<float>(shapeTiles * tileMegabytes * 0.05), 7, 3) + "mb";
+        return t;
+    }
     t.Label15 = "Выделено " + width + "x" + height + " пикселей";
     t.Panel2 = "Выделено " + width + "x" + height + "px, в памяти " +
                FormatNumber(megabytes, 7, 3) + "mb, скачать~" +

@@ -3,6 +3,7 @@
 #include <vector>
 
 #include "core/main_state.h"
+#include "geo/projection.h"
 #include "platform/bitmap.h"
 
 // The selection rectangle: its corners as geographic coordinates, its size
@@ -12,6 +13,10 @@
 // then stores the corners as (SelLat1, SelLon1) and (SelLat2, SelLon2) from
 // the view centre at the view's zoom, and sets HasSelection.
 void StoreSelectionCorners(MainState& state);
+
+// Centres the view on the region and takes the largest zoom at which it fits
+// a map area of width x height pixels (zoom 1 when none does).
+void ZoomToRegion(MainState& state, const RegionCorners& region, int width, int height);
 
 // The texts of the size estimate.
 struct SizeEstimateTexts {
@@ -24,8 +29,10 @@ inline constexpr const char* NoSizeText = "----------------------";
 // The estimate for the selection at task zoom taskZoom (1..20; anything else
 // is brought into that range). Sizes in megabytes of a 24-bit bitmap, in
 // floating point so that large selections neither wrap nor go negative; the
-// download is 5 % of it.
-SizeEstimateTexts SizeEstimate(const MainState& state, int taskZoom);
+// download is 5 % of it. A region shape of `shapeTiles` tiles at that zoom
+// (-1: the rectangle alone) is a stitch of its box but a download of its
+// tiles: the label gives its tile count and the download estimate is theirs.
+SizeEstimateTexts SizeEstimate(const MainState& state, int taskZoom, long long shapeTiles = -1);
 
 // The frame's pixels, ready to be put over the map: four one-pixel strips
 // whose dotted pixels are the inverse of the view under them and whose gaps

@@ -93,16 +93,17 @@ class TestTForm1Layout : public QObject {
         QCOMPARE(form.RxSlider1->orientation(), Qt::Vertical);
         QCOMPARE(form.RxSlider1->geometry(), QRect(0, 0, 28, 269));
         QCOMPARE(form.Label1->pos(), QPoint(0, 270));
-        QCOMPARE(form.ToolBar1->geometry(), QRect(0, 298, 28, 163));
+        QCOMPARE(form.ToolBar1->geometry(), QRect(0, 298, 28, 250));
         QCOMPARE(form.ToolBar1->orientation(), Qt::Vertical);
-        QCOMPARE(form.TBToolWindow1->widget()->size(), QSize(28, 269 + 192));
+        QCOMPARE(form.TBToolWindow1->widget()->size(), QSize(28, 269 + 279));
         form.addDockWidget(Qt::BottomDockWidgetArea, form.TBToolWindow1);
         QCOMPARE(form.RxSlider1->orientation(), Qt::Horizontal);
-        QCOMPARE(form.ToolBar1->geometry(), QRect(298, 0, 163, 28));
-        QCOMPARE(form.TBToolWindow1->widget()->size(), QSize(269 + 192, 28));
+        QCOMPARE(form.ToolBar1->geometry(), QRect(298, 0, 250, 28));
+        QCOMPARE(form.TBToolWindow1->widget()->size(), QSize(269 + 279, 28));
         // Every button fits the designed length: none moves behind a "more" arrow.
-        for (QToolButton* b : {form.ToolButton2, form.ToolButton3, form.ToolButton5,
-                               form.ToolButton6, form.ToolButton8}) {
+        for (QToolButton* b :
+             {form.ToolButton2, form.ToolButton3, form.ToolButton5, form.ToolButton6,
+              form.ToolButton8, form.ToolButton9, form.ToolButton10, form.ToolButton11}) {
             QTRY_VERIFY2(b->isVisible(), qPrintable(b->objectName()));
             QVERIFY(form.ToolBar1->rect().contains(b->geometry()));
         }
@@ -111,7 +112,7 @@ class TestTForm1Layout : public QObject {
         QCOMPARE(form.RxSlider1->orientation(), Qt::Horizontal);
         QCOMPARE(form.RxSlider1->pos(), QPoint(7, 0));
         QCOMPARE(form.ToolBar1->pos(), QPoint(305, 0));
-        QCOMPARE(form.TBToolWindow1->widget()->size(), QSize(269 + 201, 28));
+        QCOMPARE(form.TBToolWindow1->widget()->size(), QSize(269 + 288, 28));
         form.close();
     }
 
@@ -135,7 +136,7 @@ class TestTForm1Layout : public QObject {
         QTRY_VERIFY(!form.TBToolWindow1->isFloating());
         QCOMPARE(form.dockWidgetArea(form.TBToolWindow1), Qt::LeftDockWidgetArea);
         QCOMPARE(form.RxSlider1->orientation(), Qt::Vertical);
-        QCOMPARE(form.ToolBar1->geometry(), QRect(0, 298, 28, 163));
+        QCOMPARE(form.ToolBar1->geometry(), QRect(0, 298, 28, 250));
         // The grip sits across the top of the vertical window, so it stays there.
         QWidget* grip = form.TBToolWindow1->titleBarWidget();
         QVERIFY(grip->geometry().bottom() < form.TBToolWindow1->widget()->geometry().top());
@@ -315,7 +316,7 @@ class TestTForm1Layout : public QObject {
         const QRect area = Available();
         // Placed so that the designed sizes just fit: the real ones are larger.
         WriteSettings(folder, {{32, "5"},
-                               {33, std::to_string(area.height() - 461)},
+                               {33, std::to_string(area.height() - 548)},
                                {34, "v"},
                                {35, "f"},
                                {39, std::to_string(area.width() - 192)},

@@ -11,29 +11,14 @@
 #include <cmath>
 #include <functional>
 
-#include "ui_test_main.h"
 #include "geo/coordinate_text.h"
 #include "geo/projection.h"
 #include "ui/koord_dlg.h"
 #include "ui/tokbottom_dlg.h"
+#include "ui/when_modal.h"
+#include "ui_test_main.h"
 
 namespace {
-
-// Runs `fn` on the first modal window of type T that shows up, from the
-// event loop of whoever shows it.
-template <class T>
-void WhenModal(std::function<void(T*)> fn) {
-    auto* timer = new QTimer;
-    timer->setInterval(5);
-    QObject::connect(timer, &QTimer::timeout, [timer, fn] {
-        auto* w = qobject_cast<T*>(QApplication::activeModalWidget());
-        if (!w || !w->isVisible()) return;
-        timer->stop();
-        timer->deleteLater();
-        fn(w);
-    });
-    timer->start();
-}
 
 // Types into the coordinate dialog and presses its OK.
 void EnterCorner(TKoordDlg* k, double lat, double lon) {

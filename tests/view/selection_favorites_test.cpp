@@ -270,3 +270,59 @@ TEST(Navigation, WheelDeltasMakeWholeNotches) {
 }
 
 }  // namespace
+
+TEST(Selection, ShapeEstimateGivesTheTileCountAndItsDownload) {
+    MainState state;
+    state.HasSelection = true;
+    state.SelLat1 = 10;
+    state.SelLon1 = -10;
+    state.SelLat2 = 9;
+    state.SelLon2 = -11;
+    const SizeEstimateTexts box = SizeEstimate(state, 10);
+    const SizeEstimateTexts shape = SizeEstimate(state, 10, 1000);
+    EXPECT_EQ(shape.Label15, "Тайлов в области: 1000");
+    // The stitch is still the box; the download is 1000 tiles of 192 KB, 5 %.
+    EXPECT_EQ(shape.Panel2.substr(0, box.Panel2.find(", скачать")),
+              box.Panel2.substr(0, box.Panel2.find(", скачать")));
+    EXPECT_NE(shape.Panel2.find("тайлов в области: 1000, скачать~9,375mb"), std::string::npos)
+        << shape.Panel2;
+    EXPECT_EQ(SizeEstimate(state, 10, -1).Label15, box.Label15);
+}
+
+TEST(Selection, ZoomToRegionFitsTheAreaAndCentresIt) {
+    struct Case {
+        RegionCorners Region;
+        int Width, Height;
+        int Zoom;  // 0: the largest that fits, checked below
+    };
+    const Case cases[] = {
+        {{56, -37, 55, -38}, 800, 600, 0},
+        {{56, -37, 55, -38}, 300, 300, 0},
+        {{10, 100, -60, -20}, 1900, 1000, 0},
+        {{80, 170, -80, -170}, 100, 100, 1},  // the world never fits: zoom 1
+        {{55.5, -37.5, 55.5, -37.5}, 800, 600, 20},
+    };
+    for (const Case& c : cases) {
+        MainState state;
+        ZoomToRegion(state, c.Region, c.Width, c.Height);
+        if (c.Zoom) {
+            EXPECT_EQ(state.Zoom, c.Zoom);
+        }
+        const RegionPixels size = RegionPixelSize(state.Zoom, c.Region);
+        if (state.Zoom > 1) {
+            EXPECT_LE(size.Width, c.Width);
+            EXPECT_LE(size.Height, c.Height);
+        }
+        if (state.Zoom < 20) {
+            const RegionPixels larger = RegionPixelSize(state.Zoom + 1, c.Region);
+            EXPECT_TRUE(larger.Width > c.Width || larger.Height > c.Height);
+        }
+        // The centre lies halfway between the corners on the screen.
+        const PixelOffset d =
+            PixelDelta(state.Zoom, c.Region.Lon1, c.Region.Lat1, state.CenterLon, state.CenterLat);
+        // PixelDelta's own error grows from zoom 17 on.
+        const int slack = 1 + (1 << std::max(0, state.Zoom - 17));
+        EXPECT_NEAR(d.Dx, size.Width / 2, slack);
+        EXPECT_NEAR(d.Dy, size.Height / 2, slack);
+    }
+}
