@@ -126,7 +126,7 @@ std::shared_ptr<stichtype> MakeCliTask(MainState& s, const TaskRequest& request,
     }
     const bool alone = QueueTask(s, task);
     printer.Flush(*task);
-    if (alone && task->Tiles && !StartTaskWorker(s, task))
+    if (alone && !task->Tiles.Empty() && !StartTaskWorker(s, task))
         throw RunError{CliError, "no thread could be started for the task"};
     printer.Flush(*task);
     return task;

@@ -150,7 +150,7 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
             if (switchTimer && !Timer2->isActive()) Timer2->start();
             if (alone) {
                 if (S.ShowLogAuto) ReportWindow()->ShowTaskLog(task);
-                if (task->Tiles && !StartTaskWorker(S, task))
+                if (!task->Tiles.Empty() && !StartTaskWorker(S, task))
                     QMessageBox::warning(this, windowTitle(),
                                          QStringLiteral("Не удалось запустить поток"));
             }
