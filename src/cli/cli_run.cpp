@@ -14,6 +14,8 @@
 #include "formats/stitch_pieces.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
+#include "regions/region_file.h"
+#include "regions/shape_tiles.h"
 #include "tasks/cache_export.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
@@ -106,6 +108,20 @@ std::string Absolute(const std::string& path) {
     return absolute.empty() ? path : absolute;
 }
 
+// The shape of --region; a file that cannot be used ends the run with its
+// reader's message, which names the file and the problem.
+std::shared_ptr<const RegionShape> ReadCliRegion(const CliOptions& o) {
+    RegionReadOptions options;
+    options.CorridorWidth = o.Buffer;
+    RegionFileResult read = ReadRegionFile(QString::fromStdString(o.Region), options);
+    if (!read.Ok()) throw RunError{CliError, read.Message.toStdString()};
+    auto shape = std::make_shared<const RegionShape>(std::move(read.Shape));
+    if (ShapeTileRange(*shape, o.Zoom).Columns == 0)
+        throw RunError{CliError,
+                       o.Region + ": the region holds no tile at zoom " + std::to_string(o.Zoom)};
+    return shape;
+}
+
 // Makes one task the way the window's task maker does: its record, the
 // stitch's files and output, the tile list, the queue, and the worker when
 // it is alone in the list.
@@ -167,8 +183,8 @@ bool RunQueuedTasks(MainState& s, const std::vector<std::shared_ptr<stichtype>>&
     return stopped;
 }
 
-int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequests,
-             LogPrinter& printer) {
+int RunTasks(MainState& s, const CliOptions& o, const std::shared_ptr<const RegionShape>& shape,
+             const std::atomic<int>& stopRequests, LogPrinter& printer) {
     const int zoom = o.Zoom;
     const RegionPixels size = RegionPixelSize(zoom, {s.SelLat1, s.SelLon1, s.SelLat2, s.SelLon2});
     std::vector<std::shared_ptr<stichtype>> tasks;
@@ -178,6 +194,7 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     request.Quality = o.Quality > 0 ? o.Quality : QualityPercent(s.ComboBox3Index);
     request.IsStitch = o.Command == CliCommand::Stitch;
     request.WorldFile = o.WorldFile;
+    request.Shape = shape;
 
     // Every tile's log line would only show an empty address.
     if (const std::string why = CheckUrlTemplate(s.SourceStringCopy());
@@ -279,9 +296,10 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     return failed + skipped > 0 ? CliIncomplete : CliOk;
 }
 
-int RunExport(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequests,
-              LogPrinter& printer) {
+int RunExport(MainState& s, const CliOptions& o, const std::shared_ptr<const RegionShape>& shape,
+              const std::atomic<int>& stopRequests, LogPrinter& printer) {
     CacheExportRequest request = SelectionExportRequest(s, o.Zoom, Absolute(o.Dir), o.Tab);
+    request.Shape = shape;
     request.ZoomTo = o.ZoomTo;
     if (!o.MBTiles.empty() || !o.SqliteDb.empty()) {
         request.Target = o.MBTiles.empty() ? ExportTarget::SqliteDb : ExportTarget::MBTiles;
@@ -332,21 +350,28 @@ int RunCli(const CliOptions& o, const std::string& executableFolder,
                           ": could not be read whole; the rest are the start values");
         if (o.Mode >= 0) SetWorkMode(s, o.Mode);
 
+        std::shared_ptr<const RegionShape> shape;
         RegionCorners c{o.FromLat, -o.FromLon, o.ToLat, -o.ToLon};
-        OrderRegionCorners(o.Zoom, c);
-        if (o.SnapToTiles) SnapRegionToTiles(o.Zoom, c);
-        const RegionPixels size = RegionPixelSize(o.Zoom, c);
-        if (size.Width < 1 || size.Height < 1)
-            throw RunError{CliBadArguments,
-                           "--from, --to: the region is empty at zoom " + std::to_string(o.Zoom)};
+        if (!o.Region.empty()) {
+            shape = ReadCliRegion(o);
+            // The selection is the block of the shape's tiles.
+            c = TileRangeCorners(o.Zoom, ShapeTileRange(*shape, o.Zoom));
+        } else {
+            OrderRegionCorners(o.Zoom, c);
+            if (o.SnapToTiles) SnapRegionToTiles(o.Zoom, c);
+            const RegionPixels size = RegionPixelSize(o.Zoom, c);
+            if (size.Width < 1 || size.Height < 1)
+                throw RunError{CliBadArguments, "--from, --to: the region is empty at zoom " +
+                                                    std::to_string(o.Zoom)};
+        }
         s.SelLat1 = c.Lat1;
         s.SelLon1 = c.Lon1;
         s.SelLat2 = c.Lat2;
         s.SelLon2 = c.Lon2;
         s.HasSelection = true;
         s.Sink = &printer;
-        status = o.Command == CliCommand::Export ? RunExport(s, o, stopRequests, printer)
-                                                 : RunTasks(s, o, stopRequests, printer);
+        status = o.Command == CliCommand::Export ? RunExport(s, o, shape, stopRequests, printer)
+                                                 : RunTasks(s, o, shape, stopRequests, printer);
     } catch (const RunError& e) {
         printer.Error(e.Message);
         if (e.Status == CliBadArguments) printer.Error("try 'vistrel-cli --help'");
