@@ -56,11 +56,12 @@ bool MakeStitchFiles(const MainState& state, stichtype& task, int z, bool worldF
 
 }  // namespace
 
-bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool worldFile,
-                   std::string& failedFile, std::string& error) {
+namespace {
+
+bool PrepareStitchOf(const MainState& state, const RegionCorners& corners, stichtype& task,
+                     int zoom, bool worldFile, std::string& failedFile, std::string& error) {
     const int z = EffectiveZoom(zoom);
-    const RegionPixels size =
-        RegionPixelSize(z, {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2});
+    const RegionPixels size = RegionPixelSize(z, corners);
     task.ImageWidth = size.Width;
     task.ImageHeight = size.Height;
     int64_t left = 0, top = 0;
@@ -68,9 +69,22 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
     return MakeStitchFiles(state, task, z, worldFile, left, top, failedFile, error);
 }
 
+}  // namespace
+
+bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool worldFile,
+                   std::string& failedFile, std::string& error) {
+    return PrepareStitchOf(state, {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2},
+                           task, zoom, worldFile, failedFile, error);
+}
+
 TaskBuild BuildTask(const MainState& state, stichtype& task, const TaskRequest& request,
                     std::string& failedFile, std::string& error) {
-    const RegionCorners corners{state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2};
+    return BuildTask(state, {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2}, task,
+                     request, failedFile, error);
+}
+
+TaskBuild BuildTask(const MainState& state, const RegionCorners& corners, stichtype& task,
+                    const TaskRequest& request, std::string& failedFile, std::string& error) {
     const int first = EffectiveZoom(request.Zoom);
     const int last = request.IsStitch ? first : std::max(first, EffectiveZoom(request.ZoomTo));
     const RegionShape* shape = request.Shape.get();
@@ -102,6 +116,10 @@ TaskBuild BuildTask(const MainState& state, stichtype& task, const TaskRequest& 
         error = TooManyTilesText(total);
         return TaskBuild::ListRefused;
     }
+    task.Zoom = first;
+    task.ZoomTo = last;
+    task.Selection = corners;
+    task.WorldFile = request.WorldFile;
     // The tiles first, so that a task refused here leaves no file behind.
     BeginTaskTiles(state, task);
     task.Tiles.Shape = request.Shape;
@@ -126,7 +144,8 @@ TaskBuild BuildTask(const MainState& state, stichtype& task, const TaskRequest& 
                                    int64_t{shapeBlock.Column} * TileSize,
                                    int64_t{shapeBlock.Row} * TileSize, failedFile, error);
         } else {
-            made = PrepareStitch(state, task, request.Zoom, request.WorldFile, failedFile, error);
+            made = PrepareStitchOf(state, corners, task, request.Zoom, request.WorldFile,
+                                   failedFile, error);
         }
         if (!made) {
             task.Tiles = TaskTiles{};

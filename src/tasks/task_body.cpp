@@ -12,6 +12,7 @@
 #include "platform/file_io.h"
 #include "platform/numbers.h"
 #include "platform/time_text.h"
+#include "tasks/task_store.h"
 #include "tasks/tasks.h"
 #include "tasks/th_loading.h"
 #include "tilestore/parent_tiles.h"
@@ -91,6 +92,7 @@ void TThLoading::TileLoop(stichtype& task, TaskOutput* output) {
     std::set<int64_t> inFlight;
     const auto settle = [&] {
         task.Resume = inFlight.empty() ? cursor.Position() : *inFlight.begin();
+        NoteTasksChanged(State, false);
     };
     // The skip test runs when a tile is taken, before its first attempt.
     auto takeNext = [&](jtype& tile, int64_t& position) {
@@ -161,6 +163,7 @@ void EndTask(MainState& S, const std::shared_ptr<stichtype>& task,
     task->Bitmap.reset();
     addLog("выполнено в " + Now());
     S.TaskList.Remove(task.get());
+    NoteTasksChanged(S, true);
     if (task->Unlinked) task->Unlinked();
     if (unlinked) unlinked();
 }

@@ -72,6 +72,15 @@ struct stichtype {
     // past midnight waits for that moment).
     Clock::time_point StartTime;
     bool IsStitch = false;
+    // As the task was asked for: the effective zooms, the selection, the
+    // world file; its record keeps them.
+    int Zoom = 0, ZoomTo = 0;
+    RegionCorners Selection;
+    bool WorldFile = false;
+    // Came back from the record of an earlier run: it waits for Continue.
+    std::atomic<bool> Interrupted{false};
+    // It was the one running when that run ended.
+    bool WasRunning = false;
     int64_t RetryPause = 0;  // milliseconds, the task's own copy
     bool DialUp = false, HangUp = false;
     std::string DialEntry, DialUser, DialPassword;

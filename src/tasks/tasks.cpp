@@ -9,6 +9,7 @@
 #include "platform/numbers.h"
 #include "platform/time_text.h"
 #include "tasks/task_params.h"
+#include "tasks/task_store.h"
 #include "tasks/th_loading.h"
 
 namespace {
@@ -84,6 +85,7 @@ bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width
 bool QueueTask(MainState& state, const std::shared_ptr<stichtype>& task) {
     state.TaskList.PushFront(task);
     task->Log.Append("Список создан " + Now());
+    NoteTasksChanged(state, true);
     return state.TaskList.Size() == 1;
 }
 
@@ -114,13 +116,15 @@ bool StartTaskWorker(MainState& state, const std::shared_ptr<stichtype>& task) {
 bool StartNextTask(MainState& state) {
     if (state.TaskRunning) return false;
     const auto head = state.TaskList.Head();
-    if (!head || head->Tiles.Empty()) return false;
+    // Tasks of an earlier run wait for Continue.
+    if (!head || head->Tiles.Empty() || head->Interrupted) return false;
     return TryStartTaskWorker(state, head) == WorkerStart::Started;
 }
 
 std::string TaskEntryText(const stichtype& task, stichtype::Clock::time_point now) {
-    const std::string start = "С " + TimeText(task.StartTime, now);
+    std::string start = "С " + TimeText(task.StartTime, now);
     if (task.Stop) return start + " Отменено ";
+    if (task.Interrupted) start += " (прервано)";
     const int64_t done = task.TilesDone, count = task.TileCount;
     if (done < count)
         return start + " ожидайте, закачано " + std::to_string(done) + " из " +
@@ -140,6 +144,7 @@ std::shared_ptr<stichtype> StopTask(MainState& state, const std::weak_ptr<sticht
     // Logged first: a worker woken by the stop writes its end lines after it.
     task->Log.Append("Поступила команда Прекратить в  " + TimeText(now, now));
     task->RequestStop();
+    NoteTasksChanged(state, true);
     return task;
 }
 
