@@ -6,7 +6,9 @@
 #include <vector>
 
 #include "formats/tile_database.h"
-#include "regions/region_shape.h"
+
+// Only passed along here (regions/region_shape.h).
+struct RegionShape;
 
 // Copies the cached tiles that cover a region, over a range of zooms, into a
 // folder (byte-for-byte, under their key-letter names, side by side) or into

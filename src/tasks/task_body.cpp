@@ -61,7 +61,7 @@ bool TThLoading::SkipTile(const stichtype& task) const {
                                                 WriteErrors > State.MaxWriteErrors));
 }
 
-void TThLoading::GetTaskTile(stichtype& task, TaskOutput* output, jtype& tile) {
+bool TThLoading::GetTaskTile(stichtype& task, TaskOutput* output, jtype& tile) {
     int retry = 0;
     bool got = GetTile(State, *this, tile);
     while (!got && State.ErrorControl && State.FetchAttempts >= retry) {
@@ -71,9 +71,10 @@ void TThLoading::GetTaskTile(stichtype& task, TaskOutput* output, jtype& tile) {
     }
     if (!got) {
         ++task.FailedTiles;
-        task.FailedNames.Append(tile.TileName);
+        // One cut short by a stop is not a failure: a later run fetches it.
+        if (!task.Stop) task.FailedNames.Append(tile.TileName);
     }
-    if (!output) return;
+    if (!output) return got;
     if (got)
         output->PutTile(tile);
     else
@@ -83,6 +84,7 @@ void TThLoading::GetTaskTile(stichtype& task, TaskOutput* output, jtype& tile) {
         AddLog(State, Task, "Склеивание прервано: фрагменты негде хранить: " + why);
         task.RequestStop();
     }
+    return got;
 }
 
 void TThLoading::TileLoop(stichtype& task, TaskOutput* output) {
@@ -115,10 +117,11 @@ void TThLoading::TileLoop(stichtype& task, TaskOutput* output) {
         jtype tile;
         int64_t position = 0;
         while (takeNext(tile, position)) {
-            GetTaskTile(task, output, tile);
+            const bool got = GetTaskTile(task, output, tile);
             ++task.TilesDone;
             std::lock_guard<std::mutex> lock(takeLock);
-            inFlight.erase(position);
+            // A tile cut short by a stop is where a later run begins.
+            if (got || !task.Stop) inFlight.erase(position);
             settle();
         }
     };

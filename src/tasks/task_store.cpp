@@ -9,6 +9,7 @@
 #include <QJsonObject>
 
 #include "platform/time_text.h"
+#include "regions/region_shape.h"
 #include "tasks/stitch_task.h"
 
 namespace {
@@ -303,6 +304,7 @@ std::shared_ptr<stichtype> RestoreTask(const MainState& state, const TaskRecordE
             task->Log.Append("Задание не может быть продолжено: " +
                              (failedFile.empty() ? error : failedFile + ": " + error));
             task->Stop = true;
+            task->Interrupted = false;  // it only has its end phase to go through
             return task;
         }
         task->Tiles = std::move(scratch.Tiles);

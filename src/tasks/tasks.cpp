@@ -117,7 +117,8 @@ bool StartNextTask(MainState& state) {
     if (state.TaskRunning) return false;
     const auto head = state.TaskList.Head();
     // Tasks of an earlier run wait for Continue.
-    if (!head || head->Tiles.Empty() || head->Interrupted) return false;
+    // A stopped one is started to go through its end phase.
+    if (!head || (head->Tiles.Empty() && !head->Stop) || head->Interrupted) return false;
     return TryStartTaskWorker(state, head) == WorkerStart::Started;
 }
 

@@ -5,8 +5,10 @@
 #include <vector>
 
 #include "geo/projection.h"
-#include "regions/region_shape.h"
 #include "tilestore/tile_record.h"
+
+// Only passed along here (regions/region_shape.h).
+struct RegionShape;
 
 class ShapeTileCursor;
 

@@ -11,6 +11,7 @@
 
 #include "core/app_core.h"
 #include "fetch/request_tile.h"
+#include "regions/region_shape.h"
 #include "support/http_script_server.h"
 #include "support/task_tiles.h"
 #include "support/temp_dir.h"
