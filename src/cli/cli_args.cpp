@@ -45,7 +45,7 @@ const std::map<std::string, OptionInfo>& Options() {
         {"--region", {true, {C::Download, C::Stitch, C::Export}}},
         {"--buffer", {true, {C::Download, C::Stitch, C::Export}}},
         {"--state", {true, {C::Download, C::Stitch}}},
-        {"--retry-failed", {false, {C::Download, C::Stitch}}},
+        {"--retry-failed", {false, {C::Download}}},
         {"--folder", {true, {C::Download, C::Stitch, C::Export}}},
         {"--mode", {true, {C::Download, C::Stitch}}},
         {"--connections", {true, {C::Download, C::Stitch}}},
@@ -252,6 +252,8 @@ CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
     }
     if (seen.count("--retry-failed") && !seen.count("--state"))
         return fail("--retry-failed needs --state");
+    if (seen.count("--state") && seen.count("--pieces"))
+        return fail("--state keeps one task: it cannot be used with --pieces");
     if (o.Command == CliCommand::Stitch && !seen.count("--out")) return fail("--out is missing");
     if (o.Command == CliCommand::Export) {
         const int targets = static_cast<int>(seen.count("--dir") + seen.count("--mbtiles") +
@@ -298,7 +300,8 @@ calibration files and export.
                       far it got, its failed tiles); started again with the
                       same FILE and arguments, the task resumes where it
                       stopped
-  --retry-failed      with --state: fetch again only the tiles that failed
+  --retry-failed      download with --state: fetch again only the tiles
+                      that failed
   --out FILE.jpg      stitch: the image; the ".map" (and ".tab") calibration
                       files beside it follow the settings, written at once;
                       FILE.tif or FILE.tiff: a tiled GeoTIFF with overviews

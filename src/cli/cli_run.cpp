@@ -19,6 +19,7 @@
 #include "tasks/cache_export.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
+#include "tasks/task_store.h"
 #include "tasks/tasks.h"
 
 namespace {
@@ -41,6 +42,11 @@ class LogPrinter : public UiSink {
         if (printed < size) ClearProgress();
         for (; printed < size; ++printed) Streams.Out << task.Log.Line(printed) << '\n';
         Streams.Out.flush();
+    }
+    // The first `count` lines of the task's log were printed by an earlier run.
+    void Skip(const stichtype& task, std::size_t count) {
+        std::lock_guard<std::mutex> lock(Mutex);
+        Printed[&task] = count;
     }
     void Line(const std::string& text) {
         std::lock_guard<std::mutex> lock(Mutex);
@@ -126,7 +132,8 @@ std::shared_ptr<const RegionShape> ReadCliRegion(const CliOptions& o) {
 // stitch's files and output, the tile list, the queue, and the worker when
 // it is alone in the list.
 std::shared_ptr<stichtype> MakeCliTask(MainState& s, const TaskRequest& request, int connections,
-                                       LogPrinter& printer) {
+                                       LogPrinter& printer,
+                                       const std::function<void(stichtype&)>& prepare = {}) {
     auto task = NewTask(s, request);
     task->Connections = connections;
     std::string error, failedFile;
@@ -140,6 +147,7 @@ std::shared_ptr<stichtype> MakeCliTask(MainState& s, const TaskRequest& request,
             printer.Flush(*task);
             throw RunError{CliError, error};
     }
+    if (prepare) prepare(*task);
     const bool alone = QueueTask(s, task);
     printer.Flush(*task);
     if (alone && !task->Tiles.Empty() && !StartTaskWorker(s, task))
@@ -147,6 +155,71 @@ std::shared_ptr<stichtype> MakeCliTask(MainState& s, const TaskRequest& request,
     printer.Flush(*task);
     return task;
 }
+
+// The --state record of the one task: read before the task is made, kept
+// while it runs, written last when it ends.
+class CliStateRecord {
+  public:
+    CliStateRecord(const CliOptions& o) : Path(o.State.empty() ? "" : Absolute(o.State)) {
+        if (Path.empty()) return;
+        Lock = std::make_unique<FolderLock>(Path + ".lock");
+        if (!Lock->Held()) throw RunError{CliError, Path + ": in use by another vistrel-cli"};
+        if (!FileExists(Path)) {
+            if (o.RetryFailed) throw RunError{CliError, Path + ": no record to retry from"};
+            return;
+        }
+        std::string text, problem;
+        std::vector<TaskRecordEntry> entries;
+        if (!ReadWholeFile(Path, text)) throw RunError{CliError, Path + ": cannot be read"};
+        if (!ParseTaskRecord(text, entries, problem) || entries.size() != 1)
+            throw RunError{CliError, Path + ": not a record of one task" +
+                                         (problem.empty() ? std::string() : " (" + problem + ")")};
+        Entry = std::move(entries.front());
+        Found = true;
+    }
+    ~CliStateRecord() { Detach(); }
+
+    // Between the making and the queueing: the same task, or a refusal; its
+    // progress, or just its failed tiles.
+    void Prepare(stichtype& task, bool retryFailed, LogPrinter& printer) {
+        if (!Found) return;
+        if (const std::string difference = TaskDifference(Entry, EntryOfTask(task));
+            !difference.empty())
+            throw RunError{CliError, Path + " records another task: " + difference};
+        if (retryFailed) {
+            task.Tiles.Blocks.clear();
+            task.Tiles.Listed = Entry.FailedTiles;
+            task.Tiles.Count = static_cast<int64_t>(Entry.FailedTiles.size());
+            task.TileCount = task.Tiles.Count;
+            task.Log.Prepend(Entry.Log);
+        } else {
+            ResumeFromRecord(task, Entry);
+        }
+        printer.Skip(task, Entry.Log.size());
+    }
+    void Keep(MainState& s, const std::shared_ptr<stichtype>& task) {
+        if (Path.empty()) return;
+        State = &s;
+        // One task's record is small: written every second while it runs.
+        Keeper = std::make_unique<TaskRecordKeeper>(
+            Path, [task] { return std::vector<std::shared_ptr<stichtype>>{task}; },
+            std::chrono::seconds(1));
+        s.TaskWatcher = Keeper.get();
+        Keeper->TasksChanged(true);
+    }
+    void Detach() {
+        if (State) State->TaskWatcher = nullptr;
+        Keeper.reset();
+    }
+
+  private:
+    std::string Path;
+    std::unique_ptr<FolderLock> Lock;
+    TaskRecordEntry Entry;
+    bool Found = false;
+    MainState* State = nullptr;
+    std::unique_ptr<TaskRecordKeeper> Keeper;
+};
 
 // Waits for the queued tasks one after another, turning stop requests into
 // Stop, and shows the progress. True when a stop was asked for.
@@ -228,8 +301,15 @@ int RunTasks(MainState& s, const CliOptions& o, const std::shared_ptr<const Regi
         }
     }
 
+    CliStateRecord record(o);
     try {
-        if (!request.IsStitch) {
+        if (!o.State.empty()) {
+            // One task: a download, or a stitch in one piece.
+            tasks.push_back(MakeCliTask(s, request, o.Connections, printer, [&](stichtype& task) {
+                record.Prepare(task, o.RetryFailed, printer);
+            }));
+            record.Keep(s, tasks.back());
+        } else if (!request.IsStitch) {
             tasks.push_back(MakeCliTask(s, request, o.Connections, printer));
         } else {
             const double lat1 = s.SelLat1, lon1 = s.SelLon1, lat2 = s.SelLat2, lon2 = s.SelLon2;
@@ -260,6 +340,7 @@ int RunTasks(MainState& s, const CliOptions& o, const std::shared_ptr<const Regi
     }
 
     const bool stopped = RunQueuedTasks(s, tasks, stopRequests, printer);
+    record.Detach();
     long long count = 0, obtained = 0, failed = 0, skipped = 0;
     std::vector<std::string> unsaved;
     for (const auto& task : tasks) {

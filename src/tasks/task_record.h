@@ -36,6 +36,11 @@ class TaskLogLines {
         std::lock_guard<std::mutex> lock(Mutex);
         return Items.size();
     }
+    // Lines of an earlier run, put before these.
+    void Prepend(const std::vector<std::string>& lines) {
+        std::lock_guard<std::mutex> lock(Mutex);
+        Items.insert(Items.begin(), lines.begin(), lines.end());
+    }
 
   private:
     mutable std::mutex Mutex;

@@ -8,6 +8,7 @@
 #include <QJsonDocument>
 #include <QJsonObject>
 
+#include "platform/numbers.h"
 #include "platform/time_text.h"
 #include "regions/region_shape.h"
 #include "tasks/stitch_task.h"
@@ -262,6 +263,72 @@ bool ParseTaskRecord(const std::string& text, std::vector<TaskRecordEntry>& entr
     return problem.empty();
 }
 
+namespace {
+
+bool SamePath(const GeoPath& a, const GeoPath& b) {
+    return a == b;
+}
+
+bool SameShape(const RegionShape* a, const RegionShape* b) {
+    if (!a || !b) return !a && !b;
+    if (a->CorridorWidth != b->CorridorWidth || a->Lines.size() != b->Lines.size() ||
+        a->Polygons.size() != b->Polygons.size())
+        return false;
+    for (std::size_t i = 0; i < a->Lines.size(); ++i)
+        if (!SamePath(a->Lines[i], b->Lines[i])) return false;
+    for (std::size_t i = 0; i < a->Polygons.size(); ++i) {
+        const GeoPolygon &p = a->Polygons[i], &q = b->Polygons[i];
+        if (!SamePath(p.Outer, q.Outer) || p.Holes.size() != q.Holes.size()) return false;
+        for (std::size_t h = 0; h < p.Holes.size(); ++h)
+            if (!SamePath(p.Holes[h], q.Holes[h])) return false;
+    }
+    return true;
+}
+
+std::string CornersText(const RegionCorners& c) {
+    return FormatFixed(c.Lat1, 6) + " " + FormatFixed(c.Lon1, 6) + " - " + FormatFixed(c.Lat2, 6) +
+           " " + FormatFixed(c.Lon2, 6);
+}
+
+}  // namespace
+
+std::string TaskDifference(const TaskRecordEntry& was, const TaskRecordEntry& now) {
+    const TaskRequest &a = was.Request, &b = now.Request;
+    const auto differ = [](const std::string& what, const std::string& there,
+                           const std::string& here) {
+        return what + ": " + there + " in the record, " + here + " here";
+    };
+    const auto kind = [](const TaskRequest& r) { return r.IsStitch ? "stitch" : "download"; };
+    if (a.IsStitch != b.IsStitch) return differ("the task", kind(a), kind(b));
+    if (a.Zoom != b.Zoom || a.ZoomTo != b.ZoomTo)
+        return differ("the zooms", std::to_string(a.Zoom) + "-" + std::to_string(a.ZoomTo),
+                      std::to_string(b.Zoom) + "-" + std::to_string(b.ZoomTo));
+    if (!SameShape(a.Shape.get(), b.Shape.get()))
+        return differ("the region's shape", a.Shape ? "one shape" : "none",
+                      b.Shape ? "another" : "none");
+    const auto near = [](double x, double y) { return std::abs(x - y) < 1e-9; };
+    const RegionCorners &p = was.Selection, &q = now.Selection;
+    if (!a.Shape && !(near(p.Lat1, q.Lat1) && near(p.Lon1, q.Lon1) && near(p.Lat2, q.Lat2) &&
+                      near(p.Lon2, q.Lon2)))
+        return differ("the region", CornersText(p), CornersText(q));
+    if (a.FileName != b.FileName) return differ("the output", a.FileName, b.FileName);
+    if (a.IsStitch && a.Quality != b.Quality)
+        return differ("the quality", std::to_string(a.Quality), std::to_string(b.Quality));
+    if (a.WorldFile != b.WorldFile)
+        return differ("the world file", a.WorldFile ? "yes" : "no", b.WorldFile ? "yes" : "no");
+    return {};
+}
+
+void ResumeFromRecord(stichtype& task, const TaskRecordEntry& e) {
+    task.Log.Prepend(e.Log);
+    if (task.IsStitch) return;
+    task.Resume = std::min(e.Position, task.TileCount);
+    task.TilesDone = task.Resume.load();
+    task.FailedTiles = e.Failed;
+    task.SkippedTiles = e.Skipped;
+    for (const std::string& name : e.FailedTiles) task.FailedNames.Append(name);
+}
+
 std::shared_ptr<stichtype> RestoreTask(const MainState& state, const TaskRecordEntry& e) {
     auto task = std::make_shared<stichtype>();
     const TaskRequest& r = e.Request;
@@ -318,13 +385,9 @@ std::shared_ptr<stichtype> RestoreTask(const MainState& state, const TaskRecordE
     task->Tiles.Source = e.Source;
     task->Tiles.CachePath = e.CachePath;
     task->TileCount = task->Tiles.Count;
-    if (!task->IsStitch) {
-        task->Resume = std::min(e.Position, task->TileCount);
-        task->TilesDone = task->Resume.load();
-        task->FailedTiles = e.Failed;
-        task->SkippedTiles = e.Skipped;
-        for (const std::string& name : e.FailedTiles) task->FailedNames.Append(name);
-    }
+    TaskRecordEntry progress = e;
+    progress.Log.clear();  // already there
+    ResumeFromRecord(*task, progress);
     return task;
 }
 

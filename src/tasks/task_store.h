@@ -47,6 +47,15 @@ bool ParseTaskRecord(const std::string& text, std::vector<TaskRecordEntry>& entr
 // The record of a task, for comparing and for tests.
 TaskRecordEntry EntryOfTask(const stichtype& task);
 
+// How the task `now` differs from the one `was` records, in words ("the
+// zoom: 12 in the record, 13 here"); empty when it is the same task.
+std::string TaskDifference(const TaskRecordEntry& was, const TaskRecordEntry& now);
+
+// Puts the progress of a recorded download (cursor, counters, failed tiles,
+// earlier log lines) into the same task made afresh. A stitch starts its
+// picture again and keeps only the log.
+void ResumeFromRecord(stichtype& task, const TaskRecordEntry& entry);
+
 // Remakes a task from its record: waiting for Continue, marked interrupted,
 // with its log. A download goes on from its cursor; a stitch starts its
 // picture again (its fetched tiles come from the cache). A task whose
