@@ -153,7 +153,8 @@ TaskRecordEntry EntryOfTask(const stichtype& task) {
     e.Skipped = task.SkippedTiles;
     e.FailedTiles = task.FailedNames.Lines();
     e.Log = task.Log.Lines();
-    e.Running = task.Started && !task.Stop;
+    // A task stopped for the program's close was running all the same.
+    e.Running = task.Started;
     return e;
 }
 
