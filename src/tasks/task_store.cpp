@@ -154,7 +154,8 @@ TaskRecordEntry EntryOfTask(const stichtype& task) {
     e.FailedTiles = task.FailedNames.Lines();
     e.Log = task.Log.Lines();
     // A task stopped for the program's close was running all the same.
-    e.Running = task.Started;
+    // Still the one to go first when it has not been continued yet.
+    e.Running = task.Started || (task.WasRunning && task.Interrupted);
     return e;
 }
 

@@ -397,6 +397,7 @@ void TForm1::OpenTaskRecord() {
     ContinueButton->show();
     SpeedButton3->setEnabled(true);
     Panel4->show();
+    SizeTaskPanel(true);
     S.TaskPanelVisible = true;
     Timer2Timer();
     Timer2->start();

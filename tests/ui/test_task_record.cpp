@@ -49,6 +49,13 @@ class TestTaskRecord : public QObject {
         Dir = std::make_unique<QTemporaryDir>();
         QVERIFY(Dir->isValid());
         QVERIFY(QDir(Dir->path()).mkdir("Cache"));
+        // The view finds its tiles in the cache: the server sees only the tasks.
+        for (const char* name : {"q", "r", "s", "t"}) {
+            QFile f(Dir->path() + "/Cache/" + name + ".jpg");
+            QVERIFY(f.open(QIODevice::WriteOnly));
+            const std::string jpeg = MakeTileJpeg(256, 256, 9);
+            f.write(jpeg.data(), static_cast<qint64>(jpeg.size()));
+        }
         Server = std::make_unique<HttpScriptServer>();
     }
     void cleanup() {
