@@ -8,7 +8,7 @@
 # TILES (default 5000000) sets this build's region; BASELINE_TILES (default
 # TILES) the other's: an older build that holds the whole tile list may need
 # a smaller region to fit in memory and time. BUILD (default build) is this
-# build's folder.
+# build's folder; CLI names this build's vistrel-cli directly.
 set -eu
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/.." && pwd)
@@ -16,7 +16,7 @@ source "$here/measure.sh"
 baseline=${1:-}
 tiles=${TILES:-5000000}
 baseline_tiles=${BASELINE_TILES:-$tiles}
-cli=$root/${BUILD:-build}/vistrel-cli
+cli=${CLI:-$root/${BUILD:-build}/vistrel-cli}
 [ -x "$cli" ] || { echo "no $cli: build the vistrel-cli target first" >&2; exit 1; }
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
