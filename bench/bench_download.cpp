@@ -61,10 +61,11 @@ int main(int argc, char** argv) {
         std::string error;
         if (!BuildTaskTiles(state, *probe, 13, Side * 256, Side * 256, error)) return 1;
         uint32_t seed = 0;
-        for (const jtype* t = probe->Tiles.get(); t; t = t->Next.get()) {
-            served.WriteFile(t->TileName + ".jpg", MakeTileJpeg(256, 256, seed++, 85));
-            letters.push_back(t->TileName);
-        }
+        ForEachTaskTile(probe->Tiles, [&](const jtype& t) {
+            served.WriteFile(t.TileName + ".jpg", MakeTileJpeg(256, 256, seed++, 85));
+            letters.push_back(t.TileName);
+            return true;
+        });
     }
     const int tiles = static_cast<int>(letters.size());
     std::printf("%d tiles of about %zu bytes\n", tiles,

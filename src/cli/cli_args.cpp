@@ -42,6 +42,10 @@ const std::map<std::string, OptionInfo>& Options() {
         {"--zoom", {true, {C::Download, C::Stitch, C::Export}}},
         {"--from", {true, {C::Download, C::Stitch, C::Export}}},
         {"--to", {true, {C::Download, C::Stitch, C::Export}}},
+        {"--region", {true, {C::Download, C::Stitch, C::Export}}},
+        {"--buffer", {true, {C::Download, C::Stitch, C::Export}}},
+        {"--state", {true, {C::Download, C::Stitch}}},
+        {"--retry-failed", {false, {C::Download}}},
         {"--folder", {true, {C::Download, C::Stitch, C::Export}}},
         {"--mode", {true, {C::Download, C::Stitch}}},
         {"--connections", {true, {C::Download, C::Stitch}}},
@@ -160,6 +164,23 @@ CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
                             "(latitude and longitude below 90 and 180 in size, east positive), "
                             "got \"" +
                             value + "\"");
+        } else if (name == "--region") {
+            if (value.empty()) return fail("--region: the file name is empty");
+            o.Region = value;
+        } else if (name == "--buffer") {
+            double metres = 0;
+            if (!ParseDecimal(value, metres) || !(metres > 0) || metres > MaxCliBuffer)
+                return fail(
+                    "--buffer: expected the corridor's width in metres, above 0 and up "
+                    "to " +
+                    std::to_string(static_cast<int>(MaxCliBuffer)) + ", got \"" + value + "\"");
+            o.Buffer = metres;
+        } else if (name == "--state") {
+            if (value.empty() || value.back() == '/')
+                return fail("--state: expected a file name, got \"" + value + "\"");
+            o.State = value;
+        } else if (name == "--retry-failed") {
+            o.RetryFailed = true;
         } else if (name == "--folder") {
             if (value.empty()) return fail("--folder: the folder name is empty");
             o.Folder = value;
@@ -218,8 +239,21 @@ CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
             o.Name = value;
         }
     }
-    for (const char* required : {"--zoom", "--from", "--to"})
-        if (!seen.count(required)) return fail(std::string(required) + " is missing");
+    if (!seen.count("--zoom")) return fail("--zoom is missing");
+    if (seen.count("--region")) {
+        if (seen.count("--from") || seen.count("--to"))
+            return fail("--region takes the place of --from and --to");
+        if (seen.count("--pieces")) return fail("--pieces cannot be used with --region");
+    } else {
+        for (const char* required : {"--from", "--to"})
+            if (!seen.count(required))
+                return fail(std::string(required) + " is missing (or give --region)");
+        if (seen.count("--buffer")) return fail("--buffer needs --region");
+    }
+    if (seen.count("--retry-failed") && !seen.count("--state"))
+        return fail("--retry-failed needs --state");
+    if (seen.count("--state") && seen.count("--pieces"))
+        return fail("--state keeps one task: it cannot be used with --pieces");
     if (o.Command == CliCommand::Stitch && !seen.count("--out")) return fail("--out is missing");
     if (o.Command == CliCommand::Export) {
         const int targets = static_cast<int>(seen.count("--dir") + seen.count("--mbtiles") +
@@ -235,6 +269,7 @@ CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
 std::string CliUsage() {
     return R"(Usage:
   vistrel-cli download --zoom Z --from LAT,LON --to LAT,LON [common options]
+  vistrel-cli download --zoom Z --region FILE [--buffer METRES] [common options]
   vistrel-cli stitch   --zoom Z --from LAT,LON --to LAT,LON --out FILE.jpg
                        [--quality Q] [--pieces WxH] [--add-coordinates]
                        [--world-file] [--snap-to-tiles] [common options]
@@ -255,6 +290,18 @@ calibration files and export.
                       with a point, longitude east positive (55.75,37.61;
                       -33.92,18.42); they are put in order and the latitudes
                       clamped to +-85.05113, as the parameters dialog does
+  --region FILE       instead of --from and --to: the region of a GeoJSON,
+                      KML, KMZ or GPX file (polygons, and lines as corridors);
+                      only the tiles it covers are taken, and a stitch
+                      covers its bounding block with the others left white
+  --buffer METRES     --region: the full width of a line's corridor
+                      (default 1000)
+  --state FILE        download, stitch: keep the task's record there (how
+                      far it got, its failed tiles); started again with the
+                      same FILE and arguments, the task resumes where it
+                      stopped
+  --retry-failed      download with --state: fetch again only the tiles
+                      that failed
   --out FILE.jpg      stitch: the image; the ".map" (and ".tab") calibration
                       files beside it follow the settings, written at once;
                       FILE.tif or FILE.tiff: a tiled GeoTIFF with overviews

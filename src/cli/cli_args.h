@@ -14,6 +14,10 @@ struct CliOptions {
     int ZoomTo = 0;                   // --zoom Z1-Z2: Z2; 0 for one zoom
     double FromLat = 0, FromLon = 0;  // --from, east positive
     double ToLat = 0, ToLon = 0;      // --to
+    std::string Region;               // --region: a region file instead of the corners
+    double Buffer = 1000;             // --buffer: a line's corridor width, metres
+    std::string State;                // --state: the task's record
+    bool RetryFailed = false;         // --retry-failed
     int Mode = -1;                    // 0 cache, 1 internet, 2 both; -1 the settings'
     std::string Folder;               // --folder; empty: the program folder
     int Connections = 1;              // 1..64
@@ -39,6 +43,7 @@ struct CliParseResult {
 };
 
 inline constexpr int MaxCliConnections = 64;
+inline constexpr double MaxCliBuffer = 100'000;  // metres
 
 // The arguments after the program's name.
 CliParseResult ParseCliArgs(const std::vector<std::string>& args);

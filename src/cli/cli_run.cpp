@@ -14,9 +14,12 @@
 #include "formats/stitch_pieces.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
+#include "regions/region_file.h"
+#include "regions/shape_tiles.h"
 #include "tasks/cache_export.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
+#include "tasks/task_store.h"
 #include "tasks/tasks.h"
 
 namespace {
@@ -39,6 +42,11 @@ class LogPrinter : public UiSink {
         if (printed < size) ClearProgress();
         for (; printed < size; ++printed) Streams.Out << task.Log.Line(printed) << '\n';
         Streams.Out.flush();
+    }
+    // The first `count` lines of the task's log were printed by an earlier run.
+    void Skip(const stichtype& task, std::size_t count) {
+        std::lock_guard<std::mutex> lock(Mutex);
+        Printed[&task] = count;
     }
     void Line(const std::string& text) {
         std::lock_guard<std::mutex> lock(Mutex);
@@ -106,11 +114,26 @@ std::string Absolute(const std::string& path) {
     return absolute.empty() ? path : absolute;
 }
 
+// The shape of --region; a file that cannot be used ends the run with its
+// reader's message, which names the file and the problem.
+std::shared_ptr<const RegionShape> ReadCliRegion(const CliOptions& o) {
+    RegionReadOptions options;
+    options.CorridorWidth = o.Buffer;
+    RegionFileResult read = ReadRegionFile(QString::fromStdString(o.Region), options);
+    if (!read.Ok()) throw RunError{CliError, read.Message.toStdString()};
+    auto shape = std::make_shared<const RegionShape>(std::move(read.Shape));
+    if (ShapeTileRange(*shape, o.Zoom).Columns == 0)
+        throw RunError{CliError,
+                       o.Region + ": the region holds no tile at zoom " + std::to_string(o.Zoom)};
+    return shape;
+}
+
 // Makes one task the way the window's task maker does: its record, the
 // stitch's files and output, the tile list, the queue, and the worker when
 // it is alone in the list.
 std::shared_ptr<stichtype> MakeCliTask(MainState& s, const TaskRequest& request, int connections,
-                                       LogPrinter& printer) {
+                                       LogPrinter& printer,
+                                       const std::function<void(stichtype&)>& prepare = {}) {
     auto task = NewTask(s, request);
     task->Connections = connections;
     std::string error, failedFile;
@@ -124,13 +147,79 @@ std::shared_ptr<stichtype> MakeCliTask(MainState& s, const TaskRequest& request,
             printer.Flush(*task);
             throw RunError{CliError, error};
     }
+    if (prepare) prepare(*task);
     const bool alone = QueueTask(s, task);
     printer.Flush(*task);
-    if (alone && task->Tiles && !StartTaskWorker(s, task))
+    if (alone && !task->Tiles.Empty() && !StartTaskWorker(s, task))
         throw RunError{CliError, "no thread could be started for the task"};
     printer.Flush(*task);
     return task;
 }
+
+// The --state record of the one task: read before the task is made, kept
+// while it runs, written last when it ends.
+class CliStateRecord {
+  public:
+    CliStateRecord(const CliOptions& o) : Path(o.State.empty() ? "" : Absolute(o.State)) {
+        if (Path.empty()) return;
+        Lock = std::make_unique<FolderLock>(Path + ".lock");
+        if (!Lock->Held()) throw RunError{CliError, Path + ": in use by another vistrel-cli"};
+        if (!FileExists(Path)) {
+            if (o.RetryFailed) throw RunError{CliError, Path + ": no record to retry from"};
+            return;
+        }
+        std::string text, problem;
+        std::vector<TaskRecordEntry> entries;
+        if (!ReadWholeFile(Path, text)) throw RunError{CliError, Path + ": cannot be read"};
+        if (!ParseTaskRecord(text, entries, problem) || entries.size() != 1)
+            throw RunError{CliError, Path + ": not a record of one task" +
+                                         (problem.empty() ? std::string() : " (" + problem + ")")};
+        Entry = std::move(entries.front());
+        Found = true;
+    }
+    ~CliStateRecord() { Detach(); }
+
+    // Between the making and the queueing: the same task, or a refusal; its
+    // progress, or just its failed tiles.
+    void Prepare(stichtype& task, bool retryFailed, LogPrinter& printer) {
+        if (!Found) return;
+        if (const std::string difference = TaskDifference(Entry, EntryOfTask(task));
+            !difference.empty())
+            throw RunError{CliError, Path + " records another task: " + difference};
+        if (retryFailed) {
+            task.Tiles.Blocks.clear();
+            task.Tiles.Listed = Entry.FailedTiles;
+            task.Tiles.Count = static_cast<int64_t>(Entry.FailedTiles.size());
+            task.TileCount = task.Tiles.Count;
+            task.Log.Prepend(Entry.Log);
+        } else {
+            ResumeFromRecord(task, Entry);
+        }
+        printer.Skip(task, Entry.Log.size());
+    }
+    void Keep(MainState& s, const std::shared_ptr<stichtype>& task) {
+        if (Path.empty()) return;
+        State = &s;
+        // One task's record is small: written every second while it runs.
+        Keeper = std::make_unique<TaskRecordKeeper>(
+            Path, [task] { return std::vector<std::shared_ptr<stichtype>>{task}; },
+            std::chrono::seconds(1));
+        s.TaskWatcher = Keeper.get();
+        Keeper->TasksChanged(true);
+    }
+    void Detach() {
+        if (State) State->TaskWatcher = nullptr;
+        Keeper.reset();
+    }
+
+  private:
+    std::string Path;
+    std::unique_ptr<FolderLock> Lock;
+    TaskRecordEntry Entry;
+    bool Found = false;
+    MainState* State = nullptr;
+    std::unique_ptr<TaskRecordKeeper> Keeper;
+};
 
 // Waits for the queued tasks one after another, turning stop requests into
 // Stop, and shows the progress. True when a stop was asked for.
@@ -167,8 +256,8 @@ bool RunQueuedTasks(MainState& s, const std::vector<std::shared_ptr<stichtype>>&
     return stopped;
 }
 
-int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequests,
-             LogPrinter& printer) {
+int RunTasks(MainState& s, const CliOptions& o, const std::shared_ptr<const RegionShape>& shape,
+             const std::atomic<int>& stopRequests, LogPrinter& printer) {
     const int zoom = o.Zoom;
     const RegionPixels size = RegionPixelSize(zoom, {s.SelLat1, s.SelLon1, s.SelLat2, s.SelLon2});
     std::vector<std::shared_ptr<stichtype>> tasks;
@@ -178,6 +267,7 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     request.Quality = o.Quality > 0 ? o.Quality : QualityPercent(s.ComboBox3Index);
     request.IsStitch = o.Command == CliCommand::Stitch;
     request.WorldFile = o.WorldFile;
+    request.Shape = shape;
 
     // Every tile's log line would only show an empty address.
     if (const std::string why = CheckUrlTemplate(s.SourceStringCopy());
@@ -211,8 +301,15 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
         }
     }
 
+    CliStateRecord record(o);
     try {
-        if (!request.IsStitch) {
+        if (!o.State.empty()) {
+            // One task: a download, or a stitch in one piece.
+            tasks.push_back(MakeCliTask(s, request, o.Connections, printer, [&](stichtype& task) {
+                record.Prepare(task, o.RetryFailed, printer);
+            }));
+            record.Keep(s, tasks.back());
+        } else if (!request.IsStitch) {
             tasks.push_back(MakeCliTask(s, request, o.Connections, printer));
         } else {
             const double lat1 = s.SelLat1, lon1 = s.SelLon1, lat2 = s.SelLat2, lon2 = s.SelLon2;
@@ -243,6 +340,7 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     }
 
     const bool stopped = RunQueuedTasks(s, tasks, stopRequests, printer);
+    record.Detach();
     long long count = 0, obtained = 0, failed = 0, skipped = 0;
     std::vector<std::string> unsaved;
     for (const auto& task : tasks) {
@@ -279,9 +377,10 @@ int RunTasks(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequ
     return failed + skipped > 0 ? CliIncomplete : CliOk;
 }
 
-int RunExport(MainState& s, const CliOptions& o, const std::atomic<int>& stopRequests,
-              LogPrinter& printer) {
+int RunExport(MainState& s, const CliOptions& o, const std::shared_ptr<const RegionShape>& shape,
+              const std::atomic<int>& stopRequests, LogPrinter& printer) {
     CacheExportRequest request = SelectionExportRequest(s, o.Zoom, Absolute(o.Dir), o.Tab);
+    request.Shape = shape;
     request.ZoomTo = o.ZoomTo;
     if (!o.MBTiles.empty() || !o.SqliteDb.empty()) {
         request.Target = o.MBTiles.empty() ? ExportTarget::SqliteDb : ExportTarget::MBTiles;
@@ -332,21 +431,28 @@ int RunCli(const CliOptions& o, const std::string& executableFolder,
                           ": could not be read whole; the rest are the start values");
         if (o.Mode >= 0) SetWorkMode(s, o.Mode);
 
+        std::shared_ptr<const RegionShape> shape;
         RegionCorners c{o.FromLat, -o.FromLon, o.ToLat, -o.ToLon};
-        OrderRegionCorners(o.Zoom, c);
-        if (o.SnapToTiles) SnapRegionToTiles(o.Zoom, c);
-        const RegionPixels size = RegionPixelSize(o.Zoom, c);
-        if (size.Width < 1 || size.Height < 1)
-            throw RunError{CliBadArguments,
-                           "--from, --to: the region is empty at zoom " + std::to_string(o.Zoom)};
+        if (!o.Region.empty()) {
+            shape = ReadCliRegion(o);
+            // The selection is the block of the shape's tiles.
+            c = TileRangeCorners(o.Zoom, ShapeTileRange(*shape, o.Zoom));
+        } else {
+            OrderRegionCorners(o.Zoom, c);
+            if (o.SnapToTiles) SnapRegionToTiles(o.Zoom, c);
+            const RegionPixels size = RegionPixelSize(o.Zoom, c);
+            if (size.Width < 1 || size.Height < 1)
+                throw RunError{CliBadArguments, "--from, --to: the region is empty at zoom " +
+                                                    std::to_string(o.Zoom)};
+        }
         s.SelLat1 = c.Lat1;
         s.SelLon1 = c.Lon1;
         s.SelLat2 = c.Lat2;
         s.SelLon2 = c.Lon2;
         s.HasSelection = true;
         s.Sink = &printer;
-        status = o.Command == CliCommand::Export ? RunExport(s, o, stopRequests, printer)
-                                                 : RunTasks(s, o, stopRequests, printer);
+        status = o.Command == CliCommand::Export ? RunExport(s, o, shape, stopRequests, printer)
+                                                 : RunTasks(s, o, shape, stopRequests, printer);
     } catch (const RunError& e) {
         printer.Error(e.Message);
         if (e.Status == CliBadArguments) printer.Error("try 'vistrel-cli --help'");

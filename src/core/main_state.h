@@ -95,6 +95,8 @@ struct MainState {
     // worker starts and cleared by it, under ThreadLock, as its last act.
     TaskQueue TaskList;
     std::atomic<bool> TaskRunning{false};
+    // Keeps the record of the task list; none when nobody does.
+    std::atomic<TaskListWatcher*> TaskWatcher{nullptr};
 
     // Error totals of the GUI thread's own tile lookups.
     std::atomic<int> TotalFetchErrors{0}, TotalBadFileErrors{0}, TotalWriteErrors{0};

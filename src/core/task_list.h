@@ -6,6 +6,15 @@
 
 struct stichtype;
 
+// Told when a task is made, stopped or ends (urgent) and as tiles are done
+// (not urgent), so that a record of the list can be kept. Called from any
+// thread; returns at once.
+class TaskListWatcher {
+  public:
+    virtual ~TaskListWatcher() = default;
+    virtual void TasksChanged(bool urgent) = 0;
+};
+
 // The region tasks, newest first. The GUI thread walks it while the task
 // worker unlinks its finished task: walkers hold shared pointers, so a task
 // that leaves the list meanwhile stays alive until they let it go.

@@ -54,7 +54,12 @@ bool GetTile(MainState& state, WorkerContext& worker, jtype& tile) {
     if (found) return true;
 
     if (cacheOnly) {
-        MakePlaceholderTile(*tile.Image, CaptionNotInCache, tile.TileName);
+        // A task's output draws its own placeholder; a miss there costs the
+        // look-up alone, not a rendered picture per tile.
+        if (worker.IsTask)
+            tile.Image->Clear();
+        else
+            MakePlaceholderTile(*tile.Image, CaptionNotInCache, tile.TileName);
         return true;
     }
 

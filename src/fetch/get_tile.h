@@ -30,6 +30,7 @@ struct WorkerContext {
 // Gets one tile into tile.Image as the work mode allows: cache folder, then
 // archives, then the server. A cache file that fails validation is deleted.
 // True when the Image holds something to draw (the tile, or in cache-only
-// mode the "Отсутствует в кэше" placeholder). Every failure is counted in
+// mode the "Отсутствует в кэше" placeholder; a task's Image is then left
+// empty, as its output draws the placeholder itself). Every failure is counted in
 // the worker and, for a task, logged; nothing is thrown.
 bool GetTile(MainState& state, WorkerContext& worker, jtype& tile);

@@ -8,8 +8,10 @@
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
+#include "regions/shape_tiles.h"
 #include "tasks/task_params.h"
 #include "tasks/tasks.h"
+#include "tasks/tile_cursor.h"
 
 namespace {
 
@@ -39,7 +41,8 @@ void TileCorner(const std::string& letters, double& lat, double& lon) {
 int64_t ExportTileCount(const CacheExportRequest& request) {
     int64_t total = 0;
     for (int z = request.Zoom; z <= LastZoom(request); ++z)
-        total += RegionTileCount(z, CornersOf(request));
+        total += request.Shape ? CountShapeTiles(*request.Shape, z)
+                               : RegionTileCount(z, CornersOf(request));
     return total;
 }
 
@@ -77,51 +80,67 @@ CacheExportResult ExportCache(const CacheExportRequest& request, const ExportPro
         }
     }
 
-    for (int z = request.Zoom; z <= LastZoom(request); ++z) {
+    std::string bytes;
+    // One tile; false when the export ends there.
+    const auto copyTile = [&](int z, const std::string& key) {
+        const std::string source = TileFileName(request.CachePath, key);
+        if (toFolder) {
+            const std::string target = TileFileName(folder, key);
+            // A tile that vanishes between the test and the read is
+            // passed over like any other failed copy.
+            if (FileExists(source) && ReadWholeFile(source, bytes) &&
+                WriteFileAtomic(target, bytes)) {
+                ++result.Copied;
+                if (request.WriteTabs) {
+                    double lat = 0, lon = 0;
+                    TileCorner(key, lat, lon);
+                    WriteTileTab(z, target, lat, lon);
+                }
+            }
+        } else {
+            const TileIndex tile = KeyToTile(key, 0);
+            if (!ReadWholeFile(source, bytes)) {
+                result.Missing.push_back(std::to_string(z) + "/" + std::to_string(tile.Column) +
+                                         "/" + std::to_string(tile.Row) + " " + key);
+            } else if (db->Put(z, tile.Column, tile.Row, bytes)) {
+                ++result.Copied;
+            } else {
+                result.Error = db->LastError();
+                return false;  // the writer leaves the file as it was
+            }
+        }
+        ++result.Passed;
+        if (progress && !progress(result.Passed, result.Total)) {
+            result.Cancelled = true;
+            return false;
+        }
+        return true;
+    };
+
+    if (request.Shape) {
+        // The shape's own tiles only, in the order of a task's.
+        TaskTiles tiles;
+        tiles.Shape = request.Shape;
+        for (int z = request.Zoom; z <= LastZoom(request); ++z)
+            tiles.Blocks.push_back(ShapeBlock(*request.Shape, z));
+        TaskTileCursor cursor(tiles);
+        jtype tile;
+        tile.Image.reset();
+        while (cursor.Next(tile))
+            if (!copyTile(static_cast<int>(tile.TileName.size()), tile.TileName)) return result;
+    }
+    for (int z = request.Zoom; !request.Shape && z <= LastZoom(request); ++z) {
         const RegionPixels size = RegionPixelSize(z, CornersOf(request));
         // No source string: only the letters matter here.
         const TileKey start = TileKeyAt(z, request.Lon1, request.Lat1, std::string());
         // Cut at the world's east and south edges rather than wrapping round.
-        const TileSpan span = RegionTileSpan(z, TileAt(z, request.Lon1, request.Lat1), size.Width,
-                                             size.Height);
-        const int64_t columns = span.Columns, rows = span.Rows;
+        const TileSpan span =
+            RegionTileSpan(z, TileAt(z, request.Lon1, request.Lat1), size.Width, size.Height);
         std::string columnKey = start.Key;
-        std::string bytes;
-        for (int64_t c = 0; c < columns; ++c) {
+        for (int64_t c = 0; c < span.Columns; ++c) {
             std::string key = columnKey;
-            for (int64_t r = 0; r < rows; ++r) {
-                const std::string source = TileFileName(request.CachePath, key);
-                if (toFolder) {
-                    const std::string target = TileFileName(folder, key);
-                    // A tile that vanishes between the test and the read is
-                    // passed over like any other failed copy.
-                    if (FileExists(source) && ReadWholeFile(source, bytes) &&
-                        WriteFileAtomic(target, bytes)) {
-                        ++result.Copied;
-                        if (request.WriteTabs) {
-                            double lat = 0, lon = 0;
-                            TileCorner(key, lat, lon);
-                            WriteTileTab(z, target, lat, lon);
-                        }
-                    }
-                } else {
-                    const TileIndex tile = KeyToTile(key, 0);
-                    if (!ReadWholeFile(source, bytes)) {
-                        result.Missing.push_back(std::to_string(z) + "/" +
-                                                 std::to_string(tile.Column) + "/" +
-                                                 std::to_string(tile.Row) + " " + key);
-                    } else if (db->Put(z, tile.Column, tile.Row, bytes)) {
-                        ++result.Copied;
-                    } else {
-                        result.Error = db->LastError();
-                        return result;  // the writer leaves the file as it was
-                    }
-                }
-                ++result.Passed;
-                if (progress && !progress(result.Passed, result.Total)) {
-                    result.Cancelled = true;
-                    return result;
-                }
+            for (int64_t r = 0; r < span.Rows; ++r) {
+                if (!copyTile(z, key)) return result;
                 StepSouth(key, 0);
             }
             StepEast(columnKey, 0);

@@ -1,10 +1,14 @@
 #pragma once
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <vector>
 
 #include "formats/tile_database.h"
+
+// Only passed along here (regions/region_shape.h).
+struct RegionShape;
 
 // Copies the cached tiles that cover a region, over a range of zooms, into a
 // folder (byte-for-byte, under their key-letter names, side by side) or into
@@ -24,6 +28,8 @@ struct CacheExportRequest {
     double Lat1 = 0, Lon1 = 0;  // north-west corner (lon west positive)
     double Lat2 = 0, Lon2 = 0;  // south-east corner
     bool WriteTabs = false;     // a ".tab" beside every copied tile
+    // Only the tiles of this shape (the corners are then its bounds).
+    std::shared_ptr<const RegionShape> Shape;
 };
 
 struct CacheExportResult {

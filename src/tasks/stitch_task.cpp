@@ -8,16 +8,17 @@
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
+#include "regions/shape_tiles.h"
 #include "tasks/task_params.h"
 #include "tilestore/tile_lookup.h"
 
-bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool worldFile,
-                   std::string& failedFile, std::string& error) {
-    const int z = EffectiveZoom(zoom);
-    const RegionPixels size =
-        RegionPixelSize(z, {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2});
-    task.ImageWidth = size.Width;
-    task.ImageHeight = size.Height;
+namespace {
+
+// The stitch's files and output for an image whose size the task already
+// holds; its top-left pixel in the world's grid is (left, top).
+bool MakeStitchFiles(const MainState& state, stichtype& task, int z, bool worldFile, int64_t left,
+                     int64_t top, std::string& failedFile, std::string& error) {
+    const RegionPixels size{task.ImageWidth, task.ImageHeight};
     // The makers ask first; this keeps files that name no image from being written.
     if (std::string problem =
             CalibrationNameProblem(task.FileName, state.WriteOziMap, state.WriteMapInfoTab);
@@ -36,8 +37,8 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
     }
     // A GeoTIFF carries its georeferencing itself.
     if (worldFile && !IsGeoTiffName(task.FileName)) {
-        WorldFileParams params{z, 0, 0, task.ImageWidth, task.ImageHeight, task.FileName};
-        WorldPixelAt(z, task.Lat1, task.Lon1, params.Left, params.Top);
+        const WorldFileParams params{
+            z, left, top, task.ImageWidth, task.ImageHeight, task.FileName};
         if (const FileResult result = WriteWorldFile(params); !result) {
             // No task is made: no file may speak of its image.
             for (const char* extension : {"map", "tab"})
@@ -48,63 +49,109 @@ bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool world
         }
     }
     auto output = std::make_unique<StitchOutput>(task.ImageWidth, task.ImageHeight, task.FileName);
-    if (IsGeoTiffName(task.FileName)) {
-        int64_t left = 0, top = 0;
-        WorldPixelAt(z, task.Lat1, task.Lon1, left, top);
-        output->PlaceInWorld(z, left, top, state.CachePathCopy());
-    }
+    if (IsGeoTiffName(task.FileName)) output->PlaceInWorld(z, left, top, state.CachePathCopy());
     task.Bitmap = std::move(output);
     return true;
 }
 
+}  // namespace
+
+namespace {
+
+bool PrepareStitchOf(const MainState& state, const RegionCorners& corners, stichtype& task,
+                     int zoom, bool worldFile, std::string& failedFile, std::string& error) {
+    const int z = EffectiveZoom(zoom);
+    const RegionPixels size = RegionPixelSize(z, corners);
+    task.ImageWidth = size.Width;
+    task.ImageHeight = size.Height;
+    int64_t left = 0, top = 0;
+    WorldPixelAt(z, task.Lat1, task.Lon1, left, top);
+    return MakeStitchFiles(state, task, z, worldFile, left, top, failedFile, error);
+}
+
+}  // namespace
+
+bool PrepareStitch(const MainState& state, stichtype& task, int zoom, bool worldFile,
+                   std::string& failedFile, std::string& error) {
+    return PrepareStitchOf(state, {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2},
+                           task, zoom, worldFile, failedFile, error);
+}
+
 TaskBuild BuildTask(const MainState& state, stichtype& task, const TaskRequest& request,
                     std::string& failedFile, std::string& error) {
+    return BuildTask(state, {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2}, task,
+                     request, failedFile, error);
+}
+
+TaskBuild BuildTask(const MainState& state, const RegionCorners& corners, stichtype& task,
+                    const TaskRequest& request, std::string& failedFile, std::string& error) {
+    const int first = EffectiveZoom(request.Zoom);
+    const int last = request.IsStitch ? first : std::max(first, EffectiveZoom(request.ZoomTo));
+    const RegionShape* shape = request.Shape.get();
+    // A shape's stitch covers the block of its tiles; those outside it stay white.
+    const TileBlock shapeBlock =
+        shape && request.IsStitch ? ShapeBlock(*shape, first) : TileBlock{};
     if (request.IsStitch && IsGeoTiffName(task.FileName)) {
         // Refused before any file is written.
-        const RegionPixels size =
-            RegionPixelSize(EffectiveZoom(request.Zoom),
-                            {state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2});
+        const RegionPixels size = shape ? RegionPixels{static_cast<int>(std::min<int64_t>(
+                                                           shapeBlock.Columns * TileSize, 1 << 30)),
+                                                       static_cast<int>(std::min<int64_t>(
+                                                           shapeBlock.Rows * TileSize, 1 << 30))}
+                                        : RegionPixelSize(first, corners);
         error = GeoTiffSizeProblem(size.Width, size.Height);
         if (!error.empty()) return TaskBuild::ListRefused;
     }
-    const RegionCorners corners{state.SelLat1, state.SelLon1, state.SelLat2, state.SelLon2};
-    const int first = EffectiveZoom(request.Zoom);
-    const int last = request.IsStitch ? first : std::max(first, EffectiveZoom(request.ZoomTo));
-    if (last > first) {
-        // Counted first: a range of millions of tiles is refused before any
-        // record is made.
-        int64_t total = 0;
-        for (int z = first; z <= last; ++z) total += RegionTileCount(z, corners);
-        if (total > MaxTaskTiles) {
-            error = TooManyTilesText(total);
-            return TaskBuild::ListRefused;
-        }
-    }
-    // The list first, so that a task refused here leaves no file behind. Each
-    // zoom's list in its own order, the lowest zoom at the head.
-    std::unique_ptr<jtype> tiles;
-    std::unique_ptr<jtype>* tail = &tiles;
-    int count = 0;
+    // Counted first: the tiles are made as the worker takes them, and a
+    // range beyond the limit is refused before anything is made.
+    std::vector<TileBlock> blocks;
+    int64_t total = 0;
     for (int z = first; z <= last; ++z) {
-        const RegionPixels size = RegionPixelSize(z, corners);
-        if (!BuildTaskTiles(state, task, z, size.Width, size.Height, error))
-            return TaskBuild::ListRefused;
-        *tail = std::move(task.Tiles);
-        while (*tail) tail = &(*tail)->Next;
-        count += task.TileCount;
+        blocks.push_back(shape ? ShapeBlock(*shape, z)
+                               : RectangleBlock(z, corners.Lat1, corners.Lon1,
+                                                RegionPixelSize(z, corners).Width,
+                                                RegionPixelSize(z, corners).Height));
+        total += blocks.back().Count;
     }
-    task.Tiles = std::move(tiles);
-    task.TileCount = count;
-    if (!task.Tiles) {
+    if (last > first && total > MaxTaskTiles) {
+        error = TooManyTilesText(total);
+        return TaskBuild::ListRefused;
+    }
+    task.Zoom = first;
+    task.ZoomTo = last;
+    task.Selection = corners;
+    task.WorldFile = request.WorldFile;
+    // The tiles first, so that a task refused here leaves no file behind.
+    BeginTaskTiles(state, task);
+    task.Tiles.Shape = request.Shape;
+    for (const TileBlock& block : blocks)
+        if (!AddTaskBlock(state, task, block, error)) return TaskBuild::ListRefused;
+    if (task.Tiles.Empty()) {
         // Queued, it would never start and would hold up every task behind it.
         error = "Пустая область: в ней нет ни одного фрагмента";
         return TaskBuild::ListRefused;
     }
-    if (request.IsStitch &&
-        !PrepareStitch(state, task, request.Zoom, request.WorldFile, failedFile, error)) {
-        task.Tiles.reset();
-        task.TileCount = 0;
-        return TaskBuild::FileNotWritten;
+    if (request.IsStitch) {
+        bool made = false;
+        if (shape) {
+            const RegionCorners c =
+                TileRangeCorners(first, {shapeBlock.Column, static_cast<int>(shapeBlock.Columns),
+                                         shapeBlock.Row, static_cast<int>(shapeBlock.Rows)});
+            task.Lat1 = c.Lat1;
+            task.Lon1 = c.Lon1;
+            task.ImageWidth = static_cast<int>(shapeBlock.Columns * TileSize);
+            task.ImageHeight = static_cast<int>(shapeBlock.Rows * TileSize);
+            made = MakeStitchFiles(state, task, first, request.WorldFile,
+                                   int64_t{shapeBlock.Column} * TileSize,
+                                   int64_t{shapeBlock.Row} * TileSize, failedFile, error);
+        } else {
+            made = PrepareStitchOf(state, corners, task, request.Zoom, request.WorldFile,
+                                   failedFile, error);
+        }
+        if (!made) {
+            task.Tiles = TaskTiles{};
+            task.TileCount = 0;
+            return TaskBuild::FileNotWritten;
+        }
     }
     return TaskBuild::Built;
 }

@@ -59,6 +59,9 @@ enum class TaskBuild { Built, FileNotWritten, ListRefused };
 // `failedFile` names the file.
 TaskBuild BuildTask(const MainState& state, stichtype& task, const TaskRequest& request,
                     std::string& failedFile, std::string& error);
+// The same over the given corners instead of the selection.
+TaskBuild BuildTask(const MainState& state, const RegionCorners& corners, stichtype& task,
+                    const TaskRequest& request, std::string& failedFile, std::string& error);
 
 // The folder part of a path, ending with '/'; "./" for a bare name.
 std::string FolderOf(const std::string& path);

@@ -2,6 +2,7 @@
 #include <chrono>
 #include <functional>
 #include <mutex>
+#include <set>
 #include <system_error>
 #include <thread>
 #include <vector>
@@ -11,6 +12,7 @@
 #include "platform/file_io.h"
 #include "platform/numbers.h"
 #include "platform/time_text.h"
+#include "tasks/task_store.h"
 #include "tasks/tasks.h"
 #include "tasks/th_loading.h"
 #include "tilestore/parent_tiles.h"
@@ -59,7 +61,7 @@ bool TThLoading::SkipTile(const stichtype& task) const {
                                                 WriteErrors > State.MaxWriteErrors));
 }
 
-void TThLoading::GetTaskTile(stichtype& task, TaskOutput* output, jtype& tile) {
+bool TThLoading::GetTaskTile(stichtype& task, TaskOutput* output, jtype& tile) {
     int retry = 0;
     bool got = GetTile(State, *this, tile);
     while (!got && State.ErrorControl && State.FetchAttempts >= retry) {
@@ -67,8 +69,12 @@ void TThLoading::GetTaskTile(stichtype& task, TaskOutput* output, jtype& tile) {
         if (!task.SleepFor(std::chrono::milliseconds(task.RetryPause))) break;
         got = GetTile(State, *this, tile);
     }
-    if (!got) ++task.FailedTiles;
-    if (!output) return;
+    if (!got) {
+        ++task.FailedTiles;
+        // One cut short by a stop is not a failure: a later run fetches it.
+        if (!task.Stop) task.FailedNames.Append(tile.TileName);
+    }
+    if (!output) return got;
     if (got)
         output->PutTile(tile);
     else
@@ -78,43 +84,57 @@ void TThLoading::GetTaskTile(stichtype& task, TaskOutput* output, jtype& tile) {
         AddLog(State, Task, "Склеивание прервано: фрагменты негде хранить: " + why);
         task.RequestStop();
     }
+    return got;
 }
 
 void TThLoading::TileLoop(stichtype& task, TaskOutput* output) {
-    // One picture object per connection serves every tile it gets.
-    auto connection = [&](auto takeNext) {
-        auto image = std::make_unique<JpegImage>();
-        while (jtype* tile = takeNext()) {
-            tile->Image = std::move(image);
-            GetTaskTile(task, output, *tile);
-            image = std::move(tile->Image);
-            ++task.TilesDone;
-        }
+    std::mutex takeLock;
+    TaskTileCursor cursor(task.Tiles, task.Resume);
+    // The positions of the tiles in flight: a later run resumes at the first.
+    std::set<int64_t> inFlight;
+    const auto settle = [&] {
+        task.Resume = inFlight.empty() ? cursor.Position() : *inFlight.begin();
+        NoteTasksChanged(State, false);
     };
     // The skip test runs when a tile is taken, before its first attempt.
-    std::mutex takeLock;
-    jtype* next = task.Tiles.get();
-    auto takeNext = [&]() -> jtype* {
+    auto takeNext = [&](jtype& tile, int64_t& position) {
         std::lock_guard<std::mutex> lock(takeLock);
-        while (next && !task.Stop) {
-            jtype* tile = next;
-            next = next->Next.get();
-            if (!SkipTile(task)) return tile;
+        while (!task.Stop) {
+            position = cursor.Position();
+            if (!cursor.Next(tile)) break;
+            if (!SkipTile(task)) {
+                inFlight.insert(position);
+                return true;
+            }
             ++task.SkippedTiles;
             ++task.TilesDone;
+            settle();
         }
-        return nullptr;
+        return false;
+    };
+    // One picture object per connection serves every tile it gets.
+    auto connection = [&] {
+        jtype tile;
+        int64_t position = 0;
+        while (takeNext(tile, position)) {
+            const bool got = GetTaskTile(task, output, tile);
+            ++task.TilesDone;
+            std::lock_guard<std::mutex> lock(takeLock);
+            // A tile cut short by a stop is where a later run begins.
+            if (got || !task.Stop) inFlight.erase(position);
+            settle();
+        }
     };
     const int connections = std::clamp(task.Connections, 1, 64);
     std::vector<std::thread> others;
     for (int i = 1; i < connections; ++i) {
         try {
-            others.emplace_back([&] { connection(takeNext); });
+            others.emplace_back(connection);
         } catch (const std::system_error&) {
             break;  // fewer connections, the same work
         }
     }
-    connection(takeNext);
+    connection();
     for (std::thread& t : others) t.join();
 }
 
@@ -128,11 +148,13 @@ void EndTask(MainState& S, const std::shared_ptr<stichtype>& task,
     TaskOutput* output = task->Bitmap.get();
     const bool stopped = task->Stop;
     if (!stopped) addLog(task->IsStitch ? "Склеено в памяти" : "Выкачано");
-    if (task->Tiles && !stopped) addLog("Генерация вышележащих слоев");
-    for (jtype* tile = task->Tiles.get(); tile; tile = tile->Next.get())
-        if (!task->Stop && S.GenerateUpperLayers && FileExists(tile->FileName))
-            BuildParentTile(S, tile->FileName);
-    task->Tiles.reset();
+    if (!task->Tiles.Empty() && !stopped) addLog("Генерация вышележащих слоев");
+    if (S.GenerateUpperLayers)
+        ForEachTaskTile(task->Tiles, [&](const jtype& tile) {
+            if (task->Stop) return false;
+            if (FileExists(tile.FileName)) BuildParentTile(S, tile.FileName);
+            return true;
+        });
     if (task->HangUp) {
         HangUpAll(S);
         addLog("отключение");
@@ -144,6 +166,7 @@ void EndTask(MainState& S, const std::shared_ptr<stichtype>& task,
     task->Bitmap.reset();
     addLog("выполнено в " + Now());
     S.TaskList.Remove(task.get());
+    NoteTasksChanged(S, true);
     if (task->Unlinked) task->Unlinked();
     if (unlinked) unlinked();
 }

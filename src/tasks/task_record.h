@@ -11,6 +11,7 @@
 #include <vector>
 
 #include "fetch/failure_tally.h"
+#include "tasks/tile_cursor.h"
 #include "tilestore/tile_record.h"
 
 // A task's log: lines appended by the worker and the GUI thread, read by the
@@ -34,6 +35,11 @@ class TaskLogLines {
     std::size_t Size() const {
         std::lock_guard<std::mutex> lock(Mutex);
         return Items.size();
+    }
+    // Lines of an earlier run, put before these.
+    void Prepend(const std::vector<std::string>& lines) {
+        std::lock_guard<std::mutex> lock(Mutex);
+        Items.insert(Items.begin(), lines.begin(), lines.end());
     }
 
   private:
@@ -63,7 +69,7 @@ class TaskOutput {
 };
 
 // One region task, a download or a stitch. Made on the GUI thread; once
-// queued, the tile list and the output belong to the worker that runs it.
+// queued, its tiles and the output belong to the worker that runs it.
 struct stichtype {
     using Clock = std::chrono::system_clock;
 
@@ -71,22 +77,38 @@ struct stichtype {
     // past midnight waits for that moment).
     Clock::time_point StartTime;
     bool IsStitch = false;
+    // As the task was asked for: the effective zooms, the selection, the
+    // world file; its record keeps them.
+    int Zoom = 0, ZoomTo = 0;
+    RegionCorners Selection;
+    bool WorldFile = false;
+    // Came back from the record of an earlier run: it waits for Continue.
+    std::atomic<bool> Interrupted{false};
+    // It was the one running when that run ended.
+    bool WasRunning = false;
     int64_t RetryPause = 0;  // milliseconds, the task's own copy
     bool DialUp = false, HangUp = false;
     std::string DialEntry, DialUser, DialPassword;
     std::atomic<bool> Stop{false};
-    std::unique_ptr<jtype> Tiles;
+    // What its tiles are; they are made one by one as the worker takes them.
+    TaskTiles Tiles;
     std::unique_ptr<TaskOutput> Bitmap;  // the stitched image; none for a download
     int32_t ImageWidth = 0, ImageHeight = 0;
     double Lat1 = 0, Lon1 = 0;  // top-left corner, longitude west positive
-    int32_t TileCount = 0;
-    std::atomic<int32_t> TilesDone{0};
+    int64_t TileCount = 0;
+    std::atomic<int64_t> TilesDone{0};
+    // Where the worker begins: the tiles before it were done in an earlier
+    // run. While it runs, the first tile not yet done (tiles in flight on
+    // other connections come after it).
+    std::atomic<int64_t> Resume{0};
     int32_t Quality = 80;
     // Tiles in flight at once, each on a connection of its own (1 as the
     // window works).
     int Connections = 1;
     // Tiles that finally failed, and tiles passed over after an error limit.
-    std::atomic<int32_t> FailedTiles{0}, SkippedTiles{0};
+    std::atomic<int64_t> FailedTiles{0}, SkippedTiles{0};
+    // The key letters of the tiles that finally failed, kept for a retry.
+    TaskLogLines FailedNames;
     // Why its tiles' attempts failed, for a summary at the end.
     FailureTally Failures;
     std::string FileName;

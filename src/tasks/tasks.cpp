@@ -9,6 +9,7 @@
 #include "platform/numbers.h"
 #include "platform/time_text.h"
 #include "tasks/task_params.h"
+#include "tasks/task_store.h"
 #include "tasks/th_loading.h"
 
 namespace {
@@ -45,57 +46,46 @@ std::string NewTaskEntryText(const stichtype& task, const std::string& sizeLabel
     return TimeText(task.StartTime) + " начало ... " + sizeLabel;
 }
 
-bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width, int height,
-                    std::string& error) {
+void BeginTaskTiles(const MainState& state, stichtype& task) {
+    task.Tiles = TaskTiles{};
+    task.Tiles.Source = state.SourceStringCopy();
+    task.Tiles.CachePath = state.CachePathCopy();
+    task.TileCount = 0;
+}
+
+bool AddTaskBlock(const MainState& state, stichtype& task, const TileBlock& block,
+                  std::string& error) {
     task.Log.Append((task.IsStitch ? "Начато формирование списка склеиваимых фрагментов "
                                    : "Начато формирование списка выкачиваемых фрагментов ") +
                     Now());
-    const int z = EffectiveZoom(zoom);
-    const std::string source = state.SourceStringCopy();
-    const std::string cachePath = state.CachePathCopy();
     // Said once here, rather than as an empty address at every tile.
-    if (const std::string why = CheckUrlTemplate(source); !why.empty() && !state.ModeCacheOnly)
+    if (const std::string why = CheckUrlTemplate(task.Tiles.Source);
+        !why.empty() && !state.ModeCacheOnly)
         task.Log.Append(NoRequestsLine + why);
-    const TileKey corner = TileKeyAt(z, task.Lon1, task.Lat1, source);
-    const int ox = corner.XOffset, oy = corner.YOffset;
-    // Counted first: a region of millions of tiles is refused before any
-    // record is made.
-    const TileIndex first = KeyToTile(corner.Key, source.size());
-    const TileSpan span = RegionTileSpan(z, {first.Column, first.Row, ox, oy}, width, height);
-    if (span.Columns * span.Rows > MaxTaskTiles) {
-        error = TooManyTilesText(span.Columns * span.Rows);
+    if (task.Tiles.Count + block.Count > MaxTaskTiles) {
+        error = TooManyTilesText(task.Tiles.Count + block.Count);
+        task.Tiles = TaskTiles{};
+        task.TileCount = 0;
         return false;
     }
-    std::unique_ptr<jtype> list;
-    int count = 0;
-    std::string columnKey = corner.Key;
-    for (long long c = 0; c < span.Columns; ++c) {
-        const long long x = -ox + 256 * c;
-        std::string rowKey = columnKey;
-        for (long long r = 0; r < span.Rows; ++r) {
-            const long long y = -oy + 256 * r;
-            auto tile = std::make_unique<jtype>();
-            tile->Image.reset();  // the worker lends its own picture to each tile
-            tile->X = static_cast<int32_t>(x);
-            tile->Y = static_cast<int32_t>(y);
-            tile->TileName = TileName(rowKey, source.size());
-            tile->Url = TileUrl(source, tile->TileName);
-            tile->FileName = TileFileName(cachePath, tile->TileName);
-            tile->Next = std::move(list);
-            list = std::move(tile);
-            ++count;
-            StepSouth(rowKey, source.size());
-        }
-        StepEast(columnKey, source.size());
-    }
-    task.Tiles = std::move(list);
-    task.TileCount = count;
+    task.Tiles.Blocks.push_back(block);
+    task.Tiles.Count += block.Count;
+    task.TileCount = task.Tiles.Count;
     return true;
+}
+
+bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width, int height,
+                    std::string& error) {
+    BeginTaskTiles(state, task);
+    return AddTaskBlock(state, task,
+                        RectangleBlock(EffectiveZoom(zoom), task.Lat1, task.Lon1, width, height),
+                        error);
 }
 
 bool QueueTask(MainState& state, const std::shared_ptr<stichtype>& task) {
     state.TaskList.PushFront(task);
     task->Log.Append("Список создан " + Now());
+    NoteTasksChanged(state, true);
     return state.TaskList.Size() == 1;
 }
 
@@ -126,14 +116,17 @@ bool StartTaskWorker(MainState& state, const std::shared_ptr<stichtype>& task) {
 bool StartNextTask(MainState& state) {
     if (state.TaskRunning) return false;
     const auto head = state.TaskList.Head();
-    if (!head || !head->Tiles) return false;
+    // Tasks of an earlier run wait for Continue.
+    // A stopped one is started to go through its end phase.
+    if (!head || (head->Tiles.Empty() && !head->Stop) || head->Interrupted) return false;
     return TryStartTaskWorker(state, head) == WorkerStart::Started;
 }
 
 std::string TaskEntryText(const stichtype& task, stichtype::Clock::time_point now) {
-    const std::string start = "С " + TimeText(task.StartTime, now);
+    std::string start = "С " + TimeText(task.StartTime, now);
     if (task.Stop) return start + " Отменено ";
-    const int done = task.TilesDone, count = task.TileCount;
+    if (task.Interrupted) start += " (прервано)";
+    const int64_t done = task.TilesDone, count = task.TileCount;
     if (done < count)
         return start + " ожидайте, закачано " + std::to_string(done) + " из " +
                std::to_string(count) + " фрагментов";
@@ -152,6 +145,7 @@ std::shared_ptr<stichtype> StopTask(MainState& state, const std::weak_ptr<sticht
     // Logged first: a worker woken by the stop writes its end lines after it.
     task->Log.Append("Поступила команда Прекратить в  " + TimeText(now, now));
     task->RequestStop();
+    NoteTasksChanged(state, true);
     return task;
 }
 

@@ -24,13 +24,14 @@ struct TaskRequest {
     bool DialUp = false, HangUp = false;
     std::string DialEntry, DialUser, DialPassword;
     std::string FileName;
-    bool WorldFile = false;  // a stitch also writes a world file
+    bool WorldFile = false;                    // a stitch also writes a world file
     std::shared_ptr<const RegionShape> Shape;  // null: the rectangle of the corners
 };
 
-// Larger tile lists are refused instead of taking all memory (a record costs
-// a few hundred bytes).
-inline constexpr long long MaxTaskTiles = 16'000'000;
+// Tiles are made as they are taken, so memory sets no bound; time does. Ten
+// billion tiles are months of work even from the cache alone; a larger
+// region is surely a slip of the hand, and is refused with its count.
+inline constexpr long long MaxTaskTiles = 10'000'000'000;
 
 // A new task record for the request: start time, the command line of its log,
 // dial-up fields, corner, retry pause, quality.
@@ -44,11 +45,16 @@ std::string NewTaskEntryText(const stichtype& task, const std::string& sizeLabel
 // is a template that cannot be used), followed by the reason.
 inline constexpr const char* NoRequestsLine = "Запрос к серверу невозможен: ";
 
-// Builds the task's tile list over width x height pixels from its corner
-// (Lat1, Lon1) at zoom z, with its log line. False, with nothing built and
-// `error` set, when the list would be too long.
+// Sets the task's tiles to those over width x height pixels from its corner
+// (Lat1, Lon1) at zoom z, with its log line. False, with no tiles and
+// `error` set, when there would be too many.
 bool BuildTaskTiles(const MainState& state, stichtype& task, int zoom, int width, int height,
                     std::string& error);
+// The same in steps, for several zooms or a shape: no tiles yet, then one
+// zoom's block after another, each with its log line.
+void BeginTaskTiles(const MainState& state, stichtype& task);
+bool AddTaskBlock(const MainState& state, stichtype& task, const TileBlock& block,
+                  std::string& error);
 
 // Pushes the task at the head of the task list and logs "Список создан".
 // True when it is alone in the list.
@@ -95,7 +101,7 @@ void AddLog(MainState& state, const std::shared_ptr<stichtype>& task, const std:
 
 // How far a task is, for the progress bar beside the task list.
 struct TaskProgress {
-    int Done = 0, Count = 0;
+    int64_t Done = 0, Count = 0;
     int Percent = 0;
     double TilesPerSecond = 0;  // 0 until the tile loop has run a while
     double SecondsLeft = -1;    // unknown when negative

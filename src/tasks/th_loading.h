@@ -46,7 +46,8 @@ class TThLoading : public WorkerContext {
     void TileLoop(stichtype& task, class TaskOutput* output);
     bool SkipTile(const stichtype& task) const;
     // One tile with its repetitions; a failed one becomes a placeholder.
-    void GetTaskTile(stichtype& task, class TaskOutput* output, jtype& tile);
+    // True when it was obtained.
+    bool GetTaskTile(stichtype& task, class TaskOutput* output, jtype& tile);
     // The output said once that it can keep no more tiles.
     std::atomic<bool> OutputFailed{false};
 };

@@ -131,6 +131,13 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
     SetUpView();
     connect(Timer2, &QTimer::timeout, this, [this] { Timer2Timer(); });
     connect(SpeedButton3, &QPushButton::clicked, this, [this] { SpeedButton3Click(); });
+    connect(ContinueButton, &QPushButton::clicked, this, [this] { ContinueButtonClick(); });
+    TaskMenu = new QMenu(this);
+    connect(TaskMenu->addAction(QStringLiteral("Повторить неудачные")), &QAction::triggered, this,
+            [this] { RetryFailedClick(); });
+    ComboBox4->setContextMenuPolicy(Qt::CustomContextMenu);
+    connect(ComboBox4, &QWidget::customContextMenuRequested, this,
+            [this](const QPoint& at) { TaskMenu->popup(ComboBox4->mapToGlobal(at)); });
     connect(ComboBox4, &QComboBox::activated, this, [this] { ComboBox4Select(); });
     connect(SpeedButton2, &QPushButton::clicked, this, [this] { SpeedButton2Click(); });
     connect(PMenu->actions().at(0), &QAction::triggered, this,
@@ -138,9 +145,11 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
     connect(PMenu->actions().at(1), &QAction::triggered, this,
             [this] { SpeedButton2Click(static_cast<int>(TaskKind::Download)); });
     NameControlsByHints(this);
+    OpenTaskRecord();
 }
 
 TForm1::~TForm1() {
+    CloseTaskRecord();
     // Workers hold a reference to the state: never let it go under them.
     StopAllTasks(S);
     StopViewLoaders(std::chrono::seconds(10));
@@ -418,6 +427,10 @@ void TForm1::BuildTaskPanel() {
     SpeedButton3->setObjectName("SpeedButton3");
     SpeedButton3->setEnabled(false);
     p4->addWidget(SpeedButton3);
+    ContinueButton = new QPushButton(QStringLiteral("Продолжить"), Panel4);
+    ContinueButton->setObjectName("ContinueButton");
+    ContinueButton->hide();
+    p4->addWidget(ContinueButton);
     Panel4->hide();
     layout->addWidget(Panel4);
     layout->addStretch(1);
@@ -503,6 +516,7 @@ void TForm1::FormClose() {
     // The tile a worker is fetching may finish; a slow one is cut short.
     // A task ends through its end phase, which for a stopped task is short.
     Timer2->stop();
+    CloseTaskRecord();
     StopAllTasks(S);
     StopViewLoaders(std::chrono::seconds(10));
     StopTasks(std::chrono::seconds(10));

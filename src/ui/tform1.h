@@ -20,6 +20,7 @@
 #include "core/main_state.h"
 #include "core/settings_file.h"
 #include "tasks/task_params.h"
+#include "tasks/task_store.h"
 #include "tasks/tasks.h"
 
 class TForm1;
@@ -255,6 +256,17 @@ class TForm1 : public QMainWindow {
     class QFileDialog* SDialog = nullptr;
     void Timer2Timer();
     void SpeedButton3Click();
+    // "Продолжить": the tasks of the earlier run may start.
+    QPushButton* ContinueButton = nullptr;
+    void ContinueButtonClick();
+    // The task list's menu: "Повторить неудачные" makes a task of the
+    // selected task's failed tiles.
+    class QMenu* TaskMenu = nullptr;
+    void RetryFailedClick();
+    // The record of the task list: read once at start-up (the tasks come back
+    // waiting), kept while the window lives, written last at the close.
+    void OpenTaskRecord();
+    void CloseTaskRecord();
     void ComboBox4Select();
     // A worker wrote a line of a task's log (GUI thread).
     void TaskLogLineAdded(const std::shared_ptr<stichtype>& task, std::size_t index);
@@ -351,5 +363,7 @@ private:
 
     MainState S;
     std::unique_ptr<GuiSink> Sink;
+    std::unique_ptr<FolderLock> TaskRecordLock;
+    std::unique_ptr<TaskRecordKeeper> TaskRecord;
     bool Closed = false;
 };

@@ -155,7 +155,7 @@ std::shared_ptr<stichtype> TForm1::MakeTask(TaskRequest request, bool switchTime
             if (switchTimer && !Timer2->isActive()) Timer2->start();
             if (alone) {
                 if (S.ShowLogAuto) ReportWindow()->ShowTaskLog(task);
-                if (task->Tiles && !StartTaskWorker(S, task))
+                if (!task->Tiles.Empty() && !StartTaskWorker(S, task))
                     QMessageBox::warning(this, windowTitle(),
                                          QStringLiteral("Не удалось запустить поток"));
             }
@@ -374,4 +374,67 @@ void TForm1::StopTasks(std::chrono::milliseconds grace) {
     AbortRequests(true);
     WaitForTaskWorker(S, std::chrono::seconds(60));
     AbortRequests(false);
+}
+
+void TForm1::OpenTaskRecord() {
+    const std::string path = S.ProgramFolder + TasksFileName;
+    auto lock = std::make_unique<FolderLock>(path + ".lock");
+    if (!lock->Held()) {
+        // Another window runs on this folder and resumes its tasks itself.
+        QTimer::singleShot(0, this, [this] {
+            QMessageBox::information(
+                this, windowTitle(),
+                QStringLiteral("Программа уже запущена из этой папки: её задания продолжит "
+                               "она, здесь список заданий не ведётся"));
+        });
+        return;
+    }
+    TaskRecordLock = std::move(lock);
+    TaskRecordLoad load = LoadTaskRecord(S, path);
+    if (!load.Message.empty())
+        QTimer::singleShot(0, this, [this, message = QString::fromStdString(load.Message)] {
+            QMessageBox::warning(this, windowTitle(), message);
+        });
+    QueueRestoredTasks(S, load.Tasks);
+    TaskRecord = std::make_unique<TaskRecordKeeper>(path, [this] { return S.TaskList.Snapshot(); });
+    S.TaskWatcher = TaskRecord.get();
+    if (load.Tasks.empty()) return;
+    ContinueButton->show();
+    SpeedButton3->setEnabled(true);
+    Panel4->show();
+    SizeTaskPanel(true);
+    S.TaskPanelVisible = true;
+    Timer2Timer();
+    Timer2->start();
+}
+
+void TForm1::CloseTaskRecord() {
+    if (!TaskRecord) return;
+    // Taken before the tasks are stopped for the close, so that they come
+    // back as they were; written after, with the cursors where they stopped.
+    const auto tasks = S.TaskList.Snapshot();
+    S.TaskWatcher = nullptr;
+    TaskRecord.reset();
+    StopTasks(std::chrono::seconds(10));
+    WriteFileAtomic(S.ProgramFolder + TasksFileName, TaskRecordText(tasks), true);
+    TaskRecordLock.reset();
+}
+
+void TForm1::ContinueButtonClick() {
+    ContinueTasks(S);
+    ContinueButton->hide();
+    Timer2Timer();
+}
+
+void TForm1::RetryFailedClick() {
+    const auto task = EntryTask(ComboBox4->currentIndex());
+    const auto retry = task ? RetryFailedTask(S, *task) : nullptr;
+    if (!retry) {
+        QMessageBox::information(this, windowTitle(), QStringLiteral("Неудачных фрагментов нет"));
+        return;
+    }
+    const bool alone = QueueTask(S, retry);
+    if (!Timer2->isActive()) Timer2->start();
+    if (alone) StartTaskWorker(S, retry);
+    Timer2Timer();
 }

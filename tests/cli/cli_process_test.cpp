@@ -14,6 +14,7 @@
 #include "cli_fixture.h"
 #include "support/sql_query.h"
 #include "support/tile_factory.h"
+#include "tasks/task_store.h"
 
 extern char** environ;
 
@@ -131,6 +132,53 @@ bool Watch(const std::function<bool()>& seen) {
         std::this_thread::sleep_for(500us);
     }
     return false;
+}
+
+TEST_F(CliTest, AKilledDownloadResumesFromItsRecordAskingEachRemainingTileOnce) {
+    vistrel::tileserver::FaultOptions slow;
+    slow.DelayMs = 30;
+    StartServer(slow);
+    TempDir folder;
+    WriteSettings(folder.Path());
+    const std::string record = folder.File("task.json");
+    const std::vector<std::string> args = {"download",    "--zoom",   "14",          "--from",
+                                           "55.80,37.50", "--to",     "55.70,37.70", "--state",
+                                           record,        "--folder", folder.Path()};
+    const auto position = [&] {
+        std::vector<TaskRecordEntry> entries;
+        std::string problem;
+        return ParseTaskRecord(folder.ReadFile("task.json"), entries, problem) &&
+                       entries.size() == 1
+                   ? entries[0].Position
+                   : int64_t{-1};
+    };
+    int64_t killedAt = 0;
+    {
+        Child child(args);
+        ASSERT_TRUE(child.Started());
+        ASSERT_TRUE(Watch([&] { return position() >= 20; })) << child.Out;
+        child.Signal(SIGKILL);
+        EXPECT_EQ(child.Wait(), -1);
+        killedAt = position();
+    }
+    // The server still answers the request in flight at the kill, to nobody.
+    std::this_thread::sleep_for(200ms);
+    const std::string inFlight = AskedInOrder().back();
+    const auto all = RegionTiles(14);
+    ASSERT_LT(killedAt, static_cast<int64_t>(all.size()));
+    const CliResult r = RunArgs(args);
+    ASSERT_EQ(r.Status, 0) << r.Err;
+    // The log of the first run goes on; its lines are not printed again.
+    EXPECT_EQ(r.Out.find("Поступила команда Выкачать"), r.Out.rfind("Поступила команда Выкачать"));
+    EXPECT_EQ(position(), static_cast<int64_t>(all.size()));
+    for (int i = 0; i < 200 && AskedTiles().size() < all.size(); ++i)
+        std::this_thread::sleep_for(10ms);
+    const auto asked = AskedTiles();
+    EXPECT_EQ(asked.size(), all.size());
+    for (const auto& [letters, times] : asked) {
+        EXPECT_EQ(times, letters == inFlight ? 2 : 1) << letters;
+        EXPECT_TRUE(all.count(letters)) << letters;
+    }
 }
 
 TEST_F(CliTest, AKilledExportLeavesTheOldFileOrNoneNeverABrokenOne) {

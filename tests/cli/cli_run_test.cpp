@@ -412,7 +412,7 @@ TEST_F(CliTest, TheRunEndsWithTheCommonestFailureInWords) {
     EXPECT_EQ(r.LastLine(), "vistrel-cli: 9 tiles, 0 obtained, 9 failed, 0 skipped");
     // The last message of the run.
     const std::string last = "vistrel-cli: commonest failure: connection refused by 127.0.0.1:" +
-                              std::to_string(closed) + " (9 of 9 failed attempts)\n";
+                             std::to_string(closed) + " (9 of 9 failed attempts)\n";
     ASSERT_GE(r.Err.size(), last.size()) << r.Err;
     EXPECT_EQ(r.Err.substr(r.Err.size() - last.size()), last) << r.Err;
 }

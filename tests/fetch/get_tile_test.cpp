@@ -151,17 +151,26 @@ TEST_F(GetTileTest, RefusedConnectionLogsTwoBlanks) {
 
 TEST_F(GetTileTest, CacheOnlyMissingTileIsAPlaceholderWithoutCount) {
     SetWorkMode(State, CacheOnly);
-    jtype tile = Tile("q");
-    WorkerContext worker = Worker(true);
-    EXPECT_TRUE(GetTile(State, worker, tile));
-    EXPECT_EQ(Server.Connections(), 0u);
-    EXPECT_EQ(worker.FetchErrors + worker.BadFileErrors + worker.WriteErrors, 0);
-    EXPECT_TRUE(Log.Lines.empty());
-    ASSERT_TRUE(tile.Image->HasPicture());
-    EXPECT_FALSE(tile.Image->Decoded());
-    EXPECT_EQ(tile.Image->Picture().Width(), 256);
-    EXPECT_EQ(tile.Image->Picture().Pixel(2, 2), (Rgb{192, 192, 192}));
-    EXPECT_EQ(Sink.ErrorCountShows(), 1);
+    int shows = 0;
+    for (const bool isTask : {false, true}) {
+        SCOPED_TRACE(isTask ? "task" : "view");
+        jtype tile = Tile("q");
+        // What the worker's picture held from its last tile must not stay.
+        tile.Image->Decode(GoodTile());
+        WorkerContext worker = Worker(isTask);
+        EXPECT_TRUE(GetTile(State, worker, tile));
+        EXPECT_EQ(Server.Connections(), 0u);
+        EXPECT_EQ(worker.FetchErrors + worker.BadFileErrors + worker.WriteErrors, 0);
+        EXPECT_TRUE(Log.Lines.empty());
+        EXPECT_FALSE(tile.Image->Decoded());
+        EXPECT_TRUE(tile.Image->Data().empty());
+        EXPECT_EQ(Sink.ErrorCountShows(), ++shows);
+        // A task's output draws its own placeholder: none is rendered per tile.
+        ASSERT_EQ(tile.Image->HasPicture(), !isTask);
+        if (isTask) continue;
+        EXPECT_EQ(tile.Image->Picture().Width(), 256);
+        EXPECT_EQ(tile.Image->Picture().Pixel(2, 2), (Rgb{192, 192, 192}));
+    }
 }
 
 // ---- what is in the cache folder, by work mode ----

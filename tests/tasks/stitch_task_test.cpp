@@ -16,6 +16,7 @@
 #include "platform/numbers.h"
 #include "support/file_size_limit.h"
 #include "support/http_script_server.h"
+#include "support/task_tiles.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
 #include "tasks/log_lines.h"
@@ -94,7 +95,7 @@ TEST_F(StitchTaskTest, FailedTileIsAPlaceholderSkippedOnesStayWhite) {
     for (int i = 0; i < 3; ++i) Server.Push(ScriptedAnswer::Status(500, "Internal Server Error"));
     const std::string out = Cache.Path() + "region.jpg";
     auto task = Make(out);
-    const std::string failedUrl = task->Tiles->Url;
+    const std::string failedUrl = FirstTile(*task).Url;
     Run(task);
 
     const std::string lat = FormatFixed(task->Lat1, 6), lon = FormatFixed(task->Lon1, 6);
@@ -179,11 +180,11 @@ struct Reach {
 };
 Reach ReachOf(const stichtype& task) {
     Reach r;
-    for (const jtype* t = task.Tiles.get(); t; t = t->Next.get()) {
-        r.Left = std::min(r.Left, t->X);
-        r.Top = std::min(r.Top, t->Y);
-        r.Right = std::max(r.Right, t->X + TileSize);
-        r.Bottom = std::max(r.Bottom, t->Y + TileSize);
+    for (const jtype& t : TaskTileList(task)) {
+        r.Left = std::min(r.Left, t.X);
+        r.Top = std::min(r.Top, t.Y);
+        r.Right = std::max(r.Right, t.X + TileSize);
+        r.Bottom = std::max(r.Bottom, t.Y + TileSize);
     }
     return r;
 }
@@ -273,8 +274,7 @@ TEST_F(StitchTaskTest, NearThePolesTheWalkEndsAtTheWorldsEdgeAndTheFilesDescribe
         const int last = (1 << c.Zoom) - 1;
         const int first = TileAt(c.Zoom, task->Lon1, task->Lat1).Row;
         std::set<int> rows;
-        for (const jtype* t = task->Tiles.get(); t; t = t->Next.get())
-            rows.insert(KeyToTile(t->TileName, 0).Row);
+        for (const jtype& t : TaskTileList(*task)) rows.insert(KeyToTile(t.TileName, 0).Row);
         EXPECT_EQ(*rows.begin(), first);
         EXPECT_LE(*rows.rbegin(), last);
         EXPECT_EQ(static_cast<int>(rows.size()), *rows.rbegin() - first + 1) << "no row twice";
@@ -328,11 +328,10 @@ TEST_F(StitchTaskTest, ATileThatCannotBeKeptStopsTheStitchAtOnce) {
     task->ImageWidth = 1200;
     task->Bitmap = std::make_unique<StitchOutput>(1200, 300, out, 0);
     std::string error;
-    task->Tiles.reset();
     ASSERT_TRUE(BuildTaskTiles(State, *task, 13, 1200, 300, error));
     ASSERT_EQ(task->TileCount, 12);
-    for (const jtype* t = task->Tiles.get(); t; t = t->Next.get())
-        Cache.WriteFile("cache/" + t->TileName + ".jpg", MakeTileJpeg(256, 256, 5));
+    for (const jtype& t : TaskTileList(*task))
+        Cache.WriteFile("cache/" + t.TileName + ".jpg", MakeTileJpeg(256, 256, 5));
     {
         FileSizeLimit limit(1000);
         Run(task);

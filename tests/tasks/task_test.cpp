@@ -13,6 +13,7 @@
 #include "geo/tile_key.h"
 #include "platform/numbers.h"
 #include "support/http_script_server.h"
+#include "support/task_tiles.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
 #include "tasks/log_lines.h"
@@ -109,7 +110,7 @@ class TaskTest : public ::testing::Test {
     }
     // Makes, queues and (when alone with tiles) starts a task, as the window does.
     std::shared_ptr<stichtype> Run(std::shared_ptr<stichtype> task) {
-        if (QueueTask(State, task) && task->Tiles) {
+        if (QueueTask(State, task) && !task->Tiles.Empty()) {
             EXPECT_TRUE(StartTaskWorker(State, task));
         }
         return task;
@@ -128,12 +129,18 @@ class TaskTest : public ::testing::Test {
     }
     static std::vector<std::pair<int, int>> Positions(const stichtype& task) {
         std::vector<std::pair<int, int>> out;
-        for (const jtype* t = task.Tiles.get(); t; t = t->Next.get()) out.emplace_back(t->X, t->Y);
+        ForEachTaskTile(task.Tiles, [&](const jtype& t) {
+            out.emplace_back(t.X, t.Y);
+            return true;
+        });
         return out;
     }
     static std::vector<std::string> Letters(const stichtype& task) {
         std::vector<std::string> out;
-        for (const jtype* t = task.Tiles.get(); t; t = t->Next.get()) out.push_back(t->TileName);
+        ForEachTaskTile(task.Tiles, [&](const jtype& t) {
+            out.push_back(t.TileName);
+            return true;
+        });
         return out;
     }
 
@@ -161,7 +168,7 @@ TEST_F(TaskTest, TileListCoversTheRegionFromTheBottomOfTheRightmostColumn) {
     const TileIndex last = KeyToTile(Letters(*shifted).front(), 0);
     EXPECT_EQ(last.Column, first.Column + 2);
     EXPECT_EQ(last.Row, first.Row + 1);
-    const jtype& head = *shifted->Tiles;
+    const jtype head = FirstTile(*shifted);
     EXPECT_EQ(head.Url, Server.Url(Prefix) + head.TileName);
     EXPECT_EQ(head.FileName, Cache.Path() + head.TileName + ".jpg");
     EXPECT_EQ(head.Image, nullptr);
@@ -179,7 +186,7 @@ TEST_F(TaskTest, RegionTooLargeIsRefusedBeforeAnyRecordIsMade) {
     auto task = NewTask(State, {});
     std::string error;
     EXPECT_FALSE(BuildTaskTiles(State, *task, 20, 200'000'000, 200'000'000, error));
-    EXPECT_FALSE(task->Tiles);
+    EXPECT_TRUE(task->Tiles.Empty());
     EXPECT_EQ(task->TileCount, 0);
     EXPECT_NE(error.find("фрагментов"), std::string::npos);
 }
@@ -190,7 +197,7 @@ TEST_F(TaskTest, WholeLogOfADownloadInOrder) {
     Server.Push(ScriptedAnswer::Status(404, "Not Found"));
     Server.Push(ScriptedAnswer::Ok(MakeTileJpeg(256, 256, 1)));
     Server.Push(ScriptedAnswer::Ok(MakeTileJpeg(256, 256, 2)));
-    const std::string firstUrl = task->Tiles->Url;
+    const std::string firstUrl = FirstTile(*task).Url;
     const std::string lat = FormatFixed(State.SelLat1, 6), lon = FormatFixed(State.SelLon1, 6);
     EXPECT_NE(lat.find(','), std::string::npos);
     Run(task);
@@ -221,7 +228,7 @@ TEST_F(TaskTest, UnreachableServerSkipsEveryTileAfterTheFirstTriedFiveTimes) {
     SetSourceString(State, "http://127.0.0.1:" + std::to_string(ClosedPort()) + Prefix);
     CornerAt(13, 0, 0);
     auto task = Make(13, 512, 512);
-    const std::string url = task->Tiles->Url;
+    const std::string url = FirstTile(*task).Url;
     Run(task);
     WaitDone();
     const auto lines = task->Log.Lines();

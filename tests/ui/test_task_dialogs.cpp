@@ -20,6 +20,7 @@
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "support/http_script_server.h"
+#include "support/task_tiles.h"
 #include "support/tile_factory.h"
 #include "tasks/tasks.h"
 #include "ui/tform1.h"
@@ -103,8 +104,7 @@ class TestTaskDialogs : public QObject {
             RegionPixelSize(10, {S().SelLat1, S().SelLon1, S().SelLat2, S().SelLon2});
         BuildTaskTiles(S(), *probe, 10, d.Width, d.Height, error);
         std::vector<std::string> names;
-        for (const jtype* t = probe->Tiles.get(); t; t = t->Next.get())
-            names.push_back(t->TileName);
+        for (const jtype& t : TaskTileList(*probe)) names.push_back(t.TileName);
         return names;
     }
     void WaitForTasks() {
