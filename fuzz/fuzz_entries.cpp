@@ -262,7 +262,7 @@ void FuzzRegionFile(const uint8_t* data, size_t size) {
         Check(r.Ok() != r.Shape.Empty(), "a shape exactly when the read succeeds");
         Check(r.Ok() == r.Message.isEmpty(), "a message exactly when the read fails");
         auto inWorld = [](const GeoPath& path) {
-            for (const GeoPoint& p : path)
+            for (const ShapePoint& p : path)
                 if (!(std::abs(p.Lon) <= 180 && std::abs(p.Lat) <= 90)) return false;
             return true;
         };

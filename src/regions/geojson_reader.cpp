@@ -58,7 +58,7 @@ class GeoJsonWalk {
                              QStringLiteral("точка не из двух чисел (долгота, широта)"));
                 return {};
             }
-            GeoPoint point;
+            ShapePoint point;
             if (!reader_.Point(p[0].toDouble(), p[1].toDouble(), point)) return {};
             path.push_back(point);
         }

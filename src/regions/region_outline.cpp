@@ -17,7 +17,7 @@ RegionCorners ShapeBounds(const RegionShape& shape) {
     double north = -90, south = 90, west = -180, east = 180;  // west positive
     bool any = false;
     auto take = [&](const GeoPath& path, double marginMetres) {
-        for (const GeoPoint& p : path) {
+        for (const ShapePoint& p : path) {
             const double dLat = marginMetres / MetresPerDegree;
             const double cosLat =
                 std::cos(std::min(std::fabs(p.Lat), ClampLatitude) * std::numbers::pi / 180);
@@ -36,7 +36,7 @@ RegionCorners ShapeBounds(const RegionShape& shape) {
             std::clamp(south, -ClampLatitude, ClampLatitude), std::clamp(east, -180.0, 180.0)};
 }
 
-ScreenPoint ScreenPointOf(const GeoPoint& point, int zoom, double centerLon, double centerLat,
+ScreenPoint ScreenPointOf(const ShapePoint& point, int zoom, double centerLon, double centerLat,
                           int width, int height) {
     // Grid x grows westward and grid y northward; the screen's go east and south.
     const double lat = std::clamp(point.Lat, -ClampLatitude, ClampLatitude);
@@ -51,7 +51,7 @@ std::vector<ScreenPath> ShapeScreenPaths(const RegionShape& shape, int zoom, dou
         ScreenPath& out = paths.emplace_back();
         out.Closed = closed;
         out.Points.reserve(path.size());
-        for (const GeoPoint& p : path)
+        for (const ShapePoint& p : path)
             out.Points.push_back(ScreenPointOf(p, zoom, centerLon, centerLat, width, height));
     };
     for (const GeoPolygon& polygon : shape.Polygons) {
@@ -82,7 +82,7 @@ long long ShapeTileCounts::At(int zoom) {
     return count;
 }
 
-void PolygonDraft::Add(const GeoPoint& point) {
+void PolygonDraft::Add(const ShapePoint& point) {
     if (!points_.empty() && points_.back() == point) return;
     points_.push_back(point);
 }
@@ -100,8 +100,8 @@ std::optional<RegionShape> PolygonDraft::Close() {
             double twiceArea = 0;
             const GeoPath& ring = polygon.Outer;
             for (std::size_t i = 0; i < ring.size(); ++i) {
-                const GeoPoint& a = ring[i];
-                const GeoPoint& b = ring[(i + 1) % ring.size()];
+                const ShapePoint& a = ring[i];
+                const ShapePoint& b = ring[(i + 1) % ring.size()];
                 twiceArea += a.Lon * b.Lat - b.Lon * a.Lat;
             }
             return twiceArea != 0;

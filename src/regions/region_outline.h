@@ -29,7 +29,7 @@ struct ScreenPath {
     std::vector<ScreenPoint> Points;
     bool Closed = false;  // a ring; otherwise a line with its corridor
 };
-ScreenPoint ScreenPointOf(const GeoPoint& point, int zoom, double centerLon, double centerLat,
+ScreenPoint ScreenPointOf(const ShapePoint& point, int zoom, double centerLon, double centerLat,
                           int width, int height);
 std::vector<ScreenPath> ShapeScreenPaths(const RegionShape& shape, int zoom, double centerLon,
                                          double centerLat, int width, int height);
@@ -56,7 +56,7 @@ class PolygonDraft {
     const GeoPath& Points() const { return points_; }
     // A vertex; one that repeats the last is not taken (a double click's
     // second press lands where the first did).
-    void Add(const GeoPoint& point);
+    void Add(const ShapePoint& point);
     void RemoveLast();
     void Cancel() { points_.clear(); }
     // The closed polygon, normalized; none while it has no area (fewer than

@@ -7,7 +7,7 @@ RegionReader::RegionReader(const QString& name, const RegionReadOptions& options
     result_.Shape.CorridorWidth = options.CorridorWidth;
 }
 
-bool RegionReader::Point(double lonEast, double lat, GeoPoint& point) {
+bool RegionReader::Point(double lonEast, double lat, ShapePoint& point) {
     if (Failed()) return false;
     if (!(std::abs(lat) <= 90) || !(std::abs(lonEast) <= 180)) {
         Fail(RegionFileError::OutOfRange,

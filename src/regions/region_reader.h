@@ -11,7 +11,7 @@ class RegionReader {
 
     // A file point (east-positive longitude) in the program's convention;
     // false (and the error set) when it is out of range or one too many.
-    bool Point(double lonEast, double lat, GeoPoint& point);
+    bool Point(double lonEast, double lat, ShapePoint& point);
 
     // Every later error is ignored: the first one is what the user sees.
     void Fail(RegionFileError error, const QString& detail);

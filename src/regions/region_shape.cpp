@@ -17,7 +17,7 @@ double LatitudeOfY(double y) {
 }
 
 // The point of edge a-b at longitude lon (a and b on either side of it).
-GeoPoint PointAtLongitude(const GeoPoint& a, const GeoPoint& b, double lon) {
+ShapePoint PointAtLongitude(const ShapePoint& a, const ShapePoint& b, double lon) {
     const double t = (lon - a.Lon) / (b.Lon - a.Lon);
     const double ya = MercatorY(a.Lat), yb = MercatorY(b.Lat);
     return {lon, LatitudeOfY(ya + t * (yb - ya))};
@@ -39,17 +39,17 @@ bool Unwrap(GeoPath& path, bool ring) {
 
 double MaxLon(const GeoPath& path) {
     double m = -1e300;
-    for (const GeoPoint& p : path) m = std::max(m, p.Lon);
+    for (const ShapePoint& p : path) m = std::max(m, p.Lon);
     return m;
 }
 double MinLon(const GeoPath& path) {
     double m = 1e300;
-    for (const GeoPoint& p : path) m = std::min(m, p.Lon);
+    for (const ShapePoint& p : path) m = std::min(m, p.Lon);
     return m;
 }
 
 void Shift(GeoPath& path, double by) {
-    for (GeoPoint& p : path) p.Lon += by;
+    for (ShapePoint& p : path) p.Lon += by;
 }
 
 // Shifts by whole turns so that the westernmost point lies in (-180, 180].
@@ -61,11 +61,11 @@ void ShiftIntoWorld(GeoPath& path) {
 
 // The part of a ring on one side of the antimeridian at -180 (east: beyond it).
 GeoPath ClipRing(const GeoPath& ring, bool east) {
-    auto inside = [east](const GeoPoint& p) { return east ? p.Lon <= -180 : p.Lon >= -180; };
+    auto inside = [east](const ShapePoint& p) { return east ? p.Lon <= -180 : p.Lon >= -180; };
     GeoPath out;
     for (std::size_t i = 0; i < ring.size(); ++i) {
-        const GeoPoint& a = ring[i];
-        const GeoPoint& b = ring[(i + 1) % ring.size()];
+        const ShapePoint& a = ring[i];
+        const ShapePoint& b = ring[(i + 1) % ring.size()];
         if (inside(a)) out.push_back(a);
         if (inside(a) != inside(b) && a.Lon != -180 && b.Lon != -180)
             out.push_back(PointAtLongitude(a, b, -180));
@@ -120,7 +120,7 @@ void NormalizeLine(GeoPath line, std::vector<GeoPath>& out) {
         const long s = Sheet(line[i].Lon);
         if (i > 0 && s != sheet) {
             const double edge = 180 - 360.0 * std::max(s, sheet);
-            const GeoPoint cut = PointAtLongitude(line[i - 1], line[i], edge);
+            const ShapePoint cut = PointAtLongitude(line[i - 1], line[i], edge);
             piece.push_back({cut.Lon + 360.0 * sheet, cut.Lat});
             out.push_back(std::move(piece));
             piece.clear();
@@ -137,7 +137,7 @@ void NormalizeLine(GeoPath line, std::vector<GeoPath>& out) {
 // Points no file can hold would make the geometry meaningless: dropped.
 void DropImpossible(GeoPath& path) {
     std::erase_if(
-        path, [](const GeoPoint& p) { return !(std::abs(p.Lat) <= 90 && std::abs(p.Lon) <= 720); });
+        path, [](const ShapePoint& p) { return !(std::abs(p.Lat) <= 90 && std::abs(p.Lon) <= 720); });
 }
 
 void NormalizeShape(RegionShape& shape) {

@@ -10,14 +10,14 @@
 //
 // Edges are straight in the Mercator pixel grid, as the map draws them.
 
-struct GeoPoint {
+struct ShapePoint {
     double Lon = 0;  // degrees, west positive
     double Lat = 0;  // degrees, north positive
 
-    bool operator==(const GeoPoint&) const = default;
+    bool operator==(const ShapePoint&) const = default;
 };
 
-using GeoPath = std::vector<GeoPoint>;
+using GeoPath = std::vector<ShapePoint>;
 
 // A ring is closed implicitly (the last point joins the first); a repeated
 // closing point is harmless. Each ring is filled by the non-zero winding

@@ -14,7 +14,7 @@ struct GridPoint {
     double X, Y;  // tiles east of 180 degrees west, south of the northern edge
 };
 
-GridPoint ToGrid(int zoom, double tiles, const GeoPoint& p) {
+GridPoint ToGrid(int zoom, double tiles, const ShapePoint& p) {
     const double lat = std::clamp(p.Lat, -ClampLatitude, ClampLatitude);
     return {tiles - GridX(zoom, p.Lon), tiles - GridY(zoom, lat)};
 }

@@ -60,7 +60,7 @@ bool KmlTuple(QStringView item, QChar separator, qint64 line, RegionReader& read
                     QStringLiteral("строка %1: «%2» не координаты").arg(line).arg(item.left(40)));
         return false;
     }
-    GeoPoint p;
+    ShapePoint p;
     if (!reader.Point(lon, lat, p)) return false;
     path.push_back(p);
     return true;
@@ -153,7 +153,7 @@ RegionFileResult ReadGpx(const QByteArray& bytes, const QString& name,
                 QStringLiteral("строка %1: точка без чисел lat и lon").arg(xml.lineNumber()));
             break;
         }
-        GeoPoint p;
+        ShapePoint p;
         if (reader.Point(lon, lat, p)) line.push_back(p);
     }
     return Finish(xml, reader);

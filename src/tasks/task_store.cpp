@@ -27,7 +27,7 @@ QJsonArray Strings(const std::vector<std::string>& items) {
 
 QJsonArray PathJson(const GeoPath& path) {
     QJsonArray out;
-    for (const GeoPoint& p : path) out.append(QJsonArray{p.Lon, p.Lat});
+    for (const ShapePoint& p : path) out.append(QJsonArray{p.Lon, p.Lat});
     return out;
 }
 

@@ -156,7 +156,7 @@ void TForm1::PaintRegion(QPainter& painter, int bitmapX, int bitmapY) {
     }
     if (PolygonMode() && DraftActive()) {
         ScreenPath path;
-        for (const GeoPoint& p : Draft->Points())
+        for (const ShapePoint& p : Draft->Points())
             path.Points.push_back(ScreenPointOf(p, z, S.CenterLon, S.CenterLat, w, h));
         QPolygonF polygon = ToPolygon(path, bitmapX, bitmapY);
         polygon.append(QPointF(S.MouseX, S.MouseY));

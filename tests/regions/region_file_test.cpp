@@ -26,7 +26,7 @@ struct ReadCase {
     const char* File;
     QByteArray Bytes;
     std::size_t Polygons, Holes, Lines;
-    GeoPoint First;  // of the first polygon, else of the first line
+    ShapePoint First;  // of the first polygon, else of the first line
 };
 
 std::vector<ReadCase> ReadCases() {
@@ -226,7 +226,7 @@ TEST(RegionFile, PolygonAcrossTheAntimeridianIsCutInTwo) {
     ASSERT_TRUE(r.Ok());
     ASSERT_EQ(r.Shape.Polygons.size(), 2u);
     for (const GeoPolygon& p : r.Shape.Polygons)
-        for (const GeoPoint& q : p.Outer) {
+        for (const ShapePoint& q : p.Outer) {
             EXPECT_GE(q.Lon, -180);
             EXPECT_LE(q.Lon, 180);
             EXPECT_GE(std::abs(q.Lon), 170);

@@ -100,11 +100,11 @@ TEST(RegionOutline, TileCountsAreTheCursorsAndKept) {
 TEST(PolygonDraft, ClicksBackspaceAndClose) {
     struct Case {
         const char* Name;
-        std::vector<std::pair<char, GeoPoint>> Steps;  // 'a' add, 'b' backspace
+        std::vector<std::pair<char, ShapePoint>> Steps;  // 'a' add, 'b' backspace
         bool Closes;
         std::size_t Left;  // vertices of the draft afterwards
     };
-    const GeoPoint a{-30, 50}, b{-31, 50}, c{-31, 51}, d{-30, 51};
+    const ShapePoint a{-30, 50}, b{-31, 50}, c{-31, 51}, d{-30, 51};
     const Case cases[] = {
         {"triangle", {{'a', a}, {'a', b}, {'a', c}}, true, 0},
         {"double click's repeated vertex", {{'a', a}, {'a', b}, {'a', c}, {'a', c}}, true, 0},
@@ -149,7 +149,7 @@ TEST(RegionFileLoad, ReadsOffTheCallersThreadAndCanBeCancelled) {
         EXPECT_TRUE(load.Finished());
         ASSERT_EQ(result.Shape.Lines.size(), 1u);
         EXPECT_EQ(result.Shape.CorridorWidth, 250);
-        EXPECT_EQ(result.Shape.Lines[0][0], (GeoPoint{-30, 50}));
+        EXPECT_EQ(result.Shape.Lines[0][0], (ShapePoint{-30, 50}));
     }
     {
         RegionFileLoad load(QString::fromStdString(dir.File("bad.geojson")), 1000);

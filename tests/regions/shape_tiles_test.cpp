@@ -20,7 +20,7 @@ struct Xy {
 };
 
 // Grid position in tiles, x east from 180 degrees west (not wrapped), y south.
-Xy Grid(int z, const GeoPoint& p) {
+Xy Grid(int z, const ShapePoint& p) {
     const double n = std::pow(2.0, z);
     return {n - GridX(z, p.Lon), n - GridY(z, p.Lat)};
 }
@@ -95,10 +95,10 @@ std::set<Tile> Reference(const RegionShape& shape, int z) {
     };
     for (const GeoPolygon& g : shape.Polygons) {
         GridPolygon p;
-        for (const GeoPoint& q : g.Outer) p.Outer.push_back(Grid(z, q)), grow(p.Outer.back(), 0);
+        for (const ShapePoint& q : g.Outer) p.Outer.push_back(Grid(z, q)), grow(p.Outer.back(), 0);
         for (const GeoPath& h : g.Holes) {
             p.Holes.emplace_back();
-            for (const GeoPoint& q : h) p.Holes.back().push_back(Grid(z, q));
+            for (const ShapePoint& q : h) p.Holes.back().push_back(Grid(z, q));
         }
         polygons.push_back(p);
     }
@@ -306,8 +306,8 @@ namespace {
 
 TEST(ShapeTiles, ImpossibleValuesGiveNoTilesRatherThanACrash) {
     const double nan = std::nan(""), inf = HUGE_VAL;
-    const GeoPoint bad[] = {{nan, 10}, {inf, 10}, {10, -inf}, {1e300, 10}, {-1e300, 89.9999999}};
-    for (const GeoPoint& b : bad) {
+    const ShapePoint bad[] = {{nan, 10}, {inf, 10}, {10, -inf}, {1e300, 10}, {-1e300, 89.9999999}};
+    for (const ShapePoint& b : bad) {
         SCOPED_TRACE(b.Lon);
         RegionShape shape = Polygons({{{{10, 10}, b, {11, 11}}, {}}});
         shape.Lines = {{{10, 10}, b}};

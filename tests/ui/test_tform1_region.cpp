@@ -80,7 +80,7 @@ class TestTForm1Region : public QObject {
     }
 
     // Where a vertex shows on the map area now.
-    QPoint OnScreen(const GeoPoint& p) {
+    QPoint OnScreen(const ShapePoint& p) {
         const ScreenPoint s = ScreenPointOf(p, S().Zoom, S().CenterLon, S().CenterLat,
                                             S().ViewBitmap.Width(), S().ViewBitmap.Height());
         return QPoint(static_cast<int>(std::lround(s.X)), static_cast<int>(std::lround(s.Y)));
@@ -91,7 +91,7 @@ class TestTForm1Region : public QObject {
         std::vector<QPoint> points;
         const auto& shape = Form->CurrentShape();
         if (!shape || shape->Polygons.empty()) return points;
-        for (const GeoPoint& p : shape->Polygons[0].Outer) points.push_back(OnScreen(p));
+        for (const ShapePoint& p : shape->Polygons[0].Outer) points.push_back(OnScreen(p));
         return points;
     }
 
