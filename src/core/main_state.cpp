@@ -20,6 +20,16 @@ std::string MainState::CachePathCopy() const {
     return CachePath;
 }
 
+std::shared_ptr<const MapSource> MainState::ActiveSourceCopy() const {
+    std::lock_guard<std::mutex> lock(SettingsLock);
+    return ActiveSource;
+}
+
+std::string MainState::SourceContactCopy() const {
+    std::lock_guard<std::mutex> lock(SettingsLock);
+    return SourceContact;
+}
+
 std::string CachePathFor(bool useCustom, const std::string& customPath,
                          const std::string& programFolder) {
     if (!useCustom) return programFolder + "Cache/";
@@ -57,7 +67,9 @@ int NextWorkMode(const MainState& state) {
     return 0;
 }
 
-int EffectiveZoom(int zoom) { return std::clamp(zoom, 1, 20); }
+int EffectiveZoom(int zoom) {
+    return std::clamp(zoom, 1, 20);
+}
 
 bool PointAtDelta(const MainState& state, int dx, int dy, int z, double& lon, double& lat) {
     if (z < 0) z = EffectiveZoom(state.Zoom);

@@ -25,6 +25,8 @@ struct ToolWindowPlace {
     int Dock = 3;  // 1 left, 2 bottom, 3 top, 4 right
 };
 
+struct MapSource;
+
 struct ProxySettings {
     bool UseProxy = false;
     std::string ProxyHost, ProxyPort, ProxyUser, ProxyPassword;
@@ -53,10 +55,14 @@ struct MainState {
     // Source and cache; texts guarded by SettingsLock.
     mutable std::mutex SettingsLock;
     std::string SourceString;
-    int SourceLength = 0;  // in characters
+    int SourceLength = 0;   // in characters
     std::string CachePath;  // always ends with '/'
     bool UseCustomCachePath = false;
     std::string CustomCachePath;
+    // The source of the list in use, with what its client sends; null means
+    // the main source as the settings file gives it, with nothing added.
+    std::shared_ptr<const MapSource> ActiveSource;
+    std::string SourceContact;  // for the default User-Agent of list sources
 
     // Work mode: exactly one is on (a hand-edited settings file can break it).
     std::atomic<bool> ModeCacheOnly{false}, ModeInternetOnly{false}, ModeCacheAndInternet{true};
@@ -104,11 +110,11 @@ struct MainState {
     bool SearchPanelVisible = false, TaskPanelVisible = false;
 
     // Control values that the settings file keeps.
-    int ScbIndex = 0;          // search latitude hemisphere: 0 N, 1 S
-    int DcbIndex = 1;          // search longitude hemisphere: 0 W, 1 E
-    int FcbIndex = -1;         // search zoom list, index 0..19
-    int ComboBox3Index = 7;    // JPEG quality list, "10%".."100%"
-    int ComboBox2Index = 12;   // task zoom list, index 0..19
+    int ScbIndex = 0;         // search latitude hemisphere: 0 N, 1 S
+    int DcbIndex = 1;         // search longitude hemisphere: 0 W, 1 E
+    int FcbIndex = -1;        // search zoom list, index 0..19
+    int ComboBox3Index = 7;   // JPEG quality list, "10%".."100%"
+    int ComboBox2Index = 12;  // task zoom list, index 0..19
     // Main window geometry; each value applies once the file gave it.
     int WindowWidth = 734, WindowHeight = 589, WindowTop = 0, WindowLeft = 0;
     bool WindowHeightRead = false, WindowWidthRead = false;
@@ -129,8 +135,10 @@ struct MainState {
     ProxySettings ProxySnapshot() const;
     std::string SourceStringCopy() const;
     std::string CachePathCopy() const;
+    std::shared_ptr<const MapSource> ActiveSourceCopy() const;
+    std::string SourceContactCopy() const;
 
-private:
+  private:
     static inline UiSink NullSinkInstance;
 };
 
