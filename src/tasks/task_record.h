@@ -87,6 +87,9 @@ struct stichtype {
     int Connections = 1;
     // Tiles that finally failed, and tiles passed over after an error limit.
     std::atomic<int32_t> FailedTiles{0}, SkippedTiles{0};
+    // Answers that are no error: the source has no imagery there, or a
+    // refreshed tile had not changed.
+    std::atomic<int32_t> NoImageryTiles{0}, UnchangedTiles{0};
     // Why its tiles' attempts failed, for a summary at the end.
     FailureTally Failures;
     std::string FileName;
