@@ -266,34 +266,73 @@ SourceList ParseSources(const std::string& json, const std::string& sourceString
     }
     if (HasLineBreak(list.Contact)) list.Contact.clear();
 
+    // First every entry as written, then the main source settled, then the
+    // checks: whether an entry clashes with the main source depends on
+    // which source the settings file holds now.
     const QJsonArray entries = top.value("sources").toArray();
+    struct Read {
+        qsizetype Index;
+        MapSource Source;
+        std::string Why;
+    };
+    std::vector<Read> read;
     bool mainSeen = false;
     for (qsizetype i = 0; i < entries.size(); ++i) {
-        const QJsonValue value = entries.at(i);
-        MapSource source;
-        std::string why;
-        if (!value.isObject()) {
-            why = "не объект";
-        } else if (ReadEntry(value.toObject(), source, why) && source.IsMain() && !mainSeen) {
-            // The settings file owns the main source's address and cache.
+        Read r{i, {}, {}};
+        if (!entries.at(i).isObject())
+            r.Why = "не объект";
+        else if (ReadEntry(entries.at(i).toObject(), r.Source, r.Why) && r.Source.IsMain() &&
+                 !mainSeen) {
             mainSeen = true;
-            source.Url = sourceString;
-            source.Cache = cachePath;
-            list.Sources.front() = std::move(source);
+            list.Sources.front() = std::move(r.Source);
             continue;
-        } else if (why.empty()) {
-            why = CheckSource(source, list.Sources, programFolder);
         }
-        if (!why.empty()) {
+        read.push_back(std::move(r));
+    }
+    MapSource& mainSource = list.Sources.front();
+    const std::string iniFolder = NormalFolder(cachePath);
+    const auto holdsIni = [&](const Read& r) {
+        return r.Why.empty() && !r.Source.IsMain() && r.Source.Url == sourceString &&
+               NormalFolder(CacheFolderOf(r.Source, programFolder)) == iniFolder;
+    };
+    const bool listSourceInUse = std::any_of(read.begin(), read.end(), holdsIni);
+    if (!listSourceInUse || mainSource.Url.empty() || mainSource.Cache.empty()) {
+        // The settings file holds the main source (or the file does not
+        // know the main source's own values).
+        mainSource.Url = sourceString;
+        mainSource.Cache = cachePath;
+    }
+    mainSource.Cache = CacheFolderOf(mainSource, programFolder);
+
+    for (Read& r : read) {
+        if (r.Why.empty()) r.Why = CheckSource(r.Source, list.Sources, programFolder);
+        if (!r.Why.empty()) {
+            const QJsonValue value = entries.at(r.Index);
             const std::string name = value.isObject() ? Text(value.toObject().value("name")) : "";
-            list.Problems.push_back("запись " + std::to_string(i + 1) +
-                                    (name.empty() ? "" : " «" + name + "»") + ": " + why);
+            list.Problems.push_back("запись " + std::to_string(r.Index + 1) +
+                                    (name.empty() ? "" : " «" + name + "»") + ": " + r.Why);
             list.BadEntries.push_back(Compact(value));
             continue;
         }
-        list.Sources.push_back(std::move(source));
+        if (listSourceInUse && list.Active == 0 && holdsIni(r)) list.Active = list.Sources.size();
+        list.Sources.push_back(std::move(r.Source));
     }
     return list;
+}
+
+void UseSource(MainState& state, SourceList& list, size_t index) {
+    if (index >= list.Sources.size()) return;
+    list.Active = index;
+    const MapSource& source = list.Sources[index];
+    const std::string folder = CacheFolderOf(source, state.ProgramFolder);
+    SetSourceString(state, source.Url);
+    std::lock_guard<std::mutex> lock(state.SettingsLock);
+    state.CachePath = folder;
+    // The settings file keeps the folder in its custom cache lines.
+    state.UseCustomCachePath = folder != state.ProgramFolder + "Cache/";
+    if (state.UseCustomCachePath) state.CustomCachePath = folder.substr(0, folder.size() - 1);
+    state.ActiveSource = std::make_shared<const MapSource>(source);
+    state.SourceContact = list.Contact;
 }
 
 std::string SourcesJson(const SourceList& list, const std::string& programFolder) {

@@ -44,6 +44,9 @@ struct SourceList {
     std::map<std::string, std::string> Unknown;
     // One line per problem; empty when the file was fine (or absent).
     std::vector<std::string> Problems;
+    // The source the settings file holds now: a list source whose address
+    // and cache it names, otherwise the main source.
+    size_t Active = 0;
 
     const MapSource* Find(const std::string& name) const;
 };
@@ -63,9 +66,10 @@ std::string CacheTextFor(const std::string& cacheFolder, const std::string& prog
 std::string CheckSource(const MapSource& source, const std::vector<MapSource>& others,
                         const std::string& programFolder);
 
-// Reads the file's text. The main source is made from SourceString and
-// CachePath (an entry named "Основной" gives only its other keys). A text
-// that is no JSON object of the fixed form gives the main source alone.
+// Reads the file's text. The settings file's SourceString and CachePath are
+// the main source's, unless they name a list source (chosen in the window):
+// then the main source's own come from its entry "Основной". A text that is
+// no JSON object of the fixed form gives the main source alone.
 SourceList ParseSources(const std::string& json, const std::string& sourceString,
                         const std::string& cachePath, const std::string& programFolder);
 // The file's text for the list, the main source first.
@@ -75,5 +79,9 @@ std::string SourcesJson(const SourceList& list, const std::string& programFolder
 // as "Sources.json.bad" and named in Problems.
 SourceList LoadSources(const MainState& state);
 FileResult SaveSources(const SourceList& list, const std::string& programFolder);
+// Makes a source the one in use: SourceString, CachePath (and the settings
+// file's custom cache lines that give it), and what its client sends.
+// Writing the settings file is the caller's.
+void UseSource(MainState& state, SourceList& list, size_t index);
 // The problems in one message, empty when there were none.
 std::string SourceProblemsText(const SourceList& list);

@@ -104,6 +104,63 @@ TEST(MapSources, MainSourceAlwaysMirrorsTheSettingsFile) {
     EXPECT_NE(json.find("\"cache\": \"Cache/\""), std::string::npos);
 }
 
+TEST(MapSources, SettingsFileNamingAListSourceMakesItTheOneInUse) {
+    const std::string file = R"({"sources": [
+        {"name": "Основной", "url": "http://main/t=t", "cache": "Cache/"},
+        {"name": "A", "url": "http://a/{z}/{x}/{y}", "cache": "A"},
+        {"name": "B", "url": "http://b/{z}/{x}/{y}", "cache": "/data/B"}]})";
+    struct Case {
+        std::string IniSource, IniCache;
+        size_t Active;
+        std::string MainUrl, MainCache;
+    };
+    const Case cases[] = {
+        {"http://b/{z}/{x}/{y}", "/data/B/", 2, "http://main/t=t", "/opt/vistrel/Cache/"},
+        {"http://a/{z}/{x}/{y}", "/opt/vistrel/A/", 1, "http://main/t=t", "/opt/vistrel/Cache/"},
+        // The address alone is not the source: its cache differs.
+        {"http://a/{z}/{x}/{y}", "/opt/vistrel/Other/", 0, "http://a/{z}/{x}/{y}",
+         "/opt/vistrel/Other/"},
+        {"http://edited/t=t", "/opt/vistrel/Cache/", 0, "http://edited/t=t", "/opt/vistrel/Cache/"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.IniSource + " " + c.IniCache);
+        const SourceList list = ParseSources(file, c.IniSource, c.IniCache, Folder);
+        EXPECT_TRUE(list.Problems.empty());
+        ASSERT_EQ(list.Sources.size(), 3u);
+        EXPECT_EQ(list.Active, c.Active);
+        EXPECT_EQ(list.Sources[0].Url, c.MainUrl);
+        EXPECT_EQ(list.Sources[0].Cache, c.MainCache);
+    }
+}
+
+TEST(MapSources, UsingASourceSetsWhatTheSettingsFileKeeps) {
+    MainState state;
+    state.ProgramFolder = Folder;
+    SourceList list = ParseSources(R"({"sources": [{"name": "A", "url": "http://a/t=t",
+        "cache": "Tiles/A", "userAgent": "Mine"}]})",
+                                   IniSource, IniCache, Folder);
+    ASSERT_EQ(list.Sources.size(), 2u);
+    struct Case {
+        size_t Index;
+        std::string Source, CachePath;
+        bool Custom;
+        bool ListClient;
+    };
+    for (const Case& c : {Case{1, "http://a/t=t", "/opt/vistrel/Tiles/A/", true, true},
+                          Case{0, IniSource, IniCache, false, false}}) {
+        UseSource(state, list, c.Index);
+        EXPECT_EQ(list.Active, c.Index);
+        EXPECT_EQ(state.SourceStringCopy(), c.Source);
+        EXPECT_EQ(state.CachePathCopy(), c.CachePath);
+        EXPECT_EQ(state.UseCustomCachePath, c.Custom);
+        if (c.Custom) {
+            EXPECT_EQ(CachePathFor(true, state.CustomCachePath, Folder), c.CachePath);
+        }
+        ASSERT_TRUE(state.ActiveSourceCopy());
+        EXPECT_EQ(!state.ActiveSourceCopy()->IsMain(), c.ListClient);
+    }
+}
+
 TEST(MapSources, RewriteKeepsUnknownKeysBadEntriesAndAllFields) {
     const SourceList list = Parse(
         R"({"name": "A", "url": "https://a/{z}/{x}/{y}.jpg", "cache": "/data/A", "minZoom": 3,
