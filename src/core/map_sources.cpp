@@ -326,13 +326,16 @@ void UseSource(MainState& state, SourceList& list, size_t index) {
     const MapSource& source = list.Sources[index];
     const std::string folder = CacheFolderOf(source, state.ProgramFolder);
     SetSourceString(state, source.Url);
-    std::lock_guard<std::mutex> lock(state.SettingsLock);
-    state.CachePath = folder;
-    // The settings file keeps the folder in its custom cache lines.
-    state.UseCustomCachePath = folder != state.ProgramFolder + "Cache/";
-    if (state.UseCustomCachePath) state.CustomCachePath = folder.substr(0, folder.size() - 1);
-    state.ActiveSource = std::make_shared<const MapSource>(source);
-    state.SourceContact = list.Contact;
+    {
+        std::lock_guard<std::mutex> lock(state.SettingsLock);
+        state.CachePath = folder;
+        // The settings file keeps the folder in its custom cache lines.
+        state.UseCustomCachePath = folder != state.ProgramFolder + "Cache/";
+        if (state.UseCustomCachePath) state.CustomCachePath = folder.substr(0, folder.size() - 1);
+        state.ActiveSource = std::make_shared<const MapSource>(source);
+        state.SourceContact = list.Contact;
+    }
+    MakeFolders(folder);
 }
 
 std::string SourcesJson(const SourceList& list, const std::string& programFolder) {

@@ -21,13 +21,9 @@ void Count(MainState& state, std::atomic<int>& counter) {
 }
 
 // The file time of a cached tile that is due to be asked for again.
-bool RefreshDue(const MainState& state, const WorkerContext& worker, const std::string& fileName,
-                int64_t& fileTime) {
-    int days = worker.RefreshOlderDays;
-    if (days < 0) {
-        const std::shared_ptr<const MapSource> source = state.ActiveSourceCopy();
-        days = source ? source->RefreshDays : 0;
-    }
+bool RefreshDue(const MainState& state, const std::string& fileName, int64_t& fileTime) {
+    const std::shared_ptr<const MapSource> source = state.ActiveSourceCopy();
+    const int days = source ? source->RefreshDays : 0;
     struct stat info {};
     if (days <= 0 || stat(fileName.c_str(), &info) != 0) return false;
     fileTime = info.st_mtime;
@@ -98,8 +94,7 @@ bool GetTile(MainState& state, WorkerContext& worker, jtype& tile) {
             case CachedTile::Valid:
                 found = true;
                 if (buildParents) BuildParentTile(state, tile.FileName);
-                if (int64_t fileTime = 0;
-                    !cacheOnly && RefreshDue(state, worker, tile.FileName, fileTime))
+                if (int64_t fileTime = 0; !cacheOnly && RefreshDue(state, tile.FileName, fileTime))
                     return Refresh(state, worker, tile, fileTime);
                 break;
         }

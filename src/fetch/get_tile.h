@@ -29,9 +29,6 @@ struct WorkerContext {
     std::atomic<int> UnchangedTiles{0};
     // Cuts the waits a server asks for short; none when empty.
     std::function<bool()> Stopping{};
-    // Cached tiles older than this many days are asked for again; -1: as
-    // the source says (its refreshDays).
-    int RefreshOlderDays = -1;
     TaskLog* Log = nullptr;  // task mode only
     // Where the reasons of failed requests are counted; none when null.
     FailureTally* Failures = nullptr;

@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -240,6 +242,58 @@ TEST_F(CliTest, ModeOverridesTheSettingsForThisRunOnly) {
     EXPECT_EQ(Folder.ReadFile(SettingsFileName), settings);
 }
 
+TEST_F(CliTest, SourceByNameBringsItsCacheAndRefreshOlderAsksConditionally) {
+    StartServer();
+    WriteSettings(Folder.Path());
+    const std::string settings = Folder.ReadFile(SettingsFileName);
+    ASSERT_TRUE(Folder.WriteFile("Sources.json", R"({"sources": [
+        {"name": "Второй", "url": ")" + Server->UrlPrefix() +
+                                                     R"(", "cache": "Second"},
+        {"name": "Сломанный", "url": "x", "cache": "Second"}]})"));
+    CliResult r = Run(With({"download"}, {"--source", "Второй"}), Folder.Path());
+    ASSERT_EQ(r.Status, 0) << r.Err << r.Out;
+    EXPECT_NE(r.Err.find("запись 2 «Сломанный»"), std::string::npos) << r.Err;
+    EXPECT_TRUE(CachedTiles(Folder.Path()).empty());
+    std::error_code ec;
+    size_t second = 0;
+    for (const auto& e : std::filesystem::directory_iterator(Folder.Path() + "Second", ec)) {
+        // Ten days old: due for a refresh of five.
+        const std::time_t old = std::time(nullptr) - 10 * 86400;
+        const timespec times[2] = {{old, 0}, {old, 0}};
+        EXPECT_EQ(utimensat(AT_FDCWD, e.path().c_str(), times, 0), 0);
+        ++second;
+    }
+    EXPECT_EQ(second, 9u);
+
+    struct Case {
+        std::vector<std::string> Extra;
+        std::string LastLine;
+        int Status;
+    };
+    const Case cases[] = {
+        {{"--refresh-older", "30"}, "vistrel-cli: 9 tiles, 9 obtained, 0 failed, 0 skipped", 0},
+        {{"--refresh-older", "5"},
+         "vistrel-cli: 9 tiles, 9 obtained, 0 failed, 0 skipped, 9 unchanged",
+         0},
+        {{"--source", "Нет такого"}, "", CliBadArguments},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> extra = {"--source", "Второй"};
+        extra.insert(extra.end(), c.Extra.begin(), c.Extra.end());
+        if (c.Status != 0) extra = c.Extra;
+        r = Run(With({"download"}, extra), Folder.Path());
+        EXPECT_EQ(r.Status, c.Status) << r.Err;
+        if (c.Status == 0) {
+            EXPECT_EQ(r.LastLine(), c.LastLine);
+        }
+    }
+    EXPECT_NE(r.Err.find("--source: no source named \"Нет такого\" (there are: Основной, Второй)"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_EQ(Server->Stats().NotModified, 9u);
+    EXPECT_EQ(Folder.ReadFile(SettingsFileName), settings);
+}
+
 TEST_F(CliTest, ProblemsOfTheRunNameTheirCause) {
     WriteSettings(Folder.Path());
     const CliResult folder = Run(With({"download"}), Folder.File("none"));
@@ -412,7 +466,7 @@ TEST_F(CliTest, TheRunEndsWithTheCommonestFailureInWords) {
     EXPECT_EQ(r.LastLine(), "vistrel-cli: 9 tiles, 0 obtained, 9 failed, 0 skipped");
     // The last message of the run.
     const std::string last = "vistrel-cli: commonest failure: connection refused by 127.0.0.1:" +
-                              std::to_string(closed) + " (9 of 9 failed attempts)\n";
+                             std::to_string(closed) + " (9 of 9 failed attempts)\n";
     ASSERT_GE(r.Err.size(), last.size()) << r.Err;
     EXPECT_EQ(r.Err.substr(r.Err.size() - last.size()), last) << r.Err;
 }
