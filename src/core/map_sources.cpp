@@ -1,5 +1,6 @@
 #include "core/map_sources.h"
 
+#include <QCryptographicHash>
 #include <QJsonArray>
 #include <QJsonDocument>
 #include <QJsonObject>
@@ -377,4 +378,89 @@ std::string SourceProblemsText(const SourceList& list) {
     std::string text = std::string(SourcesFileName) + ": пропущено:";
     for (const std::string& problem : list.Problems) text += "\n" + problem;
     return text;
+}
+
+std::string Sha256Hex(std::string_view bytes) {
+    return QCryptographicHash::hash(
+               QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
+               QCryptographicHash::Sha256)
+        .toHex()
+        .toStdString();
+}
+
+std::string MarkNoImagery(MainState& state, SourceList& list, const std::string& tileFile) {
+    std::string bytes;
+    if (!FileExists(tileFile) || !ReadWholeFile(tileFile, bytes, 64u << 20) || bytes.empty())
+        return "в кэше нет этого снимка: " + tileFile;
+    if (list.Active >= list.Sources.size()) return "нет источника";
+    MapSource& source = list.Sources[list.Active];
+    const std::string hash = Sha256Hex(bytes);
+    if (std::find(source.NoImagery.begin(), source.NoImagery.end(), hash) ==
+        source.NoImagery.end()) {
+        source.NoImagery.push_back(hash);
+        if (const FileResult saved = SaveSources(list, state.ProgramFolder); !saved) {
+            source.NoImagery.pop_back();
+            return std::string(SourcesFileName) + " не записан: " + saved.Error;
+        }
+    }
+    {
+        std::lock_guard<std::mutex> lock(state.SettingsLock);
+        state.ActiveSource = std::make_shared<const MapSource>(source);
+    }
+    RemoveFile(tileFile);
+    return {};
+}
+
+namespace {
+
+// Saves `changed` in place of `list`, or leaves both as they were.
+std::string Commit(SourceList& list, SourceList changed, const std::string& programFolder) {
+    if (const FileResult saved = SaveSources(changed, programFolder); !saved)
+        return std::string(SourcesFileName) + " не записан: " + saved.Error;
+    list = std::move(changed);
+    return {};
+}
+
+std::vector<MapSource> AllBut(const SourceList& list, size_t index) {
+    std::vector<MapSource> others;
+    for (size_t i = 0; i < list.Sources.size(); ++i)
+        if (i != index) others.push_back(list.Sources[i]);
+    return others;
+}
+
+}  // namespace
+
+std::string AddSource(SourceList& list, const MapSource& source, const std::string& programFolder) {
+    if (const std::string why = CheckSource(source, list.Sources, programFolder); !why.empty())
+        return why;
+    SourceList changed = list;
+    changed.Sources.push_back(source);
+    return Commit(list, std::move(changed), programFolder);
+}
+
+std::string ChangeSource(SourceList& list, size_t index, const MapSource& source,
+                         const std::string& programFolder) {
+    if (index >= list.Sources.size()) return "нет такого источника";
+    MapSource changedSource = source;
+    if (index == 0) {
+        changedSource.Name = list.Sources[0].Name;
+        changedSource.Url = list.Sources[0].Url;
+        changedSource.Cache = list.Sources[0].Cache;
+    } else if (const std::string why = CheckSource(source, AllBut(list, index), programFolder);
+               !why.empty()) {
+        return why;
+    }
+    SourceList changed = list;
+    changed.Sources[index] = std::move(changedSource);
+    return Commit(list, std::move(changed), programFolder);
+}
+
+std::string RemoveSource(SourceList& list, size_t index, const std::string& programFolder) {
+    if (index == 0) return "основной источник не удаляется";
+    if (index >= list.Sources.size()) return "нет такого источника";
+    if (index == list.Active) return "источник выбран: сначала выберите другой";
+    SourceList changed = list;
+    changed.Sources.erase(changed.Sources.begin() + static_cast<std::ptrdiff_t>(index));
+    if (changed.Active > index) --changed.Active;
+    return Commit(list, std::move(changed), programFolder);
 }

@@ -1,6 +1,7 @@
 #pragma once
 #include <map>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
@@ -83,5 +84,20 @@ FileResult SaveSources(const SourceList& list, const std::string& programFolder)
 // file's custom cache lines that give it), and what its client sends.
 // Writing the settings file is the caller's.
 void UseSource(MainState& state, SourceList& list, size_t index);
+// The dialog's changes, each saved at once. Empty, or why not (the list
+// then stays as it was). The main source keeps its name, address and cache
+// (they are the settings file's) and cannot be removed; the source in use
+// cannot be removed either.
+std::string AddSource(SourceList& list, const MapSource& source, const std::string& programFolder);
+std::string ChangeSource(SourceList& list, size_t index, const MapSource& source,
+                         const std::string& programFolder);
+std::string RemoveSource(SourceList& list, size_t index, const std::string& programFolder);
+
+// The SHA-256 of bytes in lower-case hex, as "noImagery" lists them.
+std::string Sha256Hex(std::string_view bytes);
+// The cached tile `tileFile` is what the source in use sends where it has no
+// imagery: its hash joins that source's list (saved at once) and the file
+// goes, so the view asks again and shows the placeholder. Empty, or why not.
+std::string MarkNoImagery(MainState& state, SourceList& list, const std::string& tileFile);
 // The problems in one message, empty when there were none.
 std::string SourceProblemsText(const SourceList& list);

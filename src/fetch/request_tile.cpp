@@ -5,7 +5,6 @@
 #include <sys/stat.h>
 #include <sys/xattr.h>
 
-#include <QCryptographicHash>
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
@@ -461,14 +460,6 @@ size_t BodyBytesInFlight() {
 
 std::string TrafficText(int64_t receivedBytes) {
     return FormatFixed(static_cast<double>(receivedBytes) / 1048576.0, 3) + " Mb из интернета ";
-}
-
-std::string Sha256Hex(std::string_view bytes) {
-    return QCryptographicHash::hash(
-               QByteArrayView(bytes.data(), static_cast<qsizetype>(bytes.size())),
-               QCryptographicHash::Sha256)
-        .toHex()
-        .toStdString();
 }
 
 namespace {

@@ -93,6 +93,3 @@ RequestOutcome RequestTile(MainState& state, jtype& tile, bool viewFill, std::st
                            std::string* failure = nullptr,
                            const std::function<bool()>& stopping = {},
                            const int64_t* refreshOf = nullptr);
-
-// The SHA-256 of bytes in lower-case hex, as "noImagery" lists them.
-std::string Sha256Hex(std::string_view bytes);

@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
+
 #include "core/main_state.h"
 #include "support/temp_dir.h"
 
@@ -221,6 +223,100 @@ TEST(MapSources, UnusableFileIsKeptAsideAndSavingIsWhole) {
     EXPECT_TRUE(loaded.Problems.empty());
     ASSERT_EQ(loaded.Sources.size(), 2u);
     EXPECT_EQ(CacheFolderOf(loaded.Sources[1], state.ProgramFolder), dir.Path() + "B/");
+}
+
+TEST(MapSources, DialogChangesAreCheckedAndSavedAtOnce) {
+    TempDir dir;
+    MainState state;
+    state.ProgramFolder = dir.Path();
+    SetSourceString(state, IniSource);
+    SetCachePath(state, dir.Path() + "Cache/");
+    SourceList list = LoadSources(state);
+    auto source = [](const std::string& name, const std::string& cache) {
+        MapSource s;
+        s.Name = name;
+        s.Url = "http://" + name + "/{z}/{x}/{y}";
+        s.Cache = cache;
+        return s;
+    };
+    MapSource renamedMain = list.Sources[0];
+    renamedMain.Name = "Другое";
+    renamedMain.Url = "http://elsewhere/t=t";
+    renamedMain.RefreshDays = 9;
+    struct Step {
+        const char* Name;
+        std::function<std::string()> Do;
+        std::string Error;  // expected start; empty: done
+        std::vector<std::string> Names;
+    };
+    const Step steps[] = {
+        {"add",
+         [&] { return AddSource(list, source("A", "A"), dir.Path()); },
+         "",
+         {"Основной", "A"}},
+        {"add a clash",
+         [&] { return AddSource(list, source("B", "A/"), dir.Path()); },
+         "папка кэша уже занята",
+         {"Основной", "A"}},
+        {"add B",
+         [&] { return AddSource(list, source("B", "B"), dir.Path()); },
+         "",
+         {"Основной", "A", "B"}},
+        {"rename B onto A",
+         [&] { return ChangeSource(list, 2, source("A", "B"), dir.Path()); },
+         "имя «A» уже есть",
+         {"Основной", "A", "B"}},
+        {"change B's own cache",
+         [&] { return ChangeSource(list, 2, source("B", "B2"), dir.Path()); },
+         "",
+         {"Основной", "A", "B"}},
+        {"main keeps its name",
+         [&] { return ChangeSource(list, 0, renamedMain, dir.Path()); },
+         "",
+         {"Основной", "A", "B"}},
+        {"main stays",
+         [&] { return RemoveSource(list, 0, dir.Path()); },
+         "основной",
+         {"Основной", "A", "B"}},
+        {"remove A", [&] { return RemoveSource(list, 1, dir.Path()); }, "", {"Основной", "B"}},
+    };
+    for (const Step& step : steps) {
+        SCOPED_TRACE(step.Name);
+        const std::string error = step.Do();
+        if (step.Error.empty())
+            EXPECT_EQ(error, "");
+        else
+            EXPECT_EQ(error.find(step.Error), 0u) << error;
+        std::vector<std::string> names, saved;
+        for (const MapSource& s : list.Sources) names.push_back(s.Name);
+        for (const MapSource& s : LoadSources(state).Sources) saved.push_back(s.Name);
+        EXPECT_EQ(names, step.Names);
+        EXPECT_EQ(saved, step.Names);
+    }
+    EXPECT_EQ(list.Sources[0].Url, IniSource);
+    EXPECT_EQ(list.Sources[0].RefreshDays, 9);
+    EXPECT_EQ(list.Sources[1].Cache, "B2");
+}
+
+TEST(MapSources, MarkingNoImageryLearnsTheHashAndDropsTheFile) {
+    TempDir dir;
+    MainState state;
+    state.ProgramFolder = dir.Path();
+    SetSourceString(state, IniSource);
+    SetCachePath(state, dir.Path() + "Cache/");
+    SourceList list = LoadSources(state);
+    UseSource(state, list, 0);
+    ASSERT_TRUE(dir.WriteFile("Cache/q.jpg", "blank"));
+    EXPECT_NE(MarkNoImagery(state, list, dir.File("Cache/r.jpg")), "");
+    for (int twice = 0; twice < 2; ++twice) {
+        ASSERT_TRUE(dir.WriteFile("Cache/q.jpg", "blank"));
+        EXPECT_EQ(MarkNoImagery(state, list, dir.File("Cache/q.jpg")), "");
+        EXPECT_FALSE(dir.Exists("Cache/q.jpg"));
+    }
+    const std::vector<std::string> expected = {Sha256Hex("blank")};
+    EXPECT_EQ(state.ActiveSourceCopy()->NoImagery, expected);
+    EXPECT_EQ(LoadSources(state).Sources[0].NoImagery, expected);
+    EXPECT_EQ(Sha256Hex("abc"), "ba7816bf8f01cfea414140de5dae2223b00361a396177a9cb410ff61f20015ad");
 }
 
 }  // namespace
