@@ -297,11 +297,14 @@ SourceList ParseSources(const std::string& json, const std::string& sourceString
                NormalFolder(CacheFolderOf(r.Source, programFolder)) == iniFolder;
     };
     const bool listSourceInUse = std::any_of(read.begin(), read.end(), holdsIni);
-    if (!listSourceInUse || mainSource.Url.empty() || mainSource.Cache.empty()) {
-        // The settings file holds the main source (or the file does not
-        // know the main source's own values).
+    if (!listSourceInUse) {
         mainSource.Url = sourceString;
         mainSource.Cache = cachePath;
+    } else if (!mainSeen || mainSource.Url.empty() || mainSource.Cache.empty()) {
+        // A list source is in use and the file never kept the main source's
+        // own values (a script wrote it): the start values stand in.
+        mainSource.Url = DefaultSourceString;
+        mainSource.Cache = "Cache/";
     }
     mainSource.Cache = CacheFolderOf(mainSource, programFolder);
 

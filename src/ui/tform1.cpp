@@ -110,6 +110,7 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
     Sink = std::make_unique<GuiSink>(this);
     S.Sink = Sink.get();
     StartUpState(S, programFolder, screen);
+    LoadSourceList();
     S.ViewBitmap.SetSize(std::max(1, PaintBox1->width()), std::max(1, PaintBox1->height()));
     S.ViewBitmap.Fill({240, 240, 240});
     ApplyLoadedLayout();
@@ -264,6 +265,13 @@ void TForm1::BuildZoomWindow() {
     ToolBar1->addSeparator();
     ToolButton6 = addButton("ToolButton6", SettingsIcon(), QStringLiteral("Настройки"), false);
     ToolButton8 = addButton("ToolButton8", SelectionIcon(), QStringLiteral("Выделение"), true);
+    ToolBar1->addSeparator();
+    SourceBox = new QComboBox(ToolBar1);
+    SourceBox->setObjectName("SourceBox");
+    SourceBox->setToolTip(QStringLiteral("Источник карты"));
+    SourceBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    SourceBox->setFocusPolicy(Qt::NoFocus);
+    ToolBar1->addWidget(SourceBox);
     layout->addWidget(RxSlider1);
     layout->addWidget(Label1);
     layout->addWidget(ToolBar1);

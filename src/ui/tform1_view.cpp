@@ -1,4 +1,6 @@
 #include <QApplication>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -43,6 +45,21 @@ class MapBoxEventFilter : public QObject {
             // re-centre or zoom under it. A drag begun before ends here, so a
             // release after the composition moves nothing either.
             if (event->type() == QEvent::MouseButtonRelease) Form->State().Dragging = false;
+            return true;
+        }
+        if (event->type() == QEvent::ContextMenu &&
+            static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+            const QPoint p = Form->PaintBox1->mapFromGlobal(QCursor::pos());
+            Form->ShowMapMenu(p.x(), p.y());
+            return true;
+        }
+        // Ctrl + right button is the map's menu; the plain buttons keep their work.
+        if ((event->type() == QEvent::MouseButtonPress ||
+             event->type() == QEvent::MouseButtonRelease) &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::RightButton &&
+            (static_cast<QMouseEvent*>(event)->modifiers() & Qt::ControlModifier)) {
+            const QPoint p = static_cast<QMouseEvent*>(event)->position().toPoint();
+            if (event->type() == QEvent::MouseButtonPress) Form->ShowMapMenu(p.x(), p.y());
             return true;
         }
         switch (event->type()) {

@@ -135,6 +135,17 @@ TEST(MapSources, SettingsFileNamingAListSourceMakesItTheOneInUse) {
     }
 }
 
+TEST(MapSources, ListSourceInUseWithoutTheMainSourcesOwnValuesNeverClashes) {
+    const SourceList list = ParseSources(
+        R"({"sources": [{"name": "A", "url": "http://a/t=t", "cache": "A"}]})", "http://a/t=t",
+        "/opt/vistrel/A/", Folder);
+    EXPECT_TRUE(list.Problems.empty());
+    ASSERT_EQ(list.Sources.size(), 2u);
+    EXPECT_EQ(list.Active, 1u);
+    EXPECT_EQ(list.Sources[0].Url, DefaultSourceString);
+    EXPECT_EQ(list.Sources[0].Cache, "/opt/vistrel/Cache/");
+}
+
 TEST(MapSources, UsingASourceSetsWhatTheSettingsFileKeeps) {
     MainState state;
     state.ProgramFolder = Folder;
