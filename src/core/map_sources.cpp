@@ -391,6 +391,18 @@ std::string Sha256Hex(std::string_view bytes) {
         .toStdString();
 }
 
+void FollowSettings(MainState& state, SourceList& list) {
+    if (list.Active >= list.Sources.size()) list.Active = 0;
+    MapSource& active = list.Sources[list.Active];
+    if (list.Active == 0) {
+        active.Url = state.SourceStringCopy();
+        active.Cache = state.CachePathCopy();
+    }
+    std::lock_guard<std::mutex> lock(state.SettingsLock);
+    state.ActiveSource = std::make_shared<const MapSource>(active);
+    state.SourceContact = list.Contact;
+}
+
 std::string MarkNoImagery(MainState& state, SourceList& list, const std::string& tileFile) {
     std::string bytes;
     if (!FileExists(tileFile) || !ReadWholeFile(tileFile, bytes, 64u << 20) || bytes.empty())

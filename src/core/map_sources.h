@@ -84,6 +84,11 @@ FileResult SaveSources(const SourceList& list, const std::string& programFolder)
 // file's custom cache lines that give it), and what its client sends.
 // Writing the settings file is the caller's.
 void UseSource(MainState& state, SourceList& list, size_t index);
+// The settings dialog changes SourceString and CachePath directly: while the
+// main source is in use its record follows them; the client of the source in
+// use follows its record (edited in the list).
+void FollowSettings(MainState& state, SourceList& list);
+
 // The dialog's changes, each saved at once. Empty, or why not (the list
 // then stays as it was). The main source keeps its name, address and cache
 // (they are the settings file's) and cannot be removed; the source in use

@@ -136,9 +136,9 @@ TEST(MapSources, SettingsFileNamingAListSourceMakesItTheOneInUse) {
 }
 
 TEST(MapSources, ListSourceInUseWithoutTheMainSourcesOwnValuesNeverClashes) {
-    const SourceList list = ParseSources(
-        R"({"sources": [{"name": "A", "url": "http://a/t=t", "cache": "A"}]})", "http://a/t=t",
-        "/opt/vistrel/A/", Folder);
+    const SourceList list =
+        ParseSources(R"({"sources": [{"name": "A", "url": "http://a/t=t", "cache": "A"}]})",
+                     "http://a/t=t", "/opt/vistrel/A/", Folder);
     EXPECT_TRUE(list.Problems.empty());
     ASSERT_EQ(list.Sources.size(), 2u);
     EXPECT_EQ(list.Active, 1u);
@@ -171,6 +171,22 @@ TEST(MapSources, UsingASourceSetsWhatTheSettingsFileKeeps) {
         }
         ASSERT_TRUE(state.ActiveSourceCopy());
         EXPECT_EQ(!state.ActiveSourceCopy()->IsMain(), c.ListClient);
+    }
+}
+
+TEST(MapSources, MainSourceInUseFollowsTheSettingsDialog) {
+    MainState state;
+    state.ProgramFolder = Folder;
+    for (const size_t active : {size_t{0}, size_t{1}}) {
+        SourceList list = Parse(R"({"name": "A", "url": "http://a/t=t", "cache": "A"})");
+        UseSource(state, list, active);
+        SetSourceString(state, "http://typed/t=t");
+        SetCachePath(state, "/typed/");
+        list.Sources[active].RefreshDays = 3;
+        FollowSettings(state, list);
+        EXPECT_EQ(list.Sources[0].Url, active == 0 ? "http://typed/t=t" : IniSource);
+        EXPECT_EQ(state.ActiveSourceCopy()->RefreshDays, 3);
+        EXPECT_EQ(state.SourceStringCopy(), "http://typed/t=t");
     }
 }
 
