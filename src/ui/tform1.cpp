@@ -265,13 +265,18 @@ void TForm1::BuildZoomWindow() {
     ToolBar1->addSeparator();
     ToolButton6 = addButton("ToolButton6", SettingsIcon(), QStringLiteral("Настройки"), false);
     ToolButton8 = addButton("ToolButton8", SelectionIcon(), QStringLiteral("Выделение"), true);
-    ToolBar1->addSeparator();
-    SourceBox = new QComboBox(ToolBar1);
+    // The source box has a tool bar of its own: the zoom window keeps its
+    // designed size in every docking.
+    SourceToolBar = addToolBar(QStringLiteral("Источник карты"));
+    SourceToolBar->setObjectName("SourceToolBar");
+    SourceToolBar->setMovable(false);
+    SourceToolBar->addWidget(new QLabel(QStringLiteral(" Источник: "), SourceToolBar));
+    SourceBox = new QComboBox(SourceToolBar);
     SourceBox->setObjectName("SourceBox");
     SourceBox->setToolTip(QStringLiteral("Источник карты"));
     SourceBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
     SourceBox->setFocusPolicy(Qt::NoFocus);
-    ToolBar1->addWidget(SourceBox);
+    SourceToolBar->addWidget(SourceBox);
     layout->addWidget(RxSlider1);
     layout->addWidget(Label1);
     layout->addWidget(ToolBar1);
@@ -433,6 +438,7 @@ void TForm1::EnableControls(bool on) {
     for (QWidget* w : {Panel2, Panel3, Panel6, Panel5}) w->setEnabled(on);
     RxSlider1->setEnabled(on);
     ToolBar1->setEnabled(on);
+    SourceToolBar->setEnabled(on);
     if (on) Panel1->setEnabled(true);
     S.ControlsEnabled = on;
 }

@@ -113,6 +113,7 @@ class TForm1 : public QMainWindow {
     // ---- Map sources (tform1_sources.cpp)
     // The list of "Sources.json" and the source box in the tool bar.
     SourceList Sources;
+    QToolBar* SourceToolBar = nullptr;
     QComboBox* SourceBox = nullptr;
     // Reads the list, takes the source the settings file names and fills the
     // box; bad entries are named in one message once the window shows.
