@@ -67,9 +67,7 @@ int NextWorkMode(const MainState& state) {
     return 0;
 }
 
-int EffectiveZoom(int zoom) {
-    return std::clamp(zoom, 1, 20);
-}
+int EffectiveZoom(int zoom) { return std::clamp(zoom, 1, 20); }
 
 bool PointAtDelta(const MainState& state, int dx, int dy, int z, double& lon, double& lat) {
     if (z < 0) z = EffectiveZoom(state.Zoom);

@@ -55,7 +55,7 @@ struct MainState {
     // Source and cache; texts guarded by SettingsLock.
     mutable std::mutex SettingsLock;
     std::string SourceString;
-    int SourceLength = 0;   // in characters
+    int SourceLength = 0;  // in characters
     std::string CachePath;  // always ends with '/'
     bool UseCustomCachePath = false;
     std::string CustomCachePath;
@@ -110,11 +110,11 @@ struct MainState {
     bool SearchPanelVisible = false, TaskPanelVisible = false;
 
     // Control values that the settings file keeps.
-    int ScbIndex = 0;         // search latitude hemisphere: 0 N, 1 S
-    int DcbIndex = 1;         // search longitude hemisphere: 0 W, 1 E
-    int FcbIndex = -1;        // search zoom list, index 0..19
-    int ComboBox3Index = 7;   // JPEG quality list, "10%".."100%"
-    int ComboBox2Index = 12;  // task zoom list, index 0..19
+    int ScbIndex = 0;          // search latitude hemisphere: 0 N, 1 S
+    int DcbIndex = 1;          // search longitude hemisphere: 0 W, 1 E
+    int FcbIndex = -1;         // search zoom list, index 0..19
+    int ComboBox3Index = 7;    // JPEG quality list, "10%".."100%"
+    int ComboBox2Index = 12;   // task zoom list, index 0..19
     // Main window geometry; each value applies once the file gave it.
     int WindowWidth = 734, WindowHeight = 589, WindowTop = 0, WindowLeft = 0;
     bool WindowHeightRead = false, WindowWidthRead = false;
@@ -138,7 +138,7 @@ struct MainState {
     std::shared_ptr<const MapSource> ActiveSourceCopy() const;
     std::string SourceContactCopy() const;
 
-  private:
+private:
     static inline UiSink NullSinkInstance;
 };
 

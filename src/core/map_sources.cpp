@@ -393,6 +393,13 @@ std::string Sha256Hex(std::string_view bytes) {
 
 void FollowSettings(MainState& state, SourceList& list) {
     if (list.Active >= list.Sources.size()) list.Active = 0;
+    // A source string or cache typed while a list source was in use is the
+    // main source's from now on.
+    if (list.Active != 0 &&
+        (state.SourceStringCopy() != list.Sources[list.Active].Url ||
+         NormalFolder(state.CachePathCopy()) !=
+             NormalFolder(CacheFolderOf(list.Sources[list.Active], state.ProgramFolder))))
+        list.Active = 0;
     MapSource& active = list.Sources[list.Active];
     if (list.Active == 0) {
         active.Url = state.SourceStringCopy();

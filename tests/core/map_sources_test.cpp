@@ -184,10 +184,20 @@ TEST(MapSources, MainSourceInUseFollowsTheSettingsDialog) {
         SetCachePath(state, "/typed/");
         list.Sources[active].RefreshDays = 3;
         FollowSettings(state, list);
-        EXPECT_EQ(list.Sources[0].Url, active == 0 ? "http://typed/t=t" : IniSource);
-        EXPECT_EQ(state.ActiveSourceCopy()->RefreshDays, 3);
-        EXPECT_EQ(state.SourceStringCopy(), "http://typed/t=t");
+        // Whatever was in use, the typed string is the main source's now.
+        EXPECT_EQ(list.Active, 0u);
+        EXPECT_EQ(list.Sources[0].Url, "http://typed/t=t");
+        EXPECT_EQ(list.Sources[0].Cache, "/typed/");
+        EXPECT_EQ(state.ActiveSourceCopy()->RefreshDays, active == 0 ? 3 : 0);
+        EXPECT_TRUE(state.ActiveSourceCopy()->IsMain());
     }
+    // A list source left as it was stays in use, with its edited record.
+    SourceList list = Parse(R"({"name": "A", "url": "http://a/t=t", "cache": "A"})");
+    UseSource(state, list, 1);
+    list.Sources[1].MaxConnections = 5;
+    FollowSettings(state, list);
+    EXPECT_EQ(list.Active, 1u);
+    EXPECT_EQ(state.ActiveSourceCopy()->MaxConnections, 5);
 }
 
 TEST(MapSources, RewriteKeepsUnknownKeysBadEntriesAndAllFields) {
