@@ -9,7 +9,7 @@ PACKAGES=(
   googletest libgtest-dev libgmock-dev libbenchmark-dev
   libjpeg62-turbo-dev libturbojpeg0-dev
   libzip-dev libtiff-dev libgeotiff-dev libsqlite3-dev libcurl4-openssl-dev libssl-dev ca-certificates
-  xvfb xauth imagemagick x11-utils
+  xvfb xauth imagemagick x11-utils xdotool
   file dpkg-dev
 )
 missing=()

@@ -49,6 +49,8 @@ const std::map<std::string, OptionInfo>& Options() {
         {"--folder", {true, {C::Download, C::Stitch, C::Export}}},
         {"--mode", {true, {C::Download, C::Stitch}}},
         {"--connections", {true, {C::Download, C::Stitch}}},
+        {"--source", {true, {C::Download, C::Stitch, C::Export}}},
+        {"--refresh-older", {true, {C::Download}}},
         {"--out", {true, {C::Stitch}}},
         {"--quality", {true, {C::Stitch}}},
         {"--pieces", {true, {C::Stitch}}},
@@ -197,6 +199,13 @@ CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
             if (!ParseRange(value, 1, MaxCliConnections, o.Connections))
                 return fail("--connections: expected a number from 1 to " +
                             std::to_string(MaxCliConnections) + ", got \"" + value + "\"");
+        } else if (name == "--source") {
+            if (value.empty()) return fail("--source: the source name is empty");
+            o.Source = value;
+        } else if (name == "--refresh-older") {
+            if (!ParseRange(value, 0, 36500, o.RefreshOlderDays))
+                return fail("--refresh-older: expected a number of days from 0 to 36500, got \"" +
+                            value + "\"");
         } else if (name == "--out") {
             // The piece and coordinate names replace the last four characters.
             const bool jpg = value.size() > 4 && (value.compare(value.size() - 4, 4, ".jpg") == 0 ||
@@ -268,8 +277,10 @@ CliParseResult ParseCliArgs(const std::vector<std::string>& args) {
 
 std::string CliUsage() {
     return R"(Usage:
-  vistrel-cli download --zoom Z --from LAT,LON --to LAT,LON [common options]
-  vistrel-cli download --zoom Z --region FILE [--buffer METRES] [common options]
+  vistrel-cli download --zoom Z --from LAT,LON --to LAT,LON [--refresh-older DAYS]
+                       [common options]
+  vistrel-cli download --zoom Z --region FILE [--buffer METRES] [--refresh-older DAYS]
+                       [common options]
   vistrel-cli stitch   --zoom Z --from LAT,LON --to LAT,LON --out FILE.jpg
                        [--quality Q] [--pieces WxH] [--add-coordinates]
                        [--world-file] [--snap-to-tiles] [common options]
@@ -328,6 +339,10 @@ calibration files and export.
                       built under a temporary name and renamed when whole.
   --name NAME         export --mbtiles: the tileset's name (default: the
                       file's name without its extension)
+  --refresh-older DAYS
+                      download: cached tiles older than DAYS days are asked
+                      for again (conditionally: an unchanged tile is not
+                      sent twice); 0 never (default: the source's refreshDays)
 
 Common options:
   --mode cache|internet|both
@@ -336,6 +351,8 @@ Common options:
                       once, each on a connection of its own (default 1, as
                       the viewer works); the log lines of different tiles
                       may then interleave
+  --source NAME       a source of Sources.json by name, its cache with it
+                      (default: the one the viewer uses)
   --folder DIR        the program folder with Vistrel2.ini, CacheList.dat
                       and the cache (default: the viewer's program folder);
                       the settings file is read, never written

@@ -21,6 +21,8 @@ struct CliOptions {
     int Mode = -1;                    // 0 cache, 1 internet, 2 both; -1 the settings'
     std::string Folder;               // --folder; empty: the program folder
     int Connections = 1;              // 1..64
+    std::string Source;               // --source: a source of the list by name
+    int RefreshOlderDays = -1;        // --refresh-older; -1: as the source says
     // Stitch.
     std::string Out;   // ends in ".jpg", or ".tif" / ".tiff" for a GeoTIFF
     int Quality = -1;  // 1..100; -1 the settings'

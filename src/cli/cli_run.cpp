@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "core/app_core.h"
+#include "core/map_sources.h"
 #include "core/program_folder.h"
 #include "fetch/request_tile.h"
 #include "formats/calibration.h"
@@ -341,19 +342,23 @@ int RunTasks(MainState& s, const CliOptions& o, const std::shared_ptr<const Regi
 
     const bool stopped = RunQueuedTasks(s, tasks, stopRequests, printer);
     record.Detach();
-    long long count = 0, obtained = 0, failed = 0, skipped = 0;
+    long long count = 0, obtained = 0, failed = 0, skipped = 0, noImagery = 0, unchanged = 0;
     std::vector<std::string> unsaved;
     for (const auto& task : tasks) {
         count += task->TileCount;
         failed += task->FailedTiles;
         skipped += task->SkippedTiles;
+        noImagery += task->NoImageryTiles;
+        unchanged += task->UnchangedTiles;
         obtained += task->TilesDone - task->FailedTiles - task->SkippedTiles;
         // An older file of the same name proves nothing: the task says.
         if (task->IsStitch && !stopped && !task->Saved) unsaved.push_back(task->FileName);
     }
-    const std::string counts = std::to_string(count) + " tiles, " + std::to_string(obtained) +
-                               " obtained, " + std::to_string(failed) + " failed, " +
-                               std::to_string(skipped) + " skipped";
+    std::string counts = std::to_string(count) + " tiles, " + std::to_string(obtained) +
+                         " obtained, " + std::to_string(failed) + " failed, " +
+                         std::to_string(skipped) + " skipped";
+    if (noImagery > 0) counts += ", " + std::to_string(noImagery) + " without imagery";
+    if (unchanged > 0) counts += ", " + std::to_string(unchanged) + " unchanged";
     // The log names each failure; the run ends with the one that mattered most.
     FailureTally failures;
     for (const auto& task : tasks) failures.AddAll(task->Failures);
@@ -417,6 +422,28 @@ int RunExport(MainState& s, const CliOptions& o, const std::shared_ptr<const Reg
     return result.Copied < result.Total ? CliIncomplete : CliOk;
 }
 
+// The source of the run: the one named, or the one the viewer uses. Bad
+// entries of the list are named once; the file is never written here.
+void SelectSource(MainState& s, const CliOptions& o, LogPrinter& printer) {
+    SourceList sources = LoadSources(s);
+    if (const std::string problems = SourceProblemsText(sources); !problems.empty())
+        printer.Error(s.ProgramFolder + problems);
+    size_t index = sources.Active;
+    if (!o.Source.empty()) {
+        const MapSource* named = sources.Find(o.Source);
+        if (!named) {
+            std::string names;
+            for (const MapSource& source : sources.Sources)
+                names += (names.empty() ? "" : ", ") + source.Name;
+            throw RunError{CliBadArguments, "--source: no source named \"" + o.Source +
+                                                "\" (there are: " + names + ")"};
+        }
+        index = static_cast<size_t>(named - sources.Sources.data());
+    }
+    if (o.RefreshOlderDays >= 0) sources.Sources[index].RefreshDays = o.RefreshOlderDays;
+    UseSource(s, sources, index);
+}
+
 }  // namespace
 
 int RunCli(const CliOptions& o, const std::string& executableFolder,
@@ -430,6 +457,7 @@ int RunCli(const CliOptions& o, const std::string& executableFolder,
             printer.Error(folder + SettingsFileName +
                           ": could not be read whole; the rest are the start values");
         if (o.Mode >= 0) SetWorkMode(s, o.Mode);
+        SelectSource(s, o, printer);
 
         std::shared_ptr<const RegionShape> shape;
         RegionCorners c{o.FromLat, -o.FromLon, o.ToLat, -o.ToLon};

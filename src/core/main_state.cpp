@@ -20,6 +20,16 @@ std::string MainState::CachePathCopy() const {
     return CachePath;
 }
 
+std::shared_ptr<const MapSource> MainState::ActiveSourceCopy() const {
+    std::lock_guard<std::mutex> lock(SettingsLock);
+    return ActiveSource;
+}
+
+std::string MainState::SourceContactCopy() const {
+    std::lock_guard<std::mutex> lock(SettingsLock);
+    return SourceContact;
+}
+
 std::string CachePathFor(bool useCustom, const std::string& customPath,
                          const std::string& programFolder) {
     if (!useCustom) return programFolder + "Cache/";

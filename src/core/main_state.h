@@ -25,6 +25,8 @@ struct ToolWindowPlace {
     int Dock = 3;  // 1 left, 2 bottom, 3 top, 4 right
 };
 
+struct MapSource;
+
 struct ProxySettings {
     bool UseProxy = false;
     std::string ProxyHost, ProxyPort, ProxyUser, ProxyPassword;
@@ -57,6 +59,10 @@ struct MainState {
     std::string CachePath;  // always ends with '/'
     bool UseCustomCachePath = false;
     std::string CustomCachePath;
+    // The source of the list in use, with what its client sends; null means
+    // the main source as the settings file gives it, with nothing added.
+    std::shared_ptr<const MapSource> ActiveSource;
+    std::string SourceContact;  // for the default User-Agent of list sources
 
     // Work mode: exactly one is on (a hand-edited settings file can break it).
     std::atomic<bool> ModeCacheOnly{false}, ModeInternetOnly{false}, ModeCacheAndInternet{true};
@@ -131,6 +137,8 @@ struct MainState {
     ProxySettings ProxySnapshot() const;
     std::string SourceStringCopy() const;
     std::string CachePathCopy() const;
+    std::shared_ptr<const MapSource> ActiveSourceCopy() const;
+    std::string SourceContactCopy() const;
 
 private:
     static inline UiSink NullSinkInstance;

@@ -1,5 +1,6 @@
 #pragma once
 #include <atomic>
+#include <functional>
 #include <string>
 
 #include "core/main_state.h"
@@ -22,6 +23,12 @@ struct WorkerContext {
     std::atomic<int> BadFileErrors{0};
     std::atomic<int> FetchErrors{0};
     std::atomic<int> WriteErrors{0};
+    // Not errors: the source's "no imagery" answers, and refreshes the
+    // server answered with "not modified".
+    std::atomic<int> NoImageryTiles{0};
+    std::atomic<int> UnchangedTiles{0};
+    // Cuts the waits a server asks for short; none when empty.
+    std::function<bool()> Stopping{};
     TaskLog* Log = nullptr;  // task mode only
     // Where the reasons of failed requests are counted; none when null.
     FailureTally* Failures = nullptr;

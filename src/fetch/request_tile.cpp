@@ -1,14 +1,23 @@
 #include "fetch/request_tile.h"
 
 #include <curl/curl.h>
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <sys/xattr.h>
 
 #include <algorithm>
 #include <atomic>
 #include <cerrno>
+#include <cstdio>
 #include <cstring>
+#include <ctime>
 #include <mutex>
 #include <string_view>
+#include <thread>
+#include <vector>
 
+#include "core/map_sources.h"
+#include "fetch/host_gate.h"
 #include "platform/file_io.h"
 #include "platform/numbers.h"
 #include "platform/text_codec.h"
@@ -78,10 +87,19 @@ struct Answer {
     std::string Body;
     std::string StatusLine;
     bool HasLocation = false;
+    std::string ContentType, RetryAfter, ETag;
     size_t MaxBody = 0;
     size_t MaxInFlight = 0;
     BodyBudget Budget;
     Refusal Refused = Refusal::None;
+    long Code = 0;  // the final status code, 0 without an answer
+};
+
+// What a request of a list source brings beyond the plain one.
+struct ListRequest {
+    std::vector<std::string> HeaderLines;  // complete "Name: value" lines
+    bool KeepConnections = false;          // the list client's connection handling
+    void* Share = nullptr;                 // the host's shared connections
 };
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
@@ -95,6 +113,12 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
     return true;
 }
 
+std::string Trimmed(std::string_view text) {
+    while (!text.empty() && (text.front() == ' ' || text.front() == '\t')) text.remove_prefix(1);
+    while (!text.empty() && (text.back() == ' ' || text.back() == '\t')) text.remove_suffix(1);
+    return std::string(text);
+}
+
 // The callbacks run inside libcurl, which is C: nothing may be thrown
 // through it. A failure ends the transfer instead (a short count).
 size_t OnHeader(char* data, size_t size, size_t count, void* user) noexcept {
@@ -106,8 +130,17 @@ size_t OnHeader(char* data, size_t size, size_t count, void* user) noexcept {
         if (line.starts_with("HTTP/")) {
             answer->StatusLine.assign(line);
             answer->HasLocation = false;
+            answer->ContentType.clear();
+            answer->RetryAfter.clear();
+            answer->ETag.clear();
         } else if (StartsWithNoCase(line, "location:")) {
             answer->HasLocation = true;
+        } else if (StartsWithNoCase(line, "content-type:")) {
+            answer->ContentType = Trimmed(line.substr(13));
+        } else if (StartsWithNoCase(line, "retry-after:")) {
+            answer->RetryAfter = Trimmed(line.substr(12));
+        } else if (StartsWithNoCase(line, "etag:")) {
+            answer->ETag = Trimmed(line.substr(5));
         }
     } catch (...) {
         answer->Refused = Refusal::NoMemory;
@@ -273,7 +306,8 @@ std::string TransferFailure(CURLcode code, CURL* h, const Answer& answer, const 
 
 // Sends the request and reads the whole answer. True for a 2xx answer
 // without a Location header; otherwise `failure` says why.
-bool Exchange(MainState& state, const std::string& url, Answer& answer, std::string& failure) {
+bool Exchange(MainState& state, const std::string& url, Answer& answer, std::string& failure,
+              const ListRequest* list = nullptr) {
     if (Aborting.load()) {
         failure = "stopped";
         return false;
@@ -302,7 +336,12 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer, std::str
     // curl's own; the empty ones suppress headers curl might add by itself.
     // The lists outlive the handle that points at them.
     HeaderList headers, proxyHeaders;
-    bool listsOk = headers.Add(AcceptHeader) && headers.Add(UserAgentHeader);
+    bool listsOk = true;
+    if (list) {
+        for (const std::string& line : list->HeaderLines) listsOk = listsOk && headers.Add(line);
+    } else {
+        listsOk = headers.Add(AcceptHeader) && headers.Add(UserAgentHeader);
+    }
     if (viaProxy && !proxy.ProxyUser.empty()) {
         // The Windows-1251 bytes, as the settings file and a proxy's
         // password file hold them, not the UTF-8 we keep in memory.
@@ -314,8 +353,15 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer, std::str
     }
     for (const char* removed :
          {"Connection:", "Proxy-Connection:", "Accept-Encoding:", "Content-Length:", "Expect:",
-          "Transfer-Encoding:", "Referer:", "Cookie:"})
-        listsOk = listsOk && headers.Add(removed);
+          "Transfer-Encoding:", "Referer:", "Cookie:"}) {
+        // A header the source sets itself is not taken out again.
+        const std::string_view name(removed);
+        const bool own = list && std::any_of(list->HeaderLines.begin(), list->HeaderLines.end(),
+                                             [&](const std::string& line) {
+                                                 return StartsWithNoCase(line, name);
+                                             });
+        if (!own) listsOk = listsOk && headers.Add(removed);
+    }
     if (https && viaProxy) listsOk = listsOk && proxyHeaders.Add("Proxy-Connection:");
     EasyHandle easy;
     if (!listsOk || !easy.Handle) {
@@ -328,13 +374,21 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer, std::str
     const std::string target = WithoutUserInfo(url);
     curl_easy_setopt(h, CURLOPT_URL, target.c_str());
     curl_easy_setopt(h, CURLOPT_PROTOCOLS_STR, "http,https");
-    curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
     curl_easy_setopt(h, CURLOPT_HTTPGET, 1L);
     curl_easy_setopt(h, CURLOPT_FOLLOWLOCATION, 0L);
     curl_easy_setopt(h, CURLOPT_PATH_AS_IS, 1L);
     curl_easy_setopt(h, CURLOPT_HTTP_CONTENT_DECODING, 0L);
-    curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
-    curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+    if (list && list->KeepConnections) {
+        // Kept connections, taken in turns by the host's workers; HTTP/2
+        // where a TLS server offers it.
+        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_2TLS));
+        if (list->Share) curl_easy_setopt(h, CURLOPT_SHARE, list->Share);
+        curl_easy_setopt(h, CURLOPT_TCP_KEEPALIVE, 1L);
+    } else {
+        curl_easy_setopt(h, CURLOPT_HTTP_VERSION, static_cast<long>(CURL_HTTP_VERSION_1_1));
+        curl_easy_setopt(h, CURLOPT_FORBID_REUSE, 1L);
+        curl_easy_setopt(h, CURLOPT_FRESH_CONNECT, 1L);
+    }
     curl_easy_setopt(h, CURLOPT_NOSIGNAL, 1L);
     curl_easy_setopt(h, CURLOPT_CONNECTTIMEOUT_MS, options.ConnectTimeoutMs);
     curl_easy_setopt(h, CURLOPT_LOW_SPEED_LIMIT, 1L);
@@ -372,6 +426,7 @@ bool Exchange(MainState& state, const std::string& url, Answer& answer, std::str
     }
     long code = 0;
     curl_easy_getinfo(h, CURLINFO_RESPONSE_CODE, &code);
+    answer.Code = code;
     if (code >= 200 && code <= 299 && !answer.HasLocation) return true;
     failure = (answer.HasLocation ? "redirect (not followed): " : "answer ") +
               StatusTextOf(answer.StatusLine) + " from " + peer;
@@ -409,9 +464,49 @@ std::string TrafficText(int64_t receivedBytes) {
 
 namespace {
 
+constexpr const char* EtagAttribute = "user.vistrel.etag";
+
+// The ETag a tile came with lives in an extended attribute of its file, so
+// the cache folder holds nothing but tiles. Where the file system has none,
+// refreshes go by the file time alone.
+void KeepEtag(const std::string& fileName, const std::string& etag) {
+    if (etag.empty() || etag.size() > 1024)
+        removexattr(fileName.c_str(), EtagAttribute);
+    else
+        setxattr(fileName.c_str(), EtagAttribute, etag.data(), etag.size(), 0);
+}
+
+std::string KeptEtag(const std::string& fileName) {
+    char value[1024];
+    const ssize_t length = getxattr(fileName.c_str(), EtagAttribute, value, sizeof value);
+    if (length <= 0) return {};
+    std::string etag(value, static_cast<size_t>(length));
+    return etag.find_first_of("\r\n") == std::string::npos ? etag : std::string();
+}
+
+// "Wed, 09 Dec 2026 17:10:13 GMT": the names are fixed, whatever the locale.
+std::string HttpDate(int64_t seconds) {
+    static constexpr const char* Days[] = {"Sun", "Mon", "Tue", "Wed", "Thu", "Fri", "Sat"};
+    static constexpr const char* Months[] = {"Jan", "Feb", "Mar", "Apr", "May", "Jun",
+                                             "Jul", "Aug", "Sep", "Oct", "Nov", "Dec"};
+    const std::time_t t = static_cast<std::time_t>(seconds);
+    std::tm tm{};
+    gmtime_r(&t, &tm);
+    char text[40];
+    std::snprintf(text, sizeof text, "%s, %02d %s %04d %02d:%02d:%02d GMT", Days[tm.tm_wday % 7],
+                  tm.tm_mday, Months[tm.tm_mon % 12], tm.tm_year + 1900, tm.tm_hour, tm.tm_min,
+                  tm.tm_sec);
+    return text;
+}
+
+bool IsImageType(const std::string& contentType) {
+    return StartsWithNoCase(contentType, "image/");
+}
+
 // A good answer's checks, its decoding and its storing.
-RequestOutcome CheckAndStore(MainState& state, jtype& tile, bool viewFill, std::string body,
-                             std::string& why) {
+RequestOutcome CheckAndStore(MainState& state, jtype& tile, bool viewFill, Answer& answer,
+                             const MapSource* source, bool listClient, std::string& why) {
+    std::string& body = answer.Body;
     {
         // The text goes out under the lock, so texts arrive in counting order.
         std::lock_guard<std::mutex> lock(state.ThreadLock);
@@ -423,6 +518,20 @@ RequestOutcome CheckAndStore(MainState& state, jtype& tile, bool viewFill, std::
         if (FileExists(tile.FileName)) RemoveFile(tile.FileName);
         why = "empty answer";
         return RequestOutcome::EmptyAnswer;
+    }
+    // An error page sent as a success is never a tile, whatever it ends with.
+    if (listClient && !IsImageType(answer.ContentType)) {
+        why = "answer is " + (answer.ContentType.empty() ? "of no type" : answer.ContentType) +
+              ", not an image";
+        return RequestOutcome::Undecodable;
+    }
+    if (source && !source->NoImagery.empty()) {
+        const std::string hash = Sha256Hex(body);
+        if (std::find(source->NoImagery.begin(), source->NoImagery.end(), hash) !=
+            source->NoImagery.end()) {
+            why = "no imagery";
+            return RequestOutcome::NoImagery;
+        }
     }
     if (static_cast<uint8_t>(body[body.size() - 2]) != 0xFF ||
         static_cast<uint8_t>(body[body.size() - 1]) != 0xD9) {
@@ -444,24 +553,117 @@ RequestOutcome CheckAndStore(MainState& state, jtype& tile, bool viewFill, std::
         why = "cache file not written: " + written.Error;
         return RequestOutcome::NotStored;
     }
+    if (listClient) KeepEtag(tile.FileName, answer.ETag);
     if (viewFill && state.GenerateUpperLayers) BuildParentTile(state, tile.FileName);
     return RequestOutcome::Stored;
+}
+
+// "scheme://host:port" of a URL: what the gates of the list sources are per.
+std::string HostKeyOf(const std::string& url) {
+    const size_t scheme = url.find("://");
+    return (scheme == std::string::npos ? "http" : url.substr(0, scheme)) + "://" +
+           HostPortOf(WithoutUserInfo(url));
+}
+
+// Sleeps until `until`, in short steps so that a stop or the shutdown cuts it.
+bool SleepUntil(HostGate::Clock::time_point until, const std::function<bool()>& stopping) {
+    while (HostGate::Clock::now() < until) {
+        if (Aborting.load() || (stopping && stopping())) return false;
+        std::this_thread::sleep_for(std::min<HostGate::Clock::duration>(
+            until - HostGate::Clock::now(), std::chrono::milliseconds(50)));
+    }
+    return true;
+}
+
+// One request of a list source, with the waits its host asks for. A 429, or
+// a 503 with Retry-After, holds every worker of the host for that long (at
+// most MaxRetryAfterSeconds; 1, 2, 4... seconds for a 429 without one) and
+// is asked again, until the waits would pass RetryBudgetSeconds.
+bool ListExchange(MainState& state, const MapSource& source, const std::string& url,
+                  ListRequest& request, Answer& answer, std::string& failure,
+                  const std::function<bool()>& stopping) {
+    HostGate& gate = HostGate::For(HostKeyOf(url));
+    request.Share = gate.Share();
+    request.KeepConnections = true;
+    const FetchOptions options = GetFetchOptions();
+    const auto aborting = [&] { return Aborting.load() || (stopping && stopping()); };
+    long long waited = 0;
+    for (int attempt = 0;; ++attempt) {
+        answer.Body.clear();
+        answer.Code = 0;
+        bool ok;
+        {
+            const std::unique_ptr<HostGate::Slot> slot =
+                gate.Enter(source.MaxConnections, aborting);
+            if (!slot) {
+                failure = "stopped";
+                return false;
+            }
+            ok = Exchange(state, url, answer, failure, &request);
+        }
+        const bool slowDown =
+            answer.Code == 429 || (answer.Code == 503 && !answer.RetryAfter.empty());
+        if (ok || !slowDown) return ok;
+        long long wait = RetryAfterSeconds(answer.RetryAfter, std::time(nullptr));
+        if (wait < 0) wait = answer.Code == 429 ? (1LL << std::min(attempt, 10)) : 0;
+        wait = std::min<long long>(wait, options.MaxRetryAfterSeconds);
+        if (waited + wait > options.RetryBudgetSeconds) {
+            failure += " (gave up after waiting " + std::to_string(waited) + " s)";
+            return false;
+        }
+        waited += wait;
+        const auto until = HostGate::Clock::now() + std::chrono::seconds(wait);
+        gate.HoldUntil(until);
+        if (!SleepUntil(until, stopping)) {
+            failure = "stopped";
+            return false;
+        }
+    }
 }
 
 }  // namespace
 
 RequestOutcome RequestTile(MainState& state, jtype& tile, bool viewFill, std::string& statusText,
-                           std::string* failure) {
+                           std::string* failure, const std::function<bool()>& stopping,
+                           const int64_t* refreshOf) {
     FetchGlobalInit();
     statusText.clear();
     std::string why;
+    const std::shared_ptr<const MapSource> source = state.ActiveSourceCopy();
+    const bool listClient = source && !source->IsMain();
     const RequestOutcome outcome = [&] {
         Answer answer;
-        if (!Exchange(state, tile.Url, answer, why)) {
+        ListRequest request;
+        if (listClient) {
+            request.HeaderLines.push_back("User-Agent: " +
+                                          UserAgentOf(*source, state.SourceContactCopy()));
+            request.HeaderLines.push_back("Accept: image/jpeg, image/*;q=0.8");
+            for (const auto& [name, value] : source->Headers)
+                request.HeaderLines.push_back(name + ": " + value);
+        }
+        if (refreshOf) {
+            request.HeaderLines.push_back("If-Modified-Since: " + HttpDate(*refreshOf));
+            if (const std::string etag = KeptEtag(tile.FileName); !etag.empty())
+                request.HeaderLines.push_back("If-None-Match: " + etag);
+            if (!listClient) {
+                // The main source's own lines, with the condition added.
+                request.HeaderLines.insert(request.HeaderLines.begin(),
+                                           {AcceptHeader, UserAgentHeader});
+            }
+        }
+        const bool ok =
+            listClient ? ListExchange(state, *source, tile.Url, request, answer, why, stopping)
+                       : Exchange(state, tile.Url, answer, why, refreshOf ? &request : nullptr);
+        if (!ok) {
             statusText = StatusTextOf(answer.StatusLine);
+            if (refreshOf && answer.Code == 304) {
+                // Still current: its time says so until the next refresh is due.
+                utimensat(AT_FDCWD, tile.FileName.c_str(), nullptr, 0);
+                return RequestOutcome::NotModified;
+            }
             return RequestOutcome::RequestFailed;
         }
-        return CheckAndStore(state, tile, viewFill, std::move(answer.Body), why);
+        return CheckAndStore(state, tile, viewFill, answer, source.get(), listClient, why);
     }();
     if (failure) *failure = outcome == RequestOutcome::Stored ? std::string() : std::move(why);
     return outcome;

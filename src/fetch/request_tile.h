@@ -1,6 +1,9 @@
 #pragma once
 #include <cstddef>
+#include <cstdint>
+#include <functional>
 #include <string>
+#include <string_view>
 
 #include "core/main_state.h"
 #include "tilestore/tile_record.h"
@@ -12,7 +15,9 @@ enum class RequestOutcome {
     RequestFailed,  // no answer, or an answer other than success
     EmptyAnswer,    // success with a body of at most 4 bytes; the cache file is deleted
     NoEndMarker,    // body of 5 bytes or more not ending in 0xFF 0xD9
-    Undecodable,    // ends in 0xFF 0xD9 but does not decode
+    Undecodable,    // ends in 0xFF 0xD9 but does not decode, or is no image at all
+    NoImagery,      // the source's "no imagery" picture: not stored, not an error
+    NotModified,    // a refresh the server answered with 304: the cached file stays
 };
 
 // The first two mean the tile's Image holds the tile.
@@ -40,6 +45,10 @@ struct FetchOptions {
     // https servers are verified against the system's certificate store;
     // a PEM file named here replaces it (tests hand in their own CA).
     std::string CaFile;
+    // List sources: one Retry-After wait is cut to this; a request gives up
+    // (a fetch error) once its waits would pass the budget.
+    long MaxRetryAfterSeconds = 120;
+    long RetryBudgetSeconds = 300;
 };
 FetchOptions GetFetchOptions();
 void SetFetchOptions(const FetchOptions& options);
@@ -72,5 +81,15 @@ std::string TrafficText(int64_t receivedBytes);
 // the proxy is tunnelled (CONNECT); the credentials go to the proxy only.
 // `failure`, when given, gets why an outcome other than Stored came about,
 // in words for a person ("connection refused by 127.0.0.1:8642").
+//
+// With state.ActiveSource a source of the list, the request is that
+// source's: its User-Agent and headers, connections kept and shared with the
+// other workers of its host (at most its MaxConnections of them), waits
+// that 429 / 503 ask for (cut short when `stopping` says so), and a 200 that
+// is no image is refused. Any source's "no imagery" pictures are refused.
+// `refreshOf`, when given, is the cached file's time (seconds since the
+// epoch): the request is conditional, and a 304 gives NotModified.
 RequestOutcome RequestTile(MainState& state, jtype& tile, bool viewFill, std::string& statusText,
-                           std::string* failure = nullptr);
+                           std::string* failure = nullptr,
+                           const std::function<bool()>& stopping = {},
+                           const int64_t* refreshOf = nullptr);

@@ -118,6 +118,8 @@ void TThLoading::TileLoop(stichtype& task, TaskOutput* output) {
         int64_t position = 0;
         while (takeNext(tile, position)) {
             const bool got = GetTaskTile(task, output, tile);
+            task.NoImageryTiles = NoImageryTiles.load();
+            task.UnchangedTiles = UnchangedTiles.load();
             ++task.TilesDone;
             std::lock_guard<std::mutex> lock(takeLock);
             // A tile cut short by a stop is where a later run begins.
@@ -183,9 +185,11 @@ void EndStoppedTasks(MainState& state) {
 
 void TThLoading::TaskModeBody() {
     MainState& S = State;
-    BadFileErrors = FetchErrors = WriteErrors = 0;
+    BadFileErrors = FetchErrors = WriteErrors = NoImageryTiles = UnchangedTiles = 0;
     if (!Task) Task = S.TaskList.Head();
     const std::shared_ptr<stichtype> task = Task;
+    // A wait that a server asked for ends with the task.
+    Stopping = [raw = task.get()] { return raw->Stop.load(); };
     // Nothing of State is touched after TaskRunning is cleared: the shutdown
     // may be waiting for exactly this flag to free it.
     const auto release = [&S] { S.TaskRunning = false; };
@@ -216,5 +220,9 @@ void TThLoading::TaskModeBody() {
     }
     Log = nullptr;
     Failures = nullptr;
+    Stopping = nullptr;
+    if (task->NoImageryTiles > 0 || task->UnchangedTiles > 0)
+        addLog("нет снимка: " + std::to_string(task->NoImageryTiles) +
+               ", не изменился: " + std::to_string(task->UnchangedTiles));
     EndTask(S, task, release);
 }

@@ -109,6 +109,9 @@ struct stichtype {
     std::atomic<int64_t> FailedTiles{0}, SkippedTiles{0};
     // The key letters of the tiles that finally failed, kept for a retry.
     TaskLogLines FailedNames;
+    // Answers that are no error: the source has no imagery there, or a
+    // refreshed tile had not changed.
+    std::atomic<int64_t> NoImageryTiles{0}, UnchangedTiles{0};
     // Why its tiles' attempts failed, for a summary at the end.
     FailureTally Failures;
     std::string FileName;

@@ -180,6 +180,7 @@ TaskProgress ProgressOf(const stichtype& task) {
     TaskProgress p;
     p.Done = task.TilesDone;
     p.Count = task.TileCount;
+    p.NoImagery = task.NoImageryTiles;
     p.Percent = p.Count > 0 ? static_cast<int>(100LL * p.Done / p.Count) : 0;
     const int64_t started = task.LoopStartMs;
     if (started > 0 && p.Done > 0) {
@@ -198,6 +199,7 @@ TaskProgress ProgressOf(const stichtype& task) {
 std::string ProgressToolTip(const TaskProgress& p) {
     std::string text = std::to_string(p.Done) + " из " + std::to_string(p.Count) + " фрагментов, " +
                        std::to_string(p.Percent) + "%";
+    if (p.NoImagery > 0) text += ", нет снимка " + std::to_string(p.NoImagery);
     if (p.TilesPerSecond > 0) {
         text += "; " + FormatFixed(p.TilesPerSecond, 1) + " фрагм./с";
         const long long left = std::llround(p.SecondsLeft);

@@ -105,6 +105,7 @@ struct TaskProgress {
     int Percent = 0;
     double TilesPerSecond = 0;  // 0 until the tile loop has run a while
     double SecondsLeft = -1;    // unknown when negative
+    int NoImagery = 0;          // of Done: tiles the source has no imagery for
 };
 TaskProgress ProgressOf(const stichtype& task);
 // "N из M фрагментов, P%" and, known once the loop runs, the rate and the time left.

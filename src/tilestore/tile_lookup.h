@@ -11,6 +11,7 @@
 inline constexpr std::string_view CaptionAwaitingDownload = "ожидает загрузки...";
 inline constexpr std::string_view CaptionNotInCache = "Отсутствует в кэше";
 inline constexpr std::string_view CaptionLoadFailed = "Не удалось загрузить";
+inline constexpr std::string_view CaptionNoImagery = "Нет снимка";
 
 // Stored tiles shorter than this are taken for cut-short downloads.
 inline constexpr std::size_t MinTileBytes = 1701;

@@ -110,6 +110,7 @@ TForm1::TForm1(const std::string& programFolder, QWidget* parent) : QMainWindow(
     Sink = std::make_unique<GuiSink>(this);
     S.Sink = Sink.get();
     StartUpState(S, programFolder, screen);
+    LoadSourceList();
     S.ViewBitmap.SetSize(std::max(1, PaintBox1->width()), std::max(1, PaintBox1->height()));
     S.ViewBitmap.Fill({240, 240, 240});
     ApplyLoadedLayout();
@@ -278,6 +279,18 @@ void TForm1::BuildZoomWindow() {
     ToolButton10 =
         addButton("ToolButton10", OpenRegionIcon(), QStringLiteral("Открыть область..."), false);
     ToolButton11 = addButton("ToolButton11", CoverageIcon(), QStringLiteral("Покрытие кэша"), true);
+    // The source box has a tool bar of its own: the zoom window keeps its
+    // designed size in every docking.
+    SourceToolBar = addToolBar(QStringLiteral("Источник карты"));
+    SourceToolBar->setObjectName("SourceToolBar");
+    SourceToolBar->setMovable(false);
+    SourceToolBar->addWidget(new QLabel(QStringLiteral(" Источник: "), SourceToolBar));
+    SourceBox = new QComboBox(SourceToolBar);
+    SourceBox->setObjectName("SourceBox");
+    SourceBox->setToolTip(QStringLiteral("Источник карты"));
+    SourceBox->setSizeAdjustPolicy(QComboBox::AdjustToContents);
+    SourceBox->setFocusPolicy(Qt::NoFocus);
+    SourceToolBar->addWidget(SourceBox);
     layout->addWidget(RxSlider1);
     layout->addWidget(Label1);
     layout->addWidget(ToolBar1);
@@ -443,6 +456,7 @@ void TForm1::EnableControls(bool on) {
     for (QWidget* w : {Panel2, Panel3, Panel6, Panel5}) w->setEnabled(on);
     RxSlider1->setEnabled(on);
     ToolBar1->setEnabled(on);
+    SourceToolBar->setEnabled(on);
     if (on) Panel1->setEnabled(true);
     S.ControlsEnabled = on;
 }

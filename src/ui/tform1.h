@@ -18,6 +18,7 @@
 #include <vector>
 
 #include "core/main_state.h"
+#include "core/map_sources.h"
 #include "core/settings_file.h"
 #include "tasks/task_params.h"
 #include "tasks/task_store.h"
@@ -116,6 +117,26 @@ class TForm1 : public QMainWindow {
     // The selected task's progress, beside the task list.
     class QProgressBar* TaskProgressBar = nullptr;
     QTimer *Timer1 = nullptr, *Timer2 = nullptr, *Timer3 = nullptr;
+
+    // ---- Map sources (tform1_sources.cpp)
+    // The list of "Sources.json" and the source box in the tool bar.
+    SourceList Sources;
+    QToolBar* SourceToolBar = nullptr;
+    QComboBox* SourceBox = nullptr;
+    // Reads the list, takes the source the settings file names and fills the
+    // box; bad entries are named in one message once the window shows.
+    void LoadSourceList();
+    void FillSourceBox();
+    // The box's choice: SourceString and CachePath follow, the settings file
+    // is written and the view recomposed.
+    void SourceBoxChange(int index);
+    // The map's menu (Ctrl + right button, or the menu key) for the tile under (x, y).
+    class QMenu* MapMenu = nullptr;
+    void ShowMapMenu(int x, int y);
+    // "Отметить как «нет снимка»": the tile under (x, y) is what the source
+    // sends where it has no imagery.
+    void MarkNoImageryAt(int x, int y);
+    int MapMenuX = 0, MapMenuY = 0;
 
     // ---- Map view, navigation, selection, search and favourites (tform1_view.cpp)
     // Recomposes the view; every change of centre, zoom, mode, size or

@@ -37,10 +37,16 @@ TForm5* TForm1::SettingsDialog() {
 void TForm1::ToolButton6Click() {
     TForm5* form = SettingsDialog();
     form->LoadFromState(S);
-    // Cancel keeps the state; only the archive list file may have changed.
-    if (form->exec() != QDialog::Accepted) return;
+    FollowSettings(S, Sources);
+    form->ShowSources(&Sources, S.ProgramFolder);
+    // Cancel keeps the state; only the archive list and the source list
+    // files may have changed.
+    const bool accepted = form->exec() == QDialog::Accepted;
+    if (accepted) form->ApplyToState(S);
+    FollowSettings(S, Sources);
+    FillSourceBox();
+    if (!accepted) return;
 
-    form->ApplyToState(S);
     UpdateModeButton();
     LoadArchiveList(S);
     MakeCacheFolder(S);

@@ -1,5 +1,7 @@
 #include <QApplication>
 #include <QKeyEvent>
+#include <QContextMenuEvent>
+#include <QCursor>
 #include <QMenu>
 #include <QMessageBox>
 #include <QMouseEvent>
@@ -52,6 +54,21 @@ class MapBoxEventFilter : public QObject {
         }
         if (event->type() == QEvent::KeyPress)
             return Form->PaintBox1KeyDown(static_cast<QKeyEvent*>(event)->key());
+        if (event->type() == QEvent::ContextMenu &&
+            static_cast<QContextMenuEvent*>(event)->reason() == QContextMenuEvent::Keyboard) {
+            const QPoint p = Form->PaintBox1->mapFromGlobal(QCursor::pos());
+            Form->ShowMapMenu(p.x(), p.y());
+            return true;
+        }
+        // Ctrl + right button is the map's menu; the plain buttons keep their work.
+        if ((event->type() == QEvent::MouseButtonPress ||
+             event->type() == QEvent::MouseButtonRelease) &&
+            static_cast<QMouseEvent*>(event)->button() == Qt::RightButton &&
+            (static_cast<QMouseEvent*>(event)->modifiers() & Qt::ControlModifier)) {
+            const QPoint p = static_cast<QMouseEvent*>(event)->position().toPoint();
+            if (event->type() == QEvent::MouseButtonPress) Form->ShowMapMenu(p.x(), p.y());
+            return true;
+        }
         switch (event->type()) {
             case QEvent::MouseButtonPress:
             case QEvent::MouseButtonDblClick: {  // a double click is two presses

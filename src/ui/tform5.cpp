@@ -25,10 +25,12 @@
 
 #include "core/app_core.h"
 #include "core/main_state.h"
+#include "core/map_sources.h"
 #include "geo/tile_key.h"
 #include "platform/file_io.h"
 #include "platform/text_codec.h"
 #include "ui/dialog_buttons.h"
+#include "ui/source_dlg.h"
 
 namespace {
 
@@ -267,8 +269,101 @@ QWidget* TForm5::BuildSourcePage() {
                        "чтобы снимки не смешивались."),
         group));
     layout->addWidget(group);
+
+    auto* list = new QGroupBox(QStringLiteral("Источники карт"), page);
+    list->setObjectName(QStringLiteral("GroupBoxSources"));
+    auto* listLayout = new QHBoxLayout(list);
+    SourcesList = new QListWidget(list);
+    SourcesList->setObjectName(QStringLiteral("SourcesList"));
+    SourcesList->setFixedHeight(72);
+    listLayout->addWidget(SourcesList, 1);
+    auto* listButtons = new QVBoxLayout;
+    const auto button = [&](const char* name, const QString& caption) {
+        auto* b = new QPushButton(caption, list);
+        b->setObjectName(name);
+        b->setAutoDefault(false);
+        listButtons->addWidget(b);
+        return b;
+    };
+    SourceAdd = button("SourceAdd", QStringLiteral("Добавить"));
+    SourceEdit = button("SourceEdit", QStringLiteral("Изменить"));
+    SourceDelete = button("SourceDelete", QStringLiteral("Удалить"));
+    listButtons->addStretch(1);
+    listLayout->addLayout(listButtons);
+    layout->addWidget(list);
+    connect(SourceAdd, &QPushButton::clicked, this, [this] { SourceAddClick(); });
+    connect(SourceEdit, &QPushButton::clicked, this, [this] { SourceEditClick(); });
+    connect(SourceDelete, &QPushButton::clicked, this, [this] { SourceDeleteClick(); });
+    connect(SourcesList, &QListWidget::itemDoubleClicked, this, [this] { SourceEditClick(); });
+    EditSource = [this](MapSource& source, bool main) {
+        TSourceDlg dialog(source, main, this);
+        if (dialog.exec() != QDialog::Accepted) return false;
+        source = dialog.Source();
+        return true;
+    };
     layout->addStretch(1);
     return page;
+}
+
+void TForm5::ShowSources(SourceList* list, const std::string& programFolder) {
+    Sources = list;
+    SourcesFolder = programFolder;
+    FillSources();
+}
+
+void TForm5::FillSources() {
+    SourcesList->clear();
+    if (!Sources) return;
+    for (size_t i = 0; i < Sources->Sources.size(); ++i) {
+        const MapSource& source = Sources->Sources[i];
+        SourcesList->addItem(QString::fromStdString(source.Name + "  —  " + source.Url));
+        if (i == Sources->Active) {
+            QFont bold = SourcesList->item(static_cast<int>(i))->font();
+            bold.setBold(true);
+            SourcesList->item(static_cast<int>(i))->setFont(bold);
+        }
+    }
+}
+
+bool TForm5::SourceDone(const std::string& error) {
+    FillSources();
+    if (error.empty()) return true;
+    QMessageBox::warning(this, QStringLiteral("Источник"), QString::fromStdString(error),
+                         QMessageBox::Ok);
+    return false;
+}
+
+void TForm5::SourceAddClick() {
+    if (!Sources) return;
+    MapSource source;
+    source.Name = "Источник " + std::to_string(Sources->Sources.size() + 1);
+    source.Url = "https://";
+    while (EditSource(source, false)) {
+        const int row = static_cast<int>(Sources->Sources.size());
+        // A refused source comes back for correction instead of being lost.
+        if (SourceDone(AddSource(*Sources, source, SourcesFolder))) {
+            SourcesList->setCurrentRow(row);
+            return;
+        }
+    }
+}
+
+void TForm5::SourceEditClick() {
+    const int row = SourcesList->currentRow();
+    if (!Sources || row < 0 || static_cast<size_t>(row) >= Sources->Sources.size()) return;
+    MapSource source = Sources->Sources[static_cast<size_t>(row)];
+    while (EditSource(source, row == 0)) {
+        if (SourceDone(ChangeSource(*Sources, static_cast<size_t>(row), source, SourcesFolder))) {
+            SourcesList->setCurrentRow(row);
+            return;
+        }
+    }
+}
+
+void TForm5::SourceDeleteClick() {
+    const int row = SourcesList->currentRow();
+    if (!Sources || row < 0) return;
+    SourceDone(RemoveSource(*Sources, static_cast<size_t>(row), SourcesFolder));
 }
 
 QWidget* TForm5::BuildCachePage() {

@@ -6,6 +6,8 @@
 #include <string>
 
 struct MainState;
+struct MapSource;
+struct SourceList;
 class QCheckBox;
 class QGroupBox;
 class QLabel;
@@ -74,6 +76,17 @@ public:
     QLineEdit* Edit11;
     QPushButton *ButtonS, *ButtonSOK;
     QLabel* SourceError;  // why the template cannot be used; hidden while it can
+    // The list of map sources: "Добавить", "Изменить", "Удалить" save it at once.
+    QListWidget* SourcesList;
+    QPushButton *SourceAdd, *SourceEdit, *SourceDelete;
+    // Shows `list` (the main window's, changed in place) of the program folder.
+    void ShowSources(SourceList* list, const std::string& programFolder);
+    void SourceAddClick();
+    void SourceEditClick();
+    void SourceDeleteClick();
+    // Edits one source in its dialog; replaceable so that tests need no
+    // desktop. False when cancelled.
+    std::function<bool(MapSource& source, bool main)> EditSource;
     // "Кэш".
     QCheckBox *CheckBox4, *CheckBox7, *CheckBox5, *CheckBox6;
     QLineEdit* Edit16;
@@ -97,6 +110,11 @@ protected:
     void showEvent(QShowEvent* event) override;
 
 private:
+    SourceList* Sources = nullptr;
+    std::string SourcesFolder;
+    void FillSources();
+    // A refusal of the list, shown; true when there was none.
+    bool SourceDone(const std::string& error);
     QWidget* BuildInternetPage();
     QWidget* BuildSourcePage();
     QWidget* BuildCachePage();

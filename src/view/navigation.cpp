@@ -5,6 +5,7 @@
 
 #include "geo/coordinate_text.h"
 #include "geo/projection.h"
+#include "geo/tile_key.h"
 #include "view/map_view.h"
 
 namespace {
@@ -38,6 +39,13 @@ StatusCoordinates StatusCoordinatesAt(const MainState& state, int x, int y) {
     const GeoPoint p = PointUnder(state, x, y);
     return {FormatStatusCoordinate(p.Lat, CoordKind::Latitude),
             FormatStatusCoordinate(p.Lon, CoordKind::Longitude)};
+}
+
+std::string TileFileUnder(const MainState& state, int x, int y) {
+    const GeoPoint p = PointUnder(state, x, y);
+    const std::string source = state.SourceStringCopy();
+    const TileKey key = TileKeyAt(EffectiveZoom(state.Zoom), p.Lon, p.Lat, source);
+    return TileFileName(state.CachePathCopy(), std::string_view(key.Key).substr(source.size()));
 }
 
 void CentreOnClick(MainState& state) {

@@ -23,6 +23,8 @@ struct StatusCoordinates {
     std::string Longitude;
 };
 StatusCoordinates StatusCoordinatesAt(const MainState& state, int x, int y);
+// The cache file of the view's tile under (x, y).
+std::string TileFileUnder(const MainState& state, int x, int y);
 
 // A click at (DragStartX, DragStartY): the clicked pixel becomes the centre.
 void CentreOnClick(MainState& state);

@@ -50,6 +50,16 @@ TEST(CliArgs, ZoomRangesAndDatabaseExports) {
     EXPECT_EQ(one.Options.ZoomTo, 0);
 }
 
+TEST(CliArgs, SourceAndRefresh) {
+    const CliParseResult r =
+        ParseCliArgs({"download", "--zoom", "7", "--from", "55.8,37.5", "--to", "55.7,37.7",
+                      "--source", "Второй", "--refresh-older=14"});
+    ASSERT_TRUE(r.Ok) << r.Error;
+    EXPECT_EQ(r.Options.Source, "Второй");
+    EXPECT_EQ(r.Options.RefreshOlderDays, 14);
+    EXPECT_EQ(ParseCliArgs(Stitch()).Options.RefreshOlderDays, -1);
+}
+
 TEST(CliArgs, CoordinatesAreDecimalDegreesWithAPointInsideTheMap) {
     double lat = 0, lon = 0;
     ASSERT_TRUE(ParseCliCoordinate("-33.925,18.42", lat, lon));
@@ -99,6 +109,11 @@ TEST(CliArgs, EachMistakeNamesItsArgument) {
          "--connections needs a value"},
         {{"download", "--zoom", "3", "--from", "1,2", "--to", "3,4", "extra"}, "\"extra\""},
         {{"stitch", "--zoom", "3", "--from", "1,2", "--to", "3,4"}, "--out is missing"},
+        {{"download", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--refresh-older", "-1"},
+         "--refresh-older"},
+        {{"download", "--zoom", "3", "--from", "1,2", "--to", "3,4", "--source", ""},
+         "--source: the source name is empty"},
+        {Stitch({"--refresh-older", "3"}), "--refresh-older is not an option of stitch"},
         {Stitch({"--quality", "0"}), "--quality"},
         {Stitch({"--pieces", "300"}), "--pieces"},
         {Stitch({"--pieces", "0x300"}), "--pieces"},

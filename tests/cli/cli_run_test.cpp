@@ -1,4 +1,6 @@
+#include <fcntl.h>
 #include <gtest/gtest.h>
+#include <sys/stat.h>
 
 #include <algorithm>
 #include <cmath>
@@ -237,6 +239,58 @@ TEST_F(CliTest, ModeOverridesTheSettingsForThisRunOnly) {
     EXPECT_TRUE(CachedTiles(Folder.Path()).empty());
     EXPECT_EQ(Run(With({"download"}), Folder.Path()).Status, 0);
     EXPECT_EQ(AskedTiles().size(), 9u);
+    EXPECT_EQ(Folder.ReadFile(SettingsFileName), settings);
+}
+
+TEST_F(CliTest, SourceByNameBringsItsCacheAndRefreshOlderAsksConditionally) {
+    StartServer();
+    WriteSettings(Folder.Path());
+    const std::string settings = Folder.ReadFile(SettingsFileName);
+    ASSERT_TRUE(Folder.WriteFile("Sources.json", R"({"sources": [
+        {"name": "Второй", "url": ")" + Server->UrlPrefix() +
+                                                     R"(", "cache": "Second"},
+        {"name": "Сломанный", "url": "x", "cache": "Second"}]})"));
+    CliResult r = Run(With({"download"}, {"--source", "Второй"}), Folder.Path());
+    ASSERT_EQ(r.Status, 0) << r.Err << r.Out;
+    EXPECT_NE(r.Err.find("запись 2 «Сломанный»"), std::string::npos) << r.Err;
+    EXPECT_TRUE(CachedTiles(Folder.Path()).empty());
+    std::error_code ec;
+    size_t second = 0;
+    for (const auto& e : std::filesystem::directory_iterator(Folder.Path() + "Second", ec)) {
+        // Ten days old: due for a refresh of five.
+        const std::time_t old = std::time(nullptr) - 10 * 86400;
+        const timespec times[2] = {{old, 0}, {old, 0}};
+        EXPECT_EQ(utimensat(AT_FDCWD, e.path().c_str(), times, 0), 0);
+        ++second;
+    }
+    EXPECT_EQ(second, 9u);
+
+    struct Case {
+        std::vector<std::string> Extra;
+        std::string LastLine;
+        int Status;
+    };
+    const Case cases[] = {
+        {{"--refresh-older", "30"}, "vistrel-cli: 9 tiles, 9 obtained, 0 failed, 0 skipped", 0},
+        {{"--refresh-older", "5"},
+         "vistrel-cli: 9 tiles, 9 obtained, 0 failed, 0 skipped, 9 unchanged",
+         0},
+        {{"--source", "Нет такого"}, "", CliBadArguments},
+    };
+    for (const Case& c : cases) {
+        std::vector<std::string> extra = {"--source", "Второй"};
+        extra.insert(extra.end(), c.Extra.begin(), c.Extra.end());
+        if (c.Status != 0) extra = c.Extra;
+        r = Run(With({"download"}, extra), Folder.Path());
+        EXPECT_EQ(r.Status, c.Status) << r.Err;
+        if (c.Status == 0) {
+            EXPECT_EQ(r.LastLine(), c.LastLine);
+        }
+    }
+    EXPECT_NE(r.Err.find("--source: no source named \"Нет такого\" (there are: Основной, Второй)"),
+              std::string::npos)
+        << r.Err;
+    EXPECT_EQ(Server->Stats().NotModified, 9u);
     EXPECT_EQ(Folder.ReadFile(SettingsFileName), settings);
 }
 

@@ -8,6 +8,7 @@
 #include <thread>
 
 #include "core/app_core.h"
+#include "core/map_sources.h"
 #include "fetch/request_tile.h"
 #include "geo/projection.h"
 #include "geo/tile_key.h"
@@ -222,6 +223,31 @@ TEST_F(TaskTest, WholeLogOfADownloadInOrder) {
     EXPECT_TRUE(State.TaskList.Empty());
     EXPECT_FALSE(State.TaskRunning);
     EXPECT_EQ(Server.Requests().size(), 3u);
+}
+
+TEST_F(TaskTest, NoImageryAnswersAreCountedApartFromErrors) {
+    CornerAt(13, 0, 0, -37.6, 55.75);
+    auto task = Make(13, 256, 512);
+    const std::string blank = MakeSolidJpeg(256, 256, 200, 200, 200);
+    auto source = std::make_shared<MapSource>();
+    source->Name = MainSourceName;
+    source->NoImagery = {Sha256Hex(blank)};
+    State.ActiveSource = source;
+    Server.Push(ScriptedAnswer::Ok(blank));
+    Server.Push(ScriptedAnswer::Ok(MakeTileJpeg(256, 256, 2)));
+    const std::string firstUrl = task->Tiles->Url, firstName = task->Tiles->TileName;
+    Run(task);
+    WaitDone();
+    const std::vector<std::string> lines = WithoutTimes(task->Log.Lines());
+    ASSERT_GE(lines.size(), 8u);
+    const std::vector<std::string> middle(lines.begin() + 5, lines.begin() + 8);
+    EXPECT_EQ(middle, (std::vector<std::string>{"нет снимка " + firstUrl,
+                                                "нет снимка: 1, не изменился: 0", "Выкачано"}));
+    EXPECT_EQ(task->NoImageryTiles, 1);
+    EXPECT_EQ(task->FailedTiles, 0);
+    EXPECT_FALSE(Cache.Exists(firstName + ".jpg"));
+    TaskProgress p = ProgressOf(*task);
+    EXPECT_EQ(ProgressToolTip(p), "2 из 2 фрагментов, 100%, нет снимка 1");
 }
 
 TEST_F(TaskTest, UnreachableServerSkipsEveryTileAfterTheFirstTriedFiveTimes) {

@@ -29,6 +29,11 @@ constexpr const char* kUsage =
     "  --share-500 P      share 0..1 of tile requests answered 500 Internal Server Error\n"
     "  --share-cut P      share 0..1 of tiles cut off after half the body\n"
     "  --share-chunked P  share 0..1 of tiles sent with chunked transfer coding\n"
+    "  --share-429 P      share 0..1 of tile requests answered 429 Too Many Requests\n"
+    "  --retry-after V    the Retry-After value of those 429s: seconds or an HTTP date (default "
+    "1)\n"
+    "  --share-html P     share 0..1 of tile requests answered 200 with an HTML page\n"
+    "  --keep-alive       keep connections open between requests (HTTP/1.1)\n"
     "  --delay MS         wait MS milliseconds before every answer\n"
     "  --seed N           repeatable fault decisions (default: a random seed)\n"
     "  --log              print one line per request\n"
@@ -64,9 +69,14 @@ int main(int argc, char** argv) {
             log = true;
             continue;
         }
+        if (arg == "--keep-alive") {
+            options.KeepAlive = true;
+            continue;
+        }
         static constexpr std::string_view kWithValue[] = {
-            "--port",      "--folder",    "--quality",       "--threads", "--share-404",
-            "--share-500", "--share-cut", "--share-chunked", "--delay",   "--seed"};
+            "--port",      "--folder",      "--quality",       "--threads", "--share-404",
+            "--share-500", "--share-cut",   "--share-chunked", "--delay",   "--seed",
+            "--share-429", "--retry-after", "--share-html"};
         if (std::find(std::begin(kWithValue), std::end(kWithValue), arg) == std::end(kWithValue)) {
             std::fprintf(stderr, "vistrel-tileserver: unknown option %s\n%s", argv[i], kUsage);
             return 2;
@@ -98,6 +108,13 @@ int main(int argc, char** argv) {
             ok = ParseShare(value, options.Faults.ChunkedShare);
         } else if (arg == "--delay") {
             ok = ParseNumber(value, options.Faults.DelayMs) && options.Faults.DelayMs >= 0;
+        } else if (arg == "--share-429") {
+            ok = ParseShare(value, options.Faults.TooManyShare);
+        } else if (arg == "--share-html") {
+            ok = ParseShare(value, options.Faults.HtmlShare);
+        } else if (arg == "--retry-after") {
+            options.Faults.RetryAfter = value;
+            ok = !value.empty() && value.find_first_of("\r\n") == std::string_view::npos;
         } else if (arg == "--seed") {
             ok = ParseNumber(value, options.Seed);
         }

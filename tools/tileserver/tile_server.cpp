@@ -8,6 +8,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <cctype>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -75,12 +76,19 @@ bool SendAll(int fd, std::string_view data, int stopFd) {
     return true;
 }
 
-// Reads up to the blank line that ends the request head.
-std::optional<std::string> ReadRequestHead(int fd, int stopFd) {
+// Reads up to the blank line that ends the request head; what came after it
+// stays in `carry` for the next request of the connection.
+std::optional<std::string> ReadRequestHead(int fd, int stopFd, std::string& carry) {
     const auto deadline = Clock::now() + kIoTimeout;
-    std::string head;
+    std::string head = std::move(carry);
+    carry.clear();
     char buffer[2048];
-    while (head.find("\r\n\r\n") == std::string::npos) {
+    for (;;) {
+        if (const size_t end = head.find("\r\n\r\n"); end != std::string::npos) {
+            carry = head.substr(end + 4);
+            head.resize(end + 4);
+            return head;
+        }
         if (head.size() > kMaxRequestBytes) return std::nullopt;
         if (WaitFor(fd, POLLIN, stopFd, deadline) != Wait::Ready) return std::nullopt;
         const ssize_t n = recv(fd, buffer, sizeof buffer, MSG_DONTWAIT);
@@ -91,7 +99,22 @@ std::optional<std::string> ReadRequestHead(int fd, int stopFd) {
         }
         head.append(buffer, static_cast<size_t>(n));
     }
-    return head;
+}
+
+bool HasHeader(std::string_view head, std::string_view name) {
+    std::string lower(head);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    return lower.find("\r\n" + std::string(name)) != std::string::npos;
+}
+
+std::string HeaderValue(std::string_view head, std::string_view name) {
+    std::string lower(head);
+    for (char& c : lower) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    const size_t at = lower.find("\r\n" + std::string(name) + ":");
+    if (at == std::string::npos) return {};
+    size_t from = at + 3 + name.size();
+    while (from < head.size() && head[from] == ' ') ++from;
+    return std::string(head.substr(from, head.find("\r\n", from) - from));
 }
 
 // Half-close first and drop whatever the client sent beyond the head, so the
@@ -104,20 +127,30 @@ void CloseConnection(int fd) {
     close(fd);
 }
 
-std::string StatusAnswer(int code, std::string_view reason) {
-    const std::string body = std::to_string(code) + " " + std::string(reason) + "\n";
-    return "HTTP/1.1 " + std::to_string(code) + " " + std::string(reason) +
-           "\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
-           "\r\nConnection: close\r\n\r\n" + body;
+std::string ConnectionLine(bool keep) {
+    return keep ? "" : "Connection: close\r\n";
 }
 
-std::string TileHead(size_t contentLength, bool chunked) {
+std::string StatusAnswer(int code, std::string_view reason, bool keep,
+                         std::string_view extra = {}) {
+    const std::string body = std::to_string(code) + " " + std::string(reason) + "\n";
+    return "HTTP/1.1 " + std::to_string(code) + " " + std::string(reason) + "\r\n" +
+           std::string(extra) +
+           "Content-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) + "\r\n" +
+           ConnectionLine(keep) + "\r\n" + body;
+}
+
+std::string TileHead(size_t contentLength, bool chunked, bool keep, std::string_view etag) {
     std::string head = "HTTP/1.1 200 OK\r\nContent-Type: image/jpeg\r\n";
+    head += "ETag: " + std::string(etag) + "\r\n";
     head += chunked ? "Transfer-Encoding: chunked\r\n"
                     : "Content-Length: " + std::to_string(contentLength) + "\r\n";
-    head += "Connection: close\r\n\r\n";
+    head += ConnectionLine(keep) + "\r\n";
     return head;
 }
+
+constexpr std::string_view kErrorPage =
+    "<html><head><title>Service</title></head><body>Please try later.</body></html>\n";
 
 std::string ChunkedBody(std::string_view body) {
     std::string out;
@@ -154,6 +187,14 @@ double Draw(uint64_t seed, std::string_view letters, uint32_t attempt, int which
     const uint64_t h = Mix64(Mix64(seed ^ Fnv1a(letters)) + (static_cast<uint64_t>(attempt) << 8) +
                              static_cast<uint64_t>(which));
     return static_cast<double>(h >> 11) * 0x1.0p-53;
+}
+
+// A tile's ETag: the same for the same letters, run after run.
+std::string EtagOf(std::string_view letters) {
+    char text[24];
+    std::snprintf(text, sizeof text, "\"%016llx\"",
+                  static_cast<unsigned long long>(Fnv1a(letters)));
+    return text;
 }
 
 std::optional<std::string> ReadWholeFile(const std::string& path) {
@@ -251,6 +292,17 @@ ServerStats TileServer::Stats() const {
     return stats_;
 }
 
+std::vector<std::string> TileServer::Requests() const {
+    std::lock_guard lock(mutex_);
+    return requests_;
+}
+
+bool TileServer::WaitForRequests(size_t count, int timeoutMs) const {
+    std::unique_lock lock(mutex_);
+    return requested_.wait_for(lock, std::chrono::milliseconds(timeoutMs),
+                               [&] { return requests_.size() >= count; });
+}
+
 void TileServer::AcceptLoop() {
     for (;;) {
         pollfd fds[2] = {{listenFd_, POLLIN, 0}, {stopPipe_[0], POLLIN, 0}};
@@ -266,6 +318,7 @@ void TileServer::AcceptLoop() {
             continue;
         }
         std::unique_lock lock(mutex_);
+        ++stats_.Accepts;
         if (pending_.size() >= kMaxPending) {
             lock.unlock();
             close(fd);
@@ -292,13 +345,51 @@ void TileServer::WorkerLoop() {
 }
 
 void TileServer::Serve(int fd) {
-    const int stopFd = stopPipe_[0];
-    const std::optional<std::string> head = ReadRequestHead(fd, stopFd);
-    if (!head) {
-        close(fd);
-        return;
+    std::string carry;
+    for (;;) {
+        const std::optional<std::string> head = ReadRequestHead(fd, stopPipe_[0], carry);
+        if (!head) {
+            close(fd);
+            return;
+        }
+        if (!ServeOne(fd, *head)) {
+            CloseConnection(fd);
+            return;
+        }
     }
-    const std::string requestLine = head->substr(0, head->find("\r\n"));
+}
+
+bool TileServer::ServeOne(int fd, const std::string& head) {
+    const int stopFd = stopPipe_[0];
+    const bool keep = options_.KeepAlive && head.find("HTTP/1.1\r\n") != std::string::npos &&
+                      HeaderValue(head, "connection") != "close";
+    struct Busy {
+        TileServer& Server;
+        explicit Busy(TileServer& server) : Server(server) {
+            std::lock_guard lock(Server.mutex_);
+            Server.stats_.MostBusy = std::max(Server.stats_.MostBusy, ++Server.busy_);
+        }
+        ~Busy() {
+            std::lock_guard lock(Server.mutex_);
+            --Server.busy_;
+        }
+    } busy(*this);
+    {
+        std::lock_guard lock(mutex_);
+        if (requests_.size() < 10000) requests_.push_back(head);
+    }
+    requested_.notify_all();
+    if (options_.Answer) {
+        if (std::optional<std::string> scripted = options_.Answer(head)) {
+            {
+                std::lock_guard lock(mutex_);
+                ++stats_.Requests;
+            }
+            return SendAll(fd, *scripted, stopFd) && keep &&
+                   scripted->find("Connection: close") == std::string::npos;
+        }
+    }
+    const std::string requestLine = head.substr(0, head.find("\r\n"));
     std::istringstream words(requestLine);
     std::string method, target, version;
     words >> method >> target >> version;
@@ -318,13 +409,21 @@ void TileServer::Serve(int fd) {
         std::unique_lock lock(mutex_);
         if (wake_.wait_for(lock, std::chrono::milliseconds(faults.DelayMs),
                            [&] { return stopping_; })) {
-            lock.unlock();
-            close(fd);
-            return;
+            return false;
         }
     }
 
-    enum class Kind { Tile, CutShort, Chunked, NotFound, ServerError, BadMethod };
+    enum class Kind {
+        Tile,
+        CutShort,
+        Chunked,
+        NotFound,
+        ServerError,
+        BadMethod,
+        TooMany,
+        Html,
+        NotModified
+    };
     Kind kind = Kind::Tile;
     std::string body;
     if (method != "GET") {
@@ -335,7 +434,16 @@ void TileServer::Serve(int fd) {
         kind = Kind::NotFound;
     } else if (Draw(options_.Seed, *letters, attempt, 1) < faults.ServerErrorShare) {
         kind = Kind::ServerError;
-    } else {
+    } else if (Draw(options_.Seed, *letters, attempt, 4) < faults.TooManyShare) {
+        kind = Kind::TooMany;
+    } else if (Draw(options_.Seed, *letters, attempt, 5) < faults.HtmlShare) {
+        kind = Kind::Html;
+    } else if (HasHeader(head, "if-none-match:") || HasHeader(head, "if-modified-since:")) {
+        // The planet never changes: whatever the client has is current.
+        const std::string asked = HeaderValue(head, "if-none-match");
+        if (asked.empty() || asked == EtagOf(*letters)) kind = Kind::NotModified;
+    }
+    if (kind == Kind::Tile) {
         if (options_.Source) {
             std::optional<std::string> bytes = options_.Source(*letters);
             if (bytes)
@@ -364,27 +472,43 @@ void TileServer::Serve(int fd) {
 
     std::string answer;
     int status = 200;
+    const std::string etag = letters ? EtagOf(*letters) : std::string();
     switch (kind) {
         case Kind::Tile:
-            answer = TileHead(body.size(), false) + body;
+            answer = TileHead(body.size(), false, keep, etag) + body;
             break;
         case Kind::CutShort:
-            answer = TileHead(body.size(), false) + body.substr(0, body.size() / 2);
+            answer = TileHead(body.size(), false, false, etag) + body.substr(0, body.size() / 2);
             break;
         case Kind::Chunked:
-            answer = TileHead(0, true) + ChunkedBody(body);
+            answer = TileHead(0, true, keep, etag) + ChunkedBody(body);
             break;
         case Kind::NotFound:
             status = 404;
-            answer = StatusAnswer(404, "Not Found");
+            answer = StatusAnswer(404, "Not Found", keep);
             break;
         case Kind::ServerError:
             status = 500;
-            answer = StatusAnswer(500, "Internal Server Error");
+            answer = StatusAnswer(500, "Internal Server Error", keep);
             break;
         case Kind::BadMethod:
             status = 405;
-            answer = StatusAnswer(405, "Method Not Allowed");
+            answer = StatusAnswer(405, "Method Not Allowed", false);
+            break;
+        case Kind::TooMany:
+            status = 429;
+            answer = StatusAnswer(429, "Too Many Requests", keep,
+                                  "Retry-After: " + faults.RetryAfter + "\r\n");
+            break;
+        case Kind::Html:
+            answer = "HTTP/1.1 200 OK\r\nContent-Type: text/html\r\nContent-Length: " +
+                     std::to_string(kErrorPage.size()) + "\r\n" + ConnectionLine(keep) + "\r\n" +
+                     std::string(kErrorPage);
+            break;
+        case Kind::NotModified:
+            status = 304;
+            answer = "HTTP/1.1 304 Not Modified\r\nETag: " + etag + "\r\n" + ConnectionLine(keep) +
+                     "\r\n";
             break;
     }
     // Counted before sending, so a client that has its answer sees it counted.
@@ -407,12 +531,20 @@ void TileServer::Serve(int fd) {
             case Kind::ServerError:
                 ++stats_.ServerErrors;
                 break;
+            case Kind::TooMany:
+                ++stats_.TooMany;
+                break;
+            case Kind::Html:
+                ++stats_.Html;
+                break;
+            case Kind::NotModified:
+                ++stats_.NotModified;
+                break;
             case Kind::BadMethod:
                 break;
         }
     }
     const bool sent = SendAll(fd, answer, stopFd);
-    CloseConnection(fd);
 
     if (options_.Log) {
         std::string line = requestLine + " -> " + std::to_string(status);
@@ -425,6 +557,7 @@ void TileServer::Serve(int fd) {
         if (!sent) line += " [send failed]";
         options_.Log(line);
     }
+    return sent && keep && kind != Kind::CutShort && kind != Kind::BadMethod;
 }
 
 }  // namespace vistrel::tileserver

@@ -4,7 +4,9 @@
 //
 // Any GET whose target ends in "t=t" followed by key letters q r s t (at most
 // 20) is a tile request, e.g. "/kh?v=9&n=404&t=trtq"; zero letters is the
-// whole world. Every other target gets 404. Each answer closes its connection.
+// whole world. Every other target gets 404. Each answer closes its connection
+// unless KeepAlive is set. Tiles carry an ETag; the planet never changes, so
+// a conditional request (If-None-Match, If-Modified-Since) gets 304.
 //
 // In-process use (tests, benchmarks):
 //
@@ -38,7 +40,10 @@ struct FaultOptions {
     double ServerErrorShare = 0;  // 500 Internal Server Error instead of the tile
     double CutShortShare = 0;     // full Content-Length, connection closed after half the body
     double ChunkedShare = 0;      // chunked transfer coding instead of Content-Length
+    double TooManyShare = 0;      // 429 Too Many Requests with Retry-After: RetryAfter
+    double HtmlShare = 0;         // 200 OK with an HTML page instead of the tile
     int DelayMs = 0;              // wait before every answer
+    std::string RetryAfter = "1";
 };
 
 struct ServerOptions {
@@ -56,6 +61,13 @@ struct ServerOptions {
     int Threads = 8;  // connections answered at the same time
     // Called from worker threads with one line per answered request.
     std::function<void(const std::string& line)> Log;
+    // Answers on a connection until the client closes it or says
+    // "Connection: close" (HTTP/1.1 keep-alive).
+    bool KeepAlive = false;
+    // Given a request head, the complete answer to send instead of the
+    // server's own (tests script 429s, error pages, 304s); nothing: as usual.
+    // Called from worker threads.
+    std::function<std::optional<std::string>(const std::string& head)> Answer;
 };
 
 struct ServerStats {
@@ -65,6 +77,11 @@ struct ServerStats {
     uint64_t ServerErrors = 0;
     uint64_t CutShort = 0;
     uint64_t Chunked = 0;
+    uint64_t TooMany = 0;
+    uint64_t Html = 0;
+    uint64_t NotModified = 0;
+    uint64_t Accepts = 0;   // TCP connections accepted
+    uint64_t MostBusy = 0;  // most requests answered at the same time
 };
 
 // The key letters of a request target whose query ends in "t=t" plus letters;
@@ -93,11 +110,17 @@ class TileServer {
     // Takes effect with the next request; safe while running.
     void SetFaults(const FaultOptions& faults);
     ServerStats Stats() const;
+    // The heads of the requests, in the order they were read (the first 10000).
+    std::vector<std::string> Requests() const;
+    // Waits until at least count requests were read; false on timeout.
+    bool WaitForRequests(size_t count, int timeoutMs = 5000) const;
 
   private:
     void AcceptLoop();
     void WorkerLoop();
     void Serve(int fd);
+    // One request on a connection; false when the connection is to close.
+    bool ServeOne(int fd, const std::string& head);
 
     ServerOptions options_;
     mutable std::mutex mutex_;  // guards everything below but the sockets and threads
@@ -105,6 +128,9 @@ class TileServer {
     std::deque<int> pending_;                // accepted connections waiting for a worker
     std::map<std::string, uint32_t> asked_;  // requests per tile so far, for fault decisions
     ServerStats stats_;
+    std::vector<std::string> requests_;
+    uint64_t busy_ = 0;
+    mutable std::condition_variable requested_;
     bool stopping_ = false;
 
     int listenFd_ = -1;
