@@ -235,7 +235,8 @@ TEST_F(TaskTest, NoImageryAnswersAreCountedApartFromErrors) {
     State.ActiveSource = source;
     Server.Push(ScriptedAnswer::Ok(blank));
     Server.Push(ScriptedAnswer::Ok(MakeTileJpeg(256, 256, 2)));
-    const std::string firstUrl = task->Tiles->Url, firstName = task->Tiles->TileName;
+    const jtype first = FirstTile(*task);
+    const std::string firstUrl = first.Url, firstName = first.TileName;
     Run(task);
     WaitDone();
     const std::vector<std::string> lines = WithoutTimes(task->Log.Lines());
