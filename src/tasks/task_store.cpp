@@ -334,15 +334,8 @@ void ResumeFromRecord(stichtype& task, const TaskRecordEntry& e) {
 std::shared_ptr<stichtype> RestoreTask(const MainState& state, const TaskRecordEntry& e) {
     auto task = std::make_shared<stichtype>();
     const TaskRequest& r = e.Request;
-    task->IsStitch = r.IsStitch;
+    TakeRequestFields(*task, r);
     task->StartTime = stichtype::Clock::time_point(std::chrono::milliseconds(e.StartMs));
-    task->DialUp = r.DialUp;
-    task->HangUp = r.HangUp;
-    task->DialEntry = r.DialEntry;
-    task->DialUser = r.DialUser;
-    task->DialPassword = r.DialPassword;
-    task->Quality = r.Quality;
-    task->FileName = r.FileName;
     task->Connections = e.Connections;
     task->RetryPause = e.RetryPause;
     task->Lat1 = e.Selection.Lat1;

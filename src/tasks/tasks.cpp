@@ -23,23 +23,27 @@ std::string Now() {
 std::shared_ptr<stichtype> NewTask(const MainState& state, const TaskRequest& request,
                                    stichtype::Clock::time_point now) {
     auto task = std::make_shared<stichtype>();
-    task->IsStitch = request.IsStitch;
     task->StartTime =
         now + std::chrono::hours(request.DelayHours) + std::chrono::minutes(request.DelayMinutes);
     task->Log.Append(
         (request.IsStitch ? "Поступила команда Склеить " : "Поступила команда Выкачать ") +
         TimeText(task->StartTime, now));
-    task->DialUp = request.DialUp;
-    task->HangUp = request.HangUp;
-    task->DialEntry = request.DialEntry;
-    task->DialUser = request.DialUser;
-    task->DialPassword = request.DialPassword;
+    TakeRequestFields(*task, request);
     task->Lat1 = state.SelLat1;
     task->Lon1 = state.SelLon1;
     task->RetryPause = state.ErrorControl ? int64_t{state.RetryInterval} * 1000 : 0;
-    task->Quality = request.Quality;
-    task->FileName = request.FileName;
     return task;
+}
+
+void TakeRequestFields(stichtype& task, const TaskRequest& request) {
+    task.IsStitch = request.IsStitch;
+    task.DialUp = request.DialUp;
+    task.HangUp = request.HangUp;
+    task.DialEntry = request.DialEntry;
+    task.DialUser = request.DialUser;
+    task.DialPassword = request.DialPassword;
+    task.Quality = request.Quality;
+    task.FileName = request.FileName;
 }
 
 std::string NewTaskEntryText(const stichtype& task, const std::string& sizeLabel) {

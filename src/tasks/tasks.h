@@ -37,6 +37,9 @@ inline constexpr long long MaxTaskTiles = 10'000'000'000;
 // dial-up fields, corner, retry pause, quality.
 std::shared_ptr<stichtype> NewTask(const MainState& state, const TaskRequest& request,
                                    stichtype::Clock::time_point now = stichtype::Clock::now());
+// The fields a task keeps of its request as they stand: kind, dial-up,
+// quality, output name.
+void TakeRequestFields(stichtype& task, const TaskRequest& request);
 // The entry the task list shows for a task just made: its start time,
 // " начало ... " and the size label.
 std::string NewTaskEntryText(const stichtype& task, const std::string& sizeLabel);

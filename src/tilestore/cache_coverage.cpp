@@ -169,7 +169,7 @@ bool CacheCoverage::Load(const std::string& file, const std::string& cachePath,
         uint64_t count = 0;
         if (!Take(in, count) || count > in.size() / sizeof(uint64_t)) return false;
         codes[zoom].resize(count);
-        std::memcpy(codes[zoom].data(), in.data(), count * sizeof(uint64_t));
+        if (count > 0) std::memcpy(codes[zoom].data(), in.data(), count * sizeof(uint64_t));
         in.remove_prefix(count * sizeof(uint64_t));
         // Sorted codes of tiles that exist at that zoom, or the file is damaged.
         const uint64_t limit = uint64_t{1} << (2 * zoom);
