@@ -17,6 +17,18 @@ SourceList Parse(const std::string& entries, const std::string& top = "") {
     return ParseSources("{" + top + "\"sources\": [" + entries + "]}", IniSource, IniCache, Folder);
 }
 
+// A program folder of its own, with the settings file's source and cache.
+class SourceFolderTest : public ::testing::Test {
+  protected:
+    SourceFolderTest() {
+        state.ProgramFolder = dir.Path();
+        SetSourceString(state, IniSource);
+        SetCachePath(state, dir.Path() + "Cache/");
+    }
+    TempDir dir;
+    MainState state;
+};
+
 TEST(MapSources, BadEntriesAreNamedAndLeftOutTheRestIsUsed) {
     struct Case {
         std::string Entry;
@@ -237,12 +249,7 @@ TEST(MapSources, DefaultUserAgentNamesTheProgramAndTheContact) {
     EXPECT_EQ(UserAgentOf(plain, "mailto:me@example.org"), "Vistrel/2.0 (+mailto:me@example.org)");
 }
 
-TEST(MapSources, UnusableFileIsKeptAsideAndSavingIsWhole) {
-    TempDir dir;
-    MainState state;
-    state.ProgramFolder = dir.Path();
-    SetSourceString(state, IniSource);
-    SetCachePath(state, dir.Path() + "Cache/");
+TEST_F(SourceFolderTest, UnusableFileIsKeptAsideAndSavingIsWhole) {
     ASSERT_TRUE(dir.WriteFile(SourcesFileName, "{\"sources\": [ {\"name\": "));
     SourceList list = LoadSources(state);
     EXPECT_EQ(list.Sources.size(), 1u);
@@ -262,12 +269,7 @@ TEST(MapSources, UnusableFileIsKeptAsideAndSavingIsWhole) {
     EXPECT_EQ(CacheFolderOf(loaded.Sources[1], state.ProgramFolder), dir.Path() + "B/");
 }
 
-TEST(MapSources, DialogChangesAreCheckedAndSavedAtOnce) {
-    TempDir dir;
-    MainState state;
-    state.ProgramFolder = dir.Path();
-    SetSourceString(state, IniSource);
-    SetCachePath(state, dir.Path() + "Cache/");
+TEST_F(SourceFolderTest, DialogChangesAreCheckedAndSavedAtOnce) {
     SourceList list = LoadSources(state);
     auto source = [](const std::string& name, const std::string& cache) {
         MapSource s;
@@ -335,12 +337,7 @@ TEST(MapSources, DialogChangesAreCheckedAndSavedAtOnce) {
     EXPECT_EQ(list.Sources[1].Cache, "B2");
 }
 
-TEST(MapSources, MarkingNoImageryLearnsTheHashAndDropsTheFile) {
-    TempDir dir;
-    MainState state;
-    state.ProgramFolder = dir.Path();
-    SetSourceString(state, IniSource);
-    SetCachePath(state, dir.Path() + "Cache/");
+TEST_F(SourceFolderTest, MarkingNoImageryLearnsTheHashAndDropsTheFile) {
     SourceList list = LoadSources(state);
     UseSource(state, list, 0);
     ASSERT_TRUE(dir.WriteFile("Cache/q.jpg", "blank"));
