@@ -11,12 +11,13 @@
 #include <algorithm>
 #include <cerrno>
 #include <cstring>
-#include <filesystem>
 #include <new>
 #include <system_error>
 #include <thread>
 
+#include "formats/spill_store.h"
 #include "platform/bitmap.h"
+#include "platform/file_io.h"
 #include "tilestore/jpeg_image.h"
 
 namespace {
@@ -34,6 +35,7 @@ constexpr int64_t ClassicTiffLimit = int64_t{1} << 32;
 constexpr int64_t MaxTiles = int64_t{1} << 24;
 constexpr std::size_t MemoryPerLevel = std::size_t{2} << 20;
 constexpr Rgb White{255, 255, 255};
+constexpr uint64_t WritebackStep = 8 << 20;
 
 int CeilHalf(int v) {
     return v / 2 + v % 2;
@@ -44,17 +46,6 @@ int TilesAcross(int v) {
 
 std::string ErrnoText(const std::string& what, int err) {
     return what + ": " + std::strerror(err);
-}
-
-int OpenSpillFile(const std::string& folder) {
-    const std::string dir = folder.empty() ? std::string(".") : folder;
-#ifdef O_TMPFILE
-    if (int fd = ::open(dir.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); fd >= 0) return fd;
-#endif
-    std::string name = dir + (dir.back() == '/' ? "" : "/") + ".geotiff.XXXXXX";
-    int fd = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd >= 0) ::unlink(name.c_str());
-    return fd;
 }
 
 uint16_t Read16(const unsigned char* p) {
@@ -177,75 +168,31 @@ struct GeoTiffWriter::Level {
     int FetchedRow = -1;
     std::vector<std::string> Given;  // the row's tiles taken as they are, or empty
 
-    // The level's tiles, in row order, in memory and then in a file.
+    // The level's tiles in row order: where each starts in the level's
+    // store, or, where Outside, in the store the full-resolution tiles came in.
     std::vector<uint64_t> Offsets;
     std::vector<uint32_t> Sizes;
-    std::string Memory;
-    int Fd = -1;
-    uint64_t Stored = 0;
+    std::vector<bool> Outside;
+    SpillStore Store;
 
-    ~Level() {
-        if (Fd >= 0) ::close(Fd);
-    }
+    Level(const TiffLevel& size, const std::string& folder)
+        : Size(size), Store(folder, MemoryPerLevel) {}
 
     int RowsNow() const { return std::min(TiffTileSize, Size.Height - BandRow * TiffTileSize); }
 
-    bool Keep(std::string_view bytes, const std::string& folder, std::string& error) {
-        Offsets.push_back(Stored);
+    bool Keep(std::string_view bytes) {
+        uint64_t at = 0;
+        if (!Store.Append(bytes, at)) return false;
+        Offsets.push_back(at);
         Sizes.push_back(static_cast<uint32_t>(bytes.size()));
-        if (Fd < 0 && Memory.size() + bytes.size() <= MemoryPerLevel) {
-            Memory.append(bytes);
-        } else {
-            if (Fd < 0) {
-                Fd = OpenSpillFile(folder);
-                if (Fd < 0) {
-                    std::error_code ec;
-                    Fd = OpenSpillFile(std::filesystem::temp_directory_path(ec).string());
-                }
-                if (Fd < 0 || !WriteAll(Memory)) {
-                    error = ErrnoText("временный файл в " + folder, errno);
-                    return false;
-                }
-                std::string().swap(Memory);
-            }
-            if (!WriteAll(bytes)) {
-                error = ErrnoText("временный файл", errno);
-                return false;
-            }
-        }
-        Stored += bytes.size();
+        Outside.push_back(false);
         return true;
     }
 
-    bool WriteAll(std::string_view data) {
-        while (!data.empty()) {
-            const ssize_t n = ::write(Fd, data.data(), data.size());
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) return false;
-            data.remove_prefix(static_cast<std::size_t>(n));
-        }
-        return true;
-    }
-
-    bool Read(std::size_t tile, std::string& buffer, std::string& error) const {
-        if (Fd < 0) {
-            buffer.assign(Memory, Offsets[tile], Sizes[tile]);
-            return true;
-        }
-        buffer.resize(Sizes[tile]);
-        std::size_t done = 0;
-        while (done < buffer.size()) {
-            const ssize_t n = ::pread(Fd, buffer.data() + done, buffer.size() - done,
-                                      static_cast<off_t>(Offsets[tile] + done));
-            if (n < 0 && errno == EINTR) continue;
-            if (n <= 0) {
-                error =
-                    n < 0 ? ErrnoText("временный файл", errno) : "временный файл: данные потеряны";
-                return false;
-            }
-            done += static_cast<std::size_t>(n);
-        }
-        return true;
+    void KeepOutside(const StoredTile& tile) {
+        Offsets.push_back(tile.Offset);
+        Sizes.push_back(tile.Size);
+        Outside.push_back(true);
     }
 };
 
@@ -272,11 +219,8 @@ GeoTiffWriter::GeoTiffWriter(const WorldFileParams& place, int quality, std::str
       LevelSizes(TiffLevels(place.Width, place.Height)) {
     const int levels = static_cast<int>(LevelSizes.size());
     SourcedLevels = Source ? std::clamp(sourcedLevels, 0, std::max(levels - 1, 0)) : 0;
-    for (int i = 0; i < levels; ++i) {
-        auto level = std::make_unique<Level>();
-        level->Size = LevelSizes[i];
-        Work.push_back(std::move(level));
-    }
+    for (int i = 0; i < levels; ++i)
+        Work.push_back(std::make_unique<Level>(LevelSizes[i], SpillFolder));
 }
 
 GeoTiffWriter::~GeoTiffWriter() = default;
@@ -286,8 +230,8 @@ bool GeoTiffWriter::Fail(const std::string& why) {
     return false;
 }
 
-bool GeoTiffWriter::PixelsNeeded(const std::vector<std::string>& tiles) {
-    return std::any_of(tiles.begin(), tiles.end(), [](const auto& t) { return t.empty(); });
+bool GeoTiffWriter::PixelsNeeded(const std::vector<StoredTile>& tiles) {
+    return std::any_of(tiles.begin(), tiles.end(), [](const auto& t) { return t.Size == 0; });
 }
 
 // The overview rows above full-resolution row `fullRow` are asked of the
@@ -309,22 +253,33 @@ void GeoTiffWriter::FetchRows(int fullRow) {
     }
 }
 
-void GeoTiffWriter::Build(int level, const Bitmap* band, const std::vector<std::string>* tiles,
-                          TileWork& work, int first, int last) const {
+void GeoTiffWriter::Build(int level, const Bitmap* band, const std::vector<StoredTile>* tiles,
+                          TileWork& work, int first, int last, std::string& error) const {
     const Level& l = *Work[level];
     Bitmap tile(TiffTileSize, TiffTileSize), decoded;
+    std::string buffer;
     for (int c = first; c < last; ++c) {
         const auto column = static_cast<std::size_t>(c);
         try {
-            std::string_view bytes;
-            if (tiles && column < tiles->size())
-                bytes = (*tiles)[column];
-            else if (column < l.Given.size())
-                bytes = l.Given[column];
             const bool parent = work.Parent && work.ParentBuilt[column / 2];
             uint8_t* quarter = parent ? work.Parent + c * (TiffTileSize / 2) * 3 : nullptr;
             const int width = std::min(TiffTileSize, l.Size.Width - c * TiffTileSize);
-            if (!bytes.empty() && TileJpegFitsAsIs(bytes)) {
+            // Bytes that go in as they are need reading only for the level above.
+            std::string_view bytes;
+            bool asIs = false;
+            if (!tiles) {
+                if (column < l.Given.size()) bytes = l.Given[column];
+                asIs = !bytes.empty();
+            } else if (column < tiles->size() && (*tiles)[column].Size > 0) {
+                const StoredTile& stored = (*tiles)[column];
+                asIs = stored.AsIs;
+                if ((!asIs || parent) &&
+                    !Outside->Read(stored.Offset, stored.Size, buffer, bytes, error)) {
+                    work.Failed[column] = 1;
+                    return;
+                }
+            }
+            if (asIs) {
                 work.AsIs[column] = 1;
                 // Half-size decoding does the halving inside the decoder.
                 if (parent && DecodeJpeg(bytes, decoded, CutShort::Fail, 2)) {
@@ -340,7 +295,7 @@ void GeoTiffWriter::Build(int level, const Bitmap* band, const std::vector<std::
             if (tile.Empty()) throw std::bad_alloc();
             // White only where nothing covers the tile.
             if (!bytes.empty()) {
-                const bool ok = DecodeJpeg(bytes, decoded);
+                const bool ok = DecodeJpeg(bytes, decoded);  // a grey or progressive tile
                 if (!ok || decoded.Width() < TiffTileSize || decoded.Height() < TiffTileSize)
                     tile.Fill(White);
                 if (ok) tile.Draw(0, 0, decoded);
@@ -363,8 +318,7 @@ void GeoTiffWriter::Build(int level, const Bitmap* band, const std::vector<std::
     }
 }
 
-bool GeoTiffWriter::FinishRow(int level, const Bitmap* band,
-                              const std::vector<std::string>* tiles) {
+bool GeoTiffWriter::FinishRow(int level, const Bitmap* band, const std::vector<StoredTile>* tiles) {
     Level& l = *Work[level];
     const int columns = l.Size.Columns;
     const auto n = static_cast<std::size_t>(columns);
@@ -393,26 +347,33 @@ bool GeoTiffWriter::FinishRow(int level, const Bitmap* band,
     // takes half the row.
     int split = columns;
     std::thread helper;
+    std::string errors[2];
     if (columns >= 4) {
         try {
-            helper = std::thread(
-                [&, from = columns / 2] { Build(level, band, tiles, work, from, columns); });
+            helper = std::thread([&, from = columns / 2] {
+                Build(level, band, tiles, work, from, columns, errors[1]);
+            });
             split = columns / 2;
         } catch (const std::system_error&) {
         }
     }
-    Build(level, band, tiles, work, 0, split);
+    Build(level, band, tiles, work, 0, split, errors[0]);
     if (helper.joinable()) helper.join();
 
     for (std::size_t c = 0; c < n; ++c) {
-        if (work.Failed[c]) return Fail("ошибка сжатия фрагмента");
+        if (work.Failed[c]) {
+            for (const std::string& error : errors)
+                if (!error.empty()) return Fail(error);
+            return Fail("ошибка сжатия фрагмента");
+        }
         if (work.AsIs[c]) {
             ++Unchanged;
-            if (!l.Keep(tiles ? std::string_view((*tiles)[c]) : std::string_view(l.Given[c]),
-                        SpillFolder, Message))
-                return Fail(Message);
-        } else if (!l.Keep(work.Encoded[c], SpillFolder, Message)) {
-            return Fail(Message);
+            if (tiles)
+                l.KeepOutside((*tiles)[c]);
+            else if (!l.Keep(l.Given[c]))
+                return Fail(l.Store.Error());
+        } else if (!l.Keep(work.Encoded[c])) {
+            return Fail(l.Store.Error());
         }
     }
     ++l.BandRow;
@@ -440,10 +401,13 @@ bool GeoTiffWriter::WriteRows(const Bitmap& rows, int firstRow, int count) {
     return true;
 }
 
-bool GeoTiffWriter::WriteTileRow(const std::vector<std::string>& tiles, const Bitmap* pixels) {
+bool GeoTiffWriter::WriteTileRow(const SpillStore& store, const std::vector<StoredTile>& tiles,
+                                 const Bitmap* pixels) {
     if (!Message.empty()) return false;
     Level& l = *Work.front();
     if (l.BandRow >= l.Size.Rows) return Fail("лишняя полоса");
+    if (Outside && Outside != &store) return Fail("фрагменты из разных хранилищ");
+    Outside = &store;
     FetchRows(l.BandRow);
     return FinishRow(0, pixels, &tiles);
 }
@@ -480,6 +444,115 @@ void QuietTiffErrors() {
     (void)once;
 }
 
+// Tile bytes into the file from `start` on, one after another. The file is
+// written back to the disk as it grows: the caller syncs it, and then little
+// is left to wait for.
+class TileOutput {
+  public:
+    TileOutput(int fd, uint64_t start, const std::string& name) : Fd(fd), At(start), Name(name) {}
+
+    uint64_t Position() const { return At; }
+    const std::string& Error() const { return Message; }
+
+    bool Copy(const SpillStore& from, uint64_t offset, uint64_t size) {
+        if (!from.CopyTo(offset, size, Fd, At, Name, Message)) return false;
+        At += size;
+        if (At - Synced >= WritebackStep) {
+            ::sync_file_range(Fd, 0, 0, SYNC_FILE_RANGE_WRITE);
+            Synced = At;
+        }
+        return true;
+    }
+
+  private:
+    int Fd;
+    uint64_t At;
+    uint64_t Synced = 0;
+    const std::string& Name;
+    std::string Message;
+};
+
+uint64_t ReadLe(const std::string& b, uint64_t at, int bytes) {
+    uint64_t v = 0;
+    for (int i = bytes - 1; i >= 0; --i) v = v << 8 | static_cast<uint8_t>(b[at + i]);
+    return v;
+}
+
+void WriteLe(std::string& b, uint64_t at, uint64_t v, int bytes) {
+    for (int i = 0; i < bytes; ++i) b[at + i] = static_cast<char>(v >> (8 * i));
+}
+
+// Puts the tiles' places and sizes into the TileOffsets and TileByteCounts
+// arrays of each directory, in the little-endian file's first `head` bytes
+// (the header, the directories and the arrays libtiff wrote). The tiles lie
+// from `head` to `end`, smallest level first, each level's in row order.
+bool FillTileArrays(int fd, uint64_t head, const std::vector<const std::vector<uint32_t>*>& sizes,
+                    uint64_t end, std::string& why) {
+    std::vector<uint64_t> starts(sizes.size());
+    uint64_t next = head;
+    for (std::size_t level = sizes.size(); level-- > 0;) {
+        starts[level] = next;
+        for (const uint32_t size : *sizes[level]) next += size;
+    }
+    if (next != end) {
+        why = "фрагменты не сходятся";
+        return false;
+    }
+    std::string b(head, '\0');
+    if (!ReadAt(fd, 0, b.data(), b.size())) {
+        why = errno ? std::strerror(errno) : "файл укорочен";
+        return false;
+    }
+    why = "неизвестное строение TIFF";
+    const auto fits = [&](uint64_t at, uint64_t n) { return at <= head && n <= head - at; };
+    if (!fits(0, 16) || b[0] != 'I' || b[1] != 'I') return false;
+    const uint64_t version = ReadLe(b, 2, 2);
+    if (version != 42 && version != 43) return false;
+    const bool big = version == 43;
+    const int word = big ? 8 : 4;  // offsets, counts, inline values
+    const int entrySize = big ? 20 : 12;
+    uint64_t ifd = ReadLe(b, big ? 8 : 4, word);
+    for (std::size_t level = 0; level < sizes.size(); ++level) {
+        const std::vector<uint32_t>& tiles = *sizes[level];
+        if (ifd == 0 || !fits(ifd, word)) return false;
+        const uint64_t entries = ReadLe(b, ifd, big ? 8 : 2);
+        const uint64_t first = ifd + (big ? 8 : 2);
+        if (entries > head / entrySize || !fits(first, entries * entrySize + word)) return false;
+        int filled = 0;
+        for (uint64_t e = 0; e < entries; ++e) {
+            const uint64_t entry = first + e * entrySize;
+            const uint64_t tag = ReadLe(b, entry, 2);
+            if (tag != TIFFTAG_TILEOFFSETS && tag != TIFFTAG_TILEBYTECOUNTS) continue;
+            const uint64_t type = ReadLe(b, entry + 2, 2);
+            const uint64_t count = ReadLe(b, entry + 4, word);
+            const int width = type == TIFF_SHORT   ? 2
+                              : type == TIFF_LONG  ? 4
+                              : type == TIFF_LONG8 ? 8
+                                                   : 0;
+            if (width == 0 || count != tiles.size()) return false;
+            uint64_t at = entry + 4 + word;
+            if (count * width > static_cast<uint64_t>(word)) at = ReadLe(b, at, word);
+            if (!fits(at, count * width)) return false;
+            const uint64_t limit = width == 8 ? UINT64_MAX : (uint64_t{1} << (8 * width)) - 1;
+            uint64_t place = starts[level];
+            for (uint64_t t = 0; t < count; ++t) {
+                const uint64_t v = tag == TIFFTAG_TILEOFFSETS ? place : tiles[t];
+                if (v > limit) return false;
+                WriteLe(b, at + t * width, v, width);
+                place += tiles[t];
+            }
+            ++filled;
+        }
+        if (filled != 2) return false;
+        ifd = ReadLe(b, first + entries * entrySize, word);
+    }
+    if (!WriteAt(fd, 0, b)) {
+        why = std::strerror(errno);
+        return false;
+    }
+    return true;
+}
+
 }  // namespace
 
 bool GeoTiffWriter::Save(int fd, const std::string& name) {
@@ -492,8 +565,9 @@ bool GeoTiffWriter::Save(int fd, const std::string& name) {
     errno = 0;
     const int levels = static_cast<int>(Work.size());
     {
+        // Little-endian, as FillTileArrays reads it.
         TiffHandle tif(XTIFFFdOpen(::dup(fd), name.c_str(),
-                                   NeedsBigTiff(Place.Width, Place.Height) ? "w8" : "w"));
+                                   NeedsBigTiff(Place.Width, Place.Height) ? "w8l" : "wl"));
         if (!tif) return failure("не открывается");
         for (int i = 0; i < levels; ++i) {
             TIFF* t = tif.get();
@@ -538,24 +612,36 @@ bool GeoTiffWriter::Save(int fd, const std::string& name) {
     }
     // The descriptors share one file offset: libtiff reads its header from there.
     ::lseek(fd, 0, SEEK_SET);
-    TiffHandle tif(XTIFFFdOpen(::dup(fd), name.c_str(), "r+"));
-    if (!tif) return failure("не открывается");
-    for (int i = 0; i < levels; ++i)
-        if (!TIFFSetDirectory(tif.get(), static_cast<tdir_t>(i)) ||
-            !TIFFForceStrileArrayWriting(tif.get()))
-            return failure("ошибка записи");
-    std::string bytes;
-    for (int i = levels - 1; i >= 0; --i) {
-        if (!TIFFSetDirectory(tif.get(), static_cast<tdir_t>(i))) return failure("ошибка записи");
-        const Level& l = *Work[i];
-        for (std::size_t t = 0; t < l.Sizes.size(); ++t) {
-            if (!l.Read(t, bytes, Message)) return false;
-            if (TIFFWriteRawTile(tif.get(), static_cast<uint32_t>(t), bytes.data(),
-                                 static_cast<tmsize_t>(bytes.size())) < 0)
+    {
+        TiffHandle tif(XTIFFFdOpen(::dup(fd), name.c_str(), "r+"));
+        if (!tif) return failure("не открывается");
+        for (int i = 0; i < levels; ++i)
+            if (!TIFFSetDirectory(tif.get(), static_cast<tdir_t>(i)) ||
+                !TIFFForceStrileArrayWriting(tif.get()))
                 return failure("ошибка записи");
-        }
-        if (!TIFFFlush(tif.get())) return failure("ошибка записи");
     }
-    tif.reset();
+    struct stat st;
+    if (::fstat(fd, &st) != 0) return failure("ошибка записи");
+    const auto head = static_cast<uint64_t>(st.st_size);
+
+    // The tiles follow, smallest level first, in large writes; then their
+    // places go into the arrays that libtiff left empty.
+    TileOutput out(fd, head, name);
+    std::vector<const std::vector<uint32_t>*> sizes;
+    for (int i = levels - 1; i >= 0; --i) {
+        const Level& l = *Work[i];
+        sizes.insert(sizes.begin(), &l.Sizes);
+        // Tiles kept one after another are copied in one go.
+        for (std::size_t t = 0; t < l.Sizes.size();) {
+            const bool outside = l.Outside[t];
+            const uint64_t from = l.Offsets[t];
+            uint64_t run = 0;
+            for (; t < l.Sizes.size() && l.Outside[t] == outside && l.Offsets[t] == from + run; ++t)
+                run += l.Sizes[t];
+            if (!out.Copy(outside ? *Outside : l.Store, from, run)) return Fail(out.Error());
+        }
+    }
+    std::string why;
+    if (!FillTileArrays(fd, head, sizes, out.Position(), why)) return Fail(name + ": " + why);
     return true;
 }

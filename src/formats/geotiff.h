@@ -8,6 +8,8 @@
 
 #include "formats/world_file.h"
 
+class SpillStore;
+
 class Bitmap;
 
 // A tiled GeoTIFF in the layout of a cloud-optimized GeoTIFF: 256 x 256
@@ -68,12 +70,22 @@ class GeoTiffWriter {
     // `count` rows of `rows` from `firstRow` on, in order, the image's width.
     bool WriteRows(const Bitmap& rows, int firstRow, int count);
 
-    // One full-resolution tile row at once: `tiles[c]` the JPEG of column c,
-    // kept as it is when TileJpegFitsAsIs, else decoded and encoded; empty
-    // for a tile taken from `pixels` (the row's band, the image's width).
-    // `pixels` may be null when every tile has bytes (PixelsNeeded).
-    bool WriteTileRow(const std::vector<std::string>& tiles, const Bitmap* pixels);
-    static bool PixelsNeeded(const std::vector<std::string>& tiles);
+    // Where a full-resolution tile's JPEG bytes lie in a store; no bytes
+    // for a tile taken from the row's pixels. `AsIs` is TileJpegFitsAsIs of
+    // the bytes, as the caller found when it stored them.
+    struct StoredTile {
+        uint64_t Offset = 0;
+        uint32_t Size = 0;
+        bool AsIs = false;
+    };
+    // One full-resolution tile row at once, `tiles[c]` column c's. Bytes
+    // that go in as they are stay in `store`, which must keep them as they
+    // are until Save and be the same for every row; the others are decoded
+    // and encoded. `pixels` (the row's band, the image's width) may be null
+    // when every tile has bytes (PixelsNeeded).
+    bool WriteTileRow(const SpillStore& store, const std::vector<StoredTile>& tiles,
+                      const Bitmap* pixels);
+    static bool PixelsNeeded(const std::vector<StoredTile>& tiles);
 
     // After the last rows. False on failure.
     bool Complete();
@@ -91,15 +103,16 @@ class GeoTiffWriter {
     struct TileWork;
     bool Fail(const std::string& why);
     void FetchRows(int fullRow);
-    bool FinishRow(int level, const Bitmap* band, const std::vector<std::string>* tiles);
-    void Build(int level, const Bitmap* band, const std::vector<std::string>* tiles, TileWork& work,
-               int first, int last) const;
+    bool FinishRow(int level, const Bitmap* band, const std::vector<StoredTile>* tiles);
+    void Build(int level, const Bitmap* band, const std::vector<StoredTile>* tiles, TileWork& work,
+               int first, int last, std::string& error) const;
 
     WorldFileParams Place;
     int Quality;
     std::string SpillFolder;
     int SourcedLevels;
     TileSource Source;
+    const SpillStore* Outside = nullptr;  // WriteTileRow's store
     std::vector<TiffLevel> LevelSizes;
     std::vector<std::unique_ptr<Level>> Work;
     int64_t Unchanged = 0;

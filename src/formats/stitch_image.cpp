@@ -8,7 +8,6 @@
 #include <cerrno>
 #include <condition_variable>
 #include <cstring>
-#include <filesystem>
 #include <new>
 #include <system_error>
 #include <thread>
@@ -25,35 +24,6 @@
 namespace {
 
 constexpr Rgb White{255, 255, 255};
-
-std::string ErrnoText(const std::string& what) {
-    return what + ": " + std::strerror(errno);
-}
-
-// An unlinked file: it vanishes with the descriptor, even after a crash.
-int OpenUnlinkedFile(const std::string& folder) {
-    if (folder.empty()) return -1;
-#ifdef O_TMPFILE
-    int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600);
-    if (fd >= 0) return fd;
-#endif
-    std::string name = folder + (folder.back() == '/' ? "" : "/") + ".stitch.XXXXXX";
-    int fd2 = ::mkostemp(name.data(), O_CLOEXEC);
-    if (fd2 >= 0) ::unlink(name.c_str());
-    return fd2;
-}
-
-bool WriteAll(int fd, std::string_view data) {
-    while (!data.empty()) {
-        ssize_t n = ::write(fd, data.data(), data.size());
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            return false;
-        }
-        data.remove_prefix(static_cast<size_t>(n));
-    }
-    return true;
-}
 
 // Bands follow the tile rows: their edges lie where the tiles' edges lie
 // (the phase), so each tile is decoded once.
@@ -79,11 +49,9 @@ StitchImage::StitchImage(int width, int height, std::string spillFolder, std::si
     : ImageWidth(width),
       ImageHeight(height),
       SpillFolder(std::move(spillFolder)),
-      MemoryLimit(memoryLimit) {}
+      Tiles(SpillFolder, memoryLimit) {}
 
-StitchImage::~StitchImage() {
-    if (SpillFd >= 0) ::close(SpillFd);
-}
+StitchImage::~StitchImage() = default;
 
 std::string StitchImage::AllocationLine(int width, int height,
                                         std::chrono::system_clock::time_point now) {
@@ -97,37 +65,9 @@ bool StitchImage::Visible(int x, int y, int w, int h) const {
            int64_t{y} + h > 0 && w > 0 && h > 0;
 }
 
-bool StitchImage::OpenSpill() {
-    SpillFd = OpenUnlinkedFile(SpillFolder);
-    if (SpillFd < 0) {
-        std::error_code ec;
-        SpillFd = OpenUnlinkedFile(std::filesystem::temp_directory_path(ec).string());
-    }
-    if (SpillFd < 0) {
-        StoreError = ErrnoText("временный файл в " + SpillFolder);
-        return false;
-    }
-    if (!WriteAll(SpillFd, Memory)) {
-        StoreError = ErrnoText("временный файл");
-        return false;
-    }
-    std::string().swap(Memory);
-    return true;
-}
-
 void StitchImage::Store(std::string_view bytes, Piece& piece) {
-    piece.Offset = Stored;
     piece.Size = static_cast<uint32_t>(bytes.size());
-    if (SpillFd < 0 && Memory.size() + bytes.size() <= MemoryLimit) {
-        Memory.append(bytes);
-    } else {
-        if (SpillFd < 0 && !OpenSpill()) return;
-        if (!WriteAll(SpillFd, bytes)) {
-            StoreError = ErrnoText("временный файл");
-            return;
-        }
-    }
-    Stored += bytes.size();
+    if (!Tiles.Append(bytes, piece.Offset)) StoreError = Tiles.Error();
 }
 
 void StitchImage::AddJpeg(int x, int y, std::string jpegBytes) {
@@ -136,6 +76,7 @@ void StitchImage::AddJpeg(int x, int y, std::string jpegBytes) {
     std::lock_guard<std::mutex> lock(Mutex);
     if (!Visible(x, y, w, h) || !StoreError.empty()) return;
     Piece piece{x, y, w, h};
+    piece.FitsTiff = TileJpegFitsAsIs(jpegBytes);
     Store(jpegBytes, piece);
     if (StoreError.empty()) Pieces.push_back(piece);
 }
@@ -151,7 +92,7 @@ void StitchImage::AddPlaceholder(int x, int y, std::string caption, std::string 
 
 std::size_t StitchImage::BytesInMemory() const {
     std::lock_guard<std::mutex> lock(Mutex);
-    return Memory.size();
+    return Tiles.BytesInMemory();
 }
 
 std::string StitchImage::StoreFailure() const {
@@ -161,29 +102,12 @@ std::string StitchImage::StoreFailure() const {
 
 bool StitchImage::Spilled() const {
     std::lock_guard<std::mutex> lock(Mutex);
-    return SpillFd >= 0;
+    return Tiles.Spilled();
 }
 
 bool StitchImage::ReadPiece(const Piece& piece, std::string& buffer, std::string_view& bytes,
                             std::string& error) const {
-    if (SpillFd < 0) {
-        bytes = std::string_view(Memory).substr(piece.Offset, piece.Size);
-        return true;
-    }
-    buffer.resize(piece.Size);
-    size_t done = 0;
-    while (done < piece.Size) {
-        ssize_t n = ::pread(SpillFd, buffer.data() + done, piece.Size - done,
-                            static_cast<off_t>(piece.Offset + done));
-        if (n < 0 && errno == EINTR) continue;
-        if (n <= 0) {
-            error = n < 0 ? ErrnoText("временный файл") : "временный файл: данные потеряны";
-            return false;
-        }
-        done += static_cast<size_t>(n);
-    }
-    bytes = buffer;
-    return true;
+    return Tiles.Read(piece.Offset, piece.Size, buffer, bytes, error);
 }
 
 // Two band buffers: the decoding thread fills one while the encoder drains
@@ -495,23 +419,23 @@ StitchImage::TiffOutcome StitchImage::SaveGeoTiff(const std::string& fileName, i
     const int columns = writer.Levels().front().Columns;
     try {
         Composer composer(*this);
-        // Per band, the piece whose bytes make each file tile, or -1.
-        std::vector<std::vector<int>> whole;
+        // A band's file tiles: each the bytes of the whole tile drawn last there, if any.
+        std::vector<GeoTiffWriter::StoredTile> tiles;
+        const auto bandTiles = [&](std::size_t band) {
+            tiles.assign(static_cast<std::size_t>(columns), {});
+            for (uint32_t index : composer.BandPieces[band]) {
+                const Piece& p = Pieces[index];
+                const bool full = p.Texts < 0 && p.W == TileSize && p.H == TileSize;
+                tiles[static_cast<std::size_t>(p.X / TileSize)] =
+                    full ? GeoTiffWriter::StoredTile{p.Offset, p.Size, p.FitsTiff}
+                         : GeoTiffWriter::StoredTile{};
+            }
+        };
         if (aligned) {
-            whole.resize(composer.BandPieces.size());
             composer.Skip.resize(composer.BandPieces.size());
-            std::vector<std::string> probe(static_cast<std::size_t>(columns));
             for (std::size_t b = 0; b < composer.BandPieces.size(); ++b) {
-                std::vector<int>& tiles = whole[b];
-                tiles.assign(static_cast<std::size_t>(columns), -1);
-                for (uint32_t index : composer.BandPieces[b]) {
-                    const Piece& p = Pieces[index];
-                    const bool full = p.Texts < 0 && p.W == TileSize && p.H == TileSize;
-                    tiles[static_cast<std::size_t>(p.X / TileSize)] =
-                        full ? static_cast<int>(index) : -1;
-                }
-                for (int c = 0; c < columns; ++c) probe[c] = tiles[c] >= 0 ? "x" : "";
-                composer.Skip[b] = !writer.PixelsNeeded(probe);
+                bandTiles(b);
+                composer.Skip[b] = !writer.PixelsNeeded(tiles);
             }
         }
         if (!aligned) {
@@ -525,8 +449,6 @@ StitchImage::TiffOutcome StitchImage::SaveGeoTiff(const std::string& fileName, i
             if (composer.Bands[0].Empty() || composer.Bands[1].Empty()) throw std::bad_alloc();
             std::thread decoder([&composer] { composer.DecodeLoop(); });
             bool ok = true;
-            std::vector<std::string> tiles;
-            std::string buffer;
             for (int band = 0; ok && band < composer.Layout.Count(); ++band) {
                 const int slot = band % 2;
                 if (stopped()) {
@@ -535,16 +457,9 @@ StitchImage::TiffOutcome StitchImage::SaveGeoTiff(const std::string& fileName, i
                 } else if (!composer.Take(slot, out.Why)) {
                     ok = false;
                 } else {
-                    tiles.assign(static_cast<std::size_t>(columns), std::string());
-                    for (int c = 0; ok && c < columns; ++c) {
-                        const int index = whole[band][c];
-                        std::string_view bytes;
-                        if (index < 0) continue;
-                        ok = ReadPiece(Pieces[index], buffer, bytes, out.Why);
-                        tiles[c].assign(bytes);
-                    }
-                    ok = ok && writer.WriteTileRow(
-                                   tiles, composer.Skip[band] ? nullptr : &composer.Bands[slot]);
+                    bandTiles(static_cast<std::size_t>(band));
+                    ok = writer.WriteTileRow(Tiles, tiles,
+                                             composer.Skip[band] ? nullptr : &composer.Bands[slot]);
                 }
                 if (ok) composer.Release(slot);
             }

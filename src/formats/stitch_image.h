@@ -10,6 +10,7 @@
 #include <vector>
 
 #include "formats/geotiff.h"
+#include "formats/spill_store.h"
 
 // The picture of a stitch task, never held whole: every tile is kept as it
 // came (JPEG bytes, in memory up to a limit and then in an unlinked
@@ -81,13 +82,13 @@ class StitchImage {
         int X = 0, Y = 0, W = 0, H = 0;
         uint64_t Offset = 0;  // JPEG bytes in the store
         uint32_t Size = 0;
-        int Texts = -1;  // a placeholder's caption and name, or -1 for a JPEG
+        int Texts = -1;         // a placeholder's caption and name, or -1 for a JPEG
+        bool FitsTiff = false;  // whether the bytes can be a GeoTIFF tile as they are
     };
     struct Composer;
 
     bool Visible(int x, int y, int w, int h) const;
     void Store(std::string_view bytes, Piece& piece);
-    bool OpenSpill();
     struct TiffOutcome;
     TiffOutcome SaveGeoTiff(const std::string& fileName, int quality,
                             const std::function<bool()>& stopped);
@@ -99,14 +100,11 @@ class StitchImage {
     const int ImageWidth;
     const int ImageHeight;
     const std::string SpillFolder;
-    const std::size_t MemoryLimit;
 
     mutable std::mutex Mutex;  // held through every call, the whole save included
     std::vector<Piece> Pieces;
     std::vector<std::pair<std::string, std::string>> PlaceholderTexts;
-    std::string Memory;  // the store while it is small
-    int SpillFd = -1;    // the store once it is not: the same offsets in a file
-    uint64_t Stored = 0;
+    SpillStore Tiles;        // the pieces' JPEG bytes
     std::string StoreError;  // why a tile could not be kept
     WorldFileParams Place;
     int SourcedLevels = 0;

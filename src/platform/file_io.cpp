@@ -224,17 +224,9 @@ bool AtomicFileWriter::Write(std::string_view data) {
         if (Error.empty()) Error = Path + ": not open";
         return false;
     }
-    const char* p = data.data();
-    size_t left = data.size();
-    while (left > 0) {
-        ssize_t n = ::write(Fd, p, left);
-        if (n < 0) {
-            if (errno == EINTR) continue;
-            Fail(errno);
-            return false;
-        }
-        p += n;
-        left -= static_cast<size_t>(n);
+    if (!WriteAll(Fd, data)) {
+        Fail(errno);
+        return false;
     }
     return true;
 }
@@ -272,6 +264,56 @@ void AtomicFileWriter::Abandon() {
         ::close(Fd);
         Fd = -1;
     }
+}
+
+bool WriteAll(int fd, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::write(fd, data.data(), data.size());
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+    }
+    return true;
+}
+
+bool WriteAt(int fd, uint64_t offset, std::string_view data) {
+    while (!data.empty()) {
+        const ssize_t n = ::pwrite(fd, data.data(), data.size(), static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) return false;
+        data.remove_prefix(static_cast<std::size_t>(n));
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+bool ReadAt(int fd, uint64_t offset, char* data, std::size_t size) {
+    while (size > 0) {
+        const ssize_t n = ::pread(fd, data, size, static_cast<off_t>(offset));
+        if (n < 0 && errno == EINTR) continue;
+        if (n <= 0) {
+            if (n == 0) errno = 0;
+            return false;
+        }
+        data += n;
+        size -= static_cast<std::size_t>(n);
+        offset += static_cast<uint64_t>(n);
+    }
+    return true;
+}
+
+int OpenUnlinkedFile(const std::string& folder) {
+    if (folder.empty()) {
+        errno = ENOENT;
+        return -1;
+    }
+#ifdef O_TMPFILE
+    if (int fd = ::open(folder.c_str(), O_TMPFILE | O_RDWR | O_CLOEXEC, 0600); fd >= 0) return fd;
+#endif
+    std::string name = folder + (folder.back() == '/' ? "" : "/") + ".vistrel.XXXXXX";
+    const int fd = ::mkostemp(name.data(), O_CLOEXEC);
+    if (fd >= 0) ::unlink(name.c_str());
+    return fd;
 }
 
 bool MakeFolders(const std::string& path) {

@@ -1,4 +1,5 @@
 #pragma once
+#include <cstdint>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -54,6 +55,15 @@ class AtomicFileWriter {
     std::string Error;
 };
 bool MakeFolders(const std::string& path);
+
+// Whole transfers on a descriptor, retried when interrupted. False on
+// failure with errno set; a read past the end sets errno to 0.
+bool WriteAll(int fd, std::string_view data);
+bool WriteAt(int fd, uint64_t offset, std::string_view data);
+bool ReadAt(int fd, uint64_t offset, char* data, std::size_t size);
+// An unlinked file in `folder` for scratch data: it vanishes with the
+// descriptor, even after a crash. -1 with errno set when it cannot be made.
+int OpenUnlinkedFile(const std::string& folder);
 
 // Text lines ended by CR LF, CR or LF; a last line without an ending counts.
 std::vector<std::string> SplitLines(std::string_view bytes);

@@ -332,3 +332,39 @@ TEST(StitchGeoTiff, OverviewTilesFromTheCacheWhereHeldOthersHalvedFromTheLevelBe
         XTIFFClose(tif);
     }
 }
+
+TEST(StitchGeoTiff, BigTiffOfTilesAsTheyAreFromASpilledStore) {
+    // 112 x 112 tiles could pass 4 GB: a BigTIFF. The tiles (three kinds in
+    // turn, so that one out of place shows) wait in a temporary file, and
+    // every overview tile comes from the cache: the file is copying only.
+    TempDir dir;
+    const int across = 112;
+    const std::string tiles[3] = {MakeTileJpeg(256, 256, 1), MakeTileJpeg(256, 256, 2),
+                                  MakeTileJpeg(256, 256, 3)};
+    const std::string parent = MakeTileJpeg(256, 256, 4);
+    ASSERT_TRUE(NeedsBigTiff(across * 256, across * 256));
+    StitchImage image(across * 256, across * 256, dir.Path(), 1 << 16);
+    for (int i = 0; i < across * across; ++i)
+        image.AddJpeg(i % across * 256, i / across * 256, tiles[i % 3]);
+    image.SetPlace(14, 0, 0);
+    image.SetOverviewSource(16, [&](int, int, int, std::string& bytes) {
+        bytes = parent;
+        return true;
+    });
+    EXPECT_EQ(Save(image, dir.File("big.tif")).back(), "файл сохранен");
+    EXPECT_TRUE(image.Spilled());
+
+    TIFF* tif = XTIFFOpen(dir.File("big.tif").c_str(), "r");
+    ASSERT_TRUE(tif);
+    EXPECT_TRUE(TIFFIsBigTIFF(tif));
+    ASSERT_EQ(TIFFNumberOfDirectories(tif), 8);
+    for (tdir_t d = 0; d < 8; ++d) {
+        ASSERT_TRUE(TIFFSetDirectory(tif, d));
+        const uint32_t count = TIFFNumberOfTiles(tif);
+        int wrong = 0;
+        for (uint32_t t = 0; t < count; ++t)
+            wrong += RawTile(tif, t) != (d == 0 ? tiles[t % 3] : parent);
+        EXPECT_EQ(wrong, 0) << "level " << d << " of " << count << " tiles";
+    }
+    XTIFFClose(tif);
+}
