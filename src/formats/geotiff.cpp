@@ -9,6 +9,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <atomic>
 #include <cerrno>
 #include <cstring>
 #include <new>
@@ -201,6 +202,7 @@ struct GeoTiffWriter::Level {
 // so that neither touches the bitmap object itself.
 struct GeoTiffWriter::TileWork {
     int Rows = 0;
+    std::atomic<int> Next{0};          // the next column to build
     std::vector<std::string> Encoded;  // per column, unless its bytes go in as they are
     std::vector<char> AsIs;
     std::vector<char> Failed;
@@ -254,11 +256,12 @@ void GeoTiffWriter::FetchRows(int fullRow) {
 }
 
 void GeoTiffWriter::Build(int level, const Bitmap* band, const std::vector<StoredTile>* tiles,
-                          TileWork& work, int first, int last, std::string& error) const {
+                          TileWork& work, std::string& error) const {
     const Level& l = *Work[level];
     Bitmap tile(TiffTileSize, TiffTileSize), decoded;
     std::string buffer;
-    for (int c = first; c < last; ++c) {
+    const int columns = l.Size.Columns;
+    for (int c; (c = work.Next.fetch_add(1)) < columns;) {
         const auto column = static_cast<std::size_t>(c);
         try {
             const bool parent = work.Parent && work.ParentBuilt[column / 2];
@@ -344,20 +347,16 @@ bool GeoTiffWriter::FinishRow(int level, const Bitmap* band, const std::vector<S
         }
     }
     // Compressing independent tiles is most of the work: a second thread
-    // takes half the row.
-    int split = columns;
+    // takes tiles of the row too, one at a time, as sea and land cost unlike.
     std::thread helper;
     std::string errors[2];
-    if (columns >= 4) {
+    if (columns >= 2) {
         try {
-            helper = std::thread([&, from = columns / 2] {
-                Build(level, band, tiles, work, from, columns, errors[1]);
-            });
-            split = columns / 2;
+            helper = std::thread([&] { Build(level, band, tiles, work, errors[1]); });
         } catch (const std::system_error&) {
         }
     }
-    Build(level, band, tiles, work, 0, split, errors[0]);
+    Build(level, band, tiles, work, errors[0]);
     if (helper.joinable()) helper.join();
 
     for (std::size_t c = 0; c < n; ++c) {

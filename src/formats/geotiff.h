@@ -105,7 +105,7 @@ class GeoTiffWriter {
     void FetchRows(int fullRow);
     bool FinishRow(int level, const Bitmap* band, const std::vector<StoredTile>* tiles);
     void Build(int level, const Bitmap* band, const std::vector<StoredTile>* tiles, TileWork& work,
-               int first, int last, std::string& error) const;
+               std::string& error) const;
 
     WorldFileParams Place;
     int Quality;
