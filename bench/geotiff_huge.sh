@@ -9,7 +9,7 @@
 #
 #   bench/geotiff_huge.sh [build folder] [tiles across] [distinct tiles]
 #                                        (default: build 400 256)
-# Needs about three times the file's size (4 GB) free under /tmp: the
+# Needs about twice the file's size (4 GB) free under /tmp: the
 # tiles wait in temporary files beside the output.
 set -euo pipefail
 

@@ -57,7 +57,9 @@ px=$((n * 256))
     done
     echo "</VRTDataset>"
 } >"$work/tiles.vrt"
+# The tiles just written go to the disk first, so that no run waits behind them.
 sync
+sleep 3
 
 echo "load average: $(cut -d' ' -f1-3 /proc/loadavg); ${n}x$n tiles, ${px}x$px px"
 row tool wall_s cpu_s peak_MB bytes
