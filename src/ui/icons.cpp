@@ -6,10 +6,17 @@
 
 namespace {
 
-QPixmap Canvas() {
+// A 22 x 22 icon on a transparent ground, drawn smoothed or pixel-exact.
+template <class Draw>
+QIcon Drawn(bool smooth, Draw draw) {
     QPixmap pm(22, 22);
     pm.fill(Qt::transparent);
-    return pm;
+    {
+        QPainter p(&pm);
+        if (smooth) p.setRenderHint(QPainter::Antialiasing);
+        draw(p);
+    }
+    return QIcon(pm);
 }
 
 void DrawDisk(QPainter& p, QRectF r) {
@@ -32,109 +39,95 @@ void DrawGlobe(QPainter& p, QRectF r) {
 }  // namespace
 
 QIcon ModeIcon(int image) {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    if (image == 0) {
-        DrawDisk(p, QRectF(3, 3, 16, 16));
-    } else if (image == 1) {
-        DrawGlobe(p, QRectF(2, 2, 18, 18));
-    } else {
-        DrawGlobe(p, QRectF(1, 1, 13, 13));
-        DrawDisk(p, QRectF(9, 9, 12, 12));
-    }
-    return QIcon(pm);
+    return Drawn(true, [&](QPainter& p) {
+        if (image == 0) {
+            DrawDisk(p, QRectF(3, 3, 16, 16));
+        } else if (image == 1) {
+            DrawGlobe(p, QRectF(2, 2, 18, 18));
+        } else {
+            DrawGlobe(p, QRectF(1, 1, 13, 13));
+            DrawDisk(p, QRectF(9, 9, 12, 12));
+        }
+    });
 }
 
 QIcon RefreshIcon() {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(30, 120, 40), 2.5));
-    p.drawArc(QRectF(4, 4, 14, 14), 30 * 16, 280 * 16);
-    QPainterPath arrow;
-    arrow.moveTo(18, 3);
-    arrow.lineTo(19, 10);
-    arrow.lineTo(12, 8);
-    arrow.closeSubpath();
-    p.fillPath(arrow, QColor(30, 120, 40));
-    return QIcon(pm);
+    return Drawn(true, [&](QPainter& p) {
+        p.setPen(QPen(QColor(30, 120, 40), 2.5));
+        p.drawArc(QRectF(4, 4, 14, 14), 30 * 16, 280 * 16);
+        QPainterPath arrow;
+        arrow.moveTo(18, 3);
+        arrow.lineTo(19, 10);
+        arrow.lineTo(12, 8);
+        arrow.closeSubpath();
+        p.fillPath(arrow, QColor(30, 120, 40));
+    });
 }
 
 QIcon SearchIcon() {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(40, 40, 40), 2));
-    p.drawEllipse(QRectF(3, 3, 11, 11));
-    p.setPen(QPen(QColor(40, 40, 40), 3));
-    p.drawLine(QPointF(13, 13), QPointF(19, 19));
-    return QIcon(pm);
+    return Drawn(true, [&](QPainter& p) {
+        p.setPen(QPen(QColor(40, 40, 40), 2));
+        p.drawEllipse(QRectF(3, 3, 11, 11));
+        p.setPen(QPen(QColor(40, 40, 40), 3));
+        p.drawLine(QPointF(13, 13), QPointF(19, 19));
+    });
 }
 
 QIcon SettingsIcon() {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.translate(11, 11);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(90, 90, 90));
-    for (int i = 0; i < 8; ++i) {
-        p.drawRect(QRectF(-1.8, -10, 3.6, 5));
-        p.rotate(45);
-    }
-    p.drawEllipse(QPointF(0, 0), 6.5, 6.5);
-    p.setBrush(QColor(235, 235, 235));
-    p.drawEllipse(QPointF(0, 0), 2.5, 2.5);
-    return QIcon(pm);
+    return Drawn(true, [&](QPainter& p) {
+        p.translate(11, 11);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(90, 90, 90));
+        for (int i = 0; i < 8; ++i) {
+            p.drawRect(QRectF(-1.8, -10, 3.6, 5));
+            p.rotate(45);
+        }
+        p.drawEllipse(QPointF(0, 0), 6.5, 6.5);
+        p.setBrush(QColor(235, 235, 235));
+        p.drawEllipse(QPointF(0, 0), 2.5, 2.5);
+    });
 }
 
 QIcon SelectionIcon() {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setPen(QPen(QColor(20, 20, 20), 1, Qt::DashLine));
-    p.drawRect(QRect(3, 4, 15, 12));
-    p.setPen(QPen(QColor(200, 30, 30), 2));
-    p.drawLine(QPoint(14, 13), QPoint(20, 19));
-    return QIcon(pm);
+    return Drawn(false, [&](QPainter& p) {
+        p.setPen(QPen(QColor(20, 20, 20), 1, Qt::DashLine));
+        p.drawRect(QRect(3, 4, 15, 12));
+        p.setPen(QPen(QColor(200, 30, 30), 2));
+        p.drawLine(QPoint(14, 13), QPoint(20, 19));
+    });
 }
 
 QIcon PolygonIcon() {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    const QPointF outline[] = {{3, 8}, {10, 3}, {19, 7}, {16, 18}, {6, 16}};
-    p.setPen(QPen(QColor(20, 20, 20), 1, Qt::DashLine));
-    p.drawPolygon(outline, 5);
-    p.setPen(Qt::NoPen);
-    p.setBrush(QColor(200, 30, 30));
-    for (const QPointF& corner : outline)
-        p.drawRect(QRectF(corner - QPointF(1.5, 1.5), QSizeF(3, 3)));
-    return QIcon(pm);
+    return Drawn(true, [&](QPainter& p) {
+        const QPointF outline[] = {{3, 8}, {10, 3}, {19, 7}, {16, 18}, {6, 16}};
+        p.setPen(QPen(QColor(20, 20, 20), 1, Qt::DashLine));
+        p.drawPolygon(outline, 5);
+        p.setPen(Qt::NoPen);
+        p.setBrush(QColor(200, 30, 30));
+        for (const QPointF& corner : outline)
+            p.drawRect(QRectF(corner - QPointF(1.5, 1.5), QSizeF(3, 3)));
+    });
 }
 
 QIcon OpenRegionIcon() {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setRenderHint(QPainter::Antialiasing);
-    p.setPen(QPen(QColor(120, 90, 20), 1));
-    p.setBrush(QColor(235, 200, 90));
-    p.drawRect(QRectF(2, 6, 18, 13));
-    p.drawRect(QRectF(2, 4, 7, 3));
-    p.setPen(QPen(QColor(30, 110, 40), 2));
-    p.drawPolyline(QPolygonF({{5, 16}, {9, 10}, {13, 14}, {17, 9}}));
-    return QIcon(pm);
+    return Drawn(true, [&](QPainter& p) {
+        p.setPen(QPen(QColor(120, 90, 20), 1));
+        p.setBrush(QColor(235, 200, 90));
+        p.drawRect(QRectF(2, 6, 18, 13));
+        p.drawRect(QRectF(2, 4, 7, 3));
+        p.setPen(QPen(QColor(30, 110, 40), 2));
+        p.drawPolyline(QPolygonF({{5, 16}, {9, 10}, {13, 14}, {17, 9}}));
+    });
 }
 
 QIcon CoverageIcon() {
-    QPixmap pm = Canvas();
-    QPainter p(&pm);
-    p.setPen(QPen(QColor(60, 60, 60), 1));
-    for (int row = 0; row < 3; ++row)
-        for (int col = 0; col < 3; ++col) {
-            const bool held = (row + col) % 2 == 0 || row == 1;
-            p.setBrush(held ? QColor(40, 170, 90) : QColor(245, 245, 245));
-            p.drawRect(QRect(2 + col * 6, 2 + row * 6, 6, 6));
-        }
-    return QIcon(pm);
+    return Drawn(false, [&](QPainter& p) {
+        p.setPen(QPen(QColor(60, 60, 60), 1));
+        for (int row = 0; row < 3; ++row)
+            for (int col = 0; col < 3; ++col) {
+                const bool held = (row + col) % 2 == 0 || row == 1;
+                p.setBrush(held ? QColor(40, 170, 90) : QColor(245, 245, 245));
+                p.drawRect(QRect(2 + col * 6, 2 + row * 6, 6, 6));
+            }
+    });
 }
