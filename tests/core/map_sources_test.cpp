@@ -17,6 +17,14 @@ SourceList Parse(const std::string& entries, const std::string& top = "") {
     return ParseSources("{" + top + "\"sources\": [" + entries + "]}", IniSource, IniCache, Folder);
 }
 
+MapSource Entry(const std::string& name, const std::string& cache) {
+    MapSource s;
+    s.Name = name;
+    s.Url = "http://" + name + "/{z}/{x}/{y}";
+    s.Cache = cache;
+    return s;
+}
+
 // A program folder of its own, with the settings file's source and cache.
 class SourceFolderTest : public ::testing::Test {
   protected:
@@ -34,38 +42,29 @@ TEST(MapSources, BadEntriesAreNamedAndLeftOutTheRestIsUsed) {
         std::string Entry;
         std::string Problem;  // expected in the one problem line
     };
+    // Good entries so far, to be ended with a cache or with one bad key.
+    const std::string Aurl = R"({"name": "A", "url": "http://a/t=t", )";
+    const std::string A = Aurl + R"("cache": "A", )";
     const Case cases[] = {
         {R"("text")", "запись 1: не объект"},
         {R"({"url": "http://a/{z}/{x}/{y}", "cache": "A"})", "нет имени"},
         {R"({"name": "A", "cache": "A"})", "«A»: нет адреса"},
         {R"({"name": "A", "url": "http://a/{z}/{x}/{w}", "cache": "A"})", "«A»: "},
         {R"({"name": "A", "url": "http://a/t=t"})", "нет папки кэша"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "maxZoom": 21})",
-         "«maxZoom» не целое число от 1 до 20"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "minZoom": 2.5})", "«minZoom»"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "minZoom": 9, "maxZoom": 3})",
-         "«minZoom» больше «maxZoom»"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "maxConnections": 0})",
-         "«maxConnections»"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "refreshDays": -1})",
-         "«refreshDays»"},
+        {A + R"("maxZoom": 21})", "«maxZoom» не целое число от 1 до 20"},
+        {A + R"("minZoom": 2.5})", "«minZoom»"},
+        {A + R"("minZoom": 9, "maxZoom": 3})", "«minZoom» больше «maxZoom»"},
+        {A + R"("maxConnections": 0})", "«maxConnections»"},
+        {A + R"("refreshDays": -1})", "«refreshDays»"},
         {R"({"name": 5, "url": "http://a/t=t", "cache": "A"})", "«name» не текст"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "headers": []})",
-         "«headers» не объект"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "headers": {"X-A": 1}})",
-         "заголовок «X-A» не текст"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "headers": {"Bad Name": "v"}})",
-         "недопустимое имя"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "headers": {"X": "a\r\nHost: b"}})",
-         "в несколько строк"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "userAgent": "a\nb"})",
-         "«userAgent»"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "A", "noImagery": ["abc"]})",
-         "не SHA-256"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "Cache"})",
-         "папка кэша уже занята источником «Основной»"},
-        {R"({"name": "A", "url": "http://a/t=t", "cache": "/opt/vistrel/x/../Cache/"})",
-         "уже занята"},
+        {A + R"("headers": []})", "«headers» не объект"},
+        {A + R"("headers": {"X-A": 1}})", "заголовок «X-A» не текст"},
+        {A + R"("headers": {"Bad Name": "v"}})", "недопустимое имя"},
+        {A + R"("headers": {"X": "a\r\nHost: b"}})", "в несколько строк"},
+        {A + R"("userAgent": "a\nb"})", "«userAgent»"},
+        {A + R"("noImagery": ["abc"]})", "не SHA-256"},
+        {Aurl + R"("cache": "Cache"})", "папка кэша уже занята источником «Основной»"},
+        {Aurl + R"("cache": "/opt/vistrel/x/../Cache/"})", "уже занята"},
         {R"({"name": "Основной", "url": "x"}, {"name": "Основной", "url": "http://a/t=t", "cache": "B"})",
          "запись 2 «Основной»: имя «Основной» уже есть"},
     };
@@ -119,43 +118,37 @@ TEST(MapSources, MainSourceAlwaysMirrorsTheSettingsFile) {
 }
 
 TEST(MapSources, SettingsFileNamingAListSourceMakesItTheOneInUse) {
-    const std::string file = R"({"sources": [
-        {"name": "Основной", "url": "http://main/t=t", "cache": "Cache/"},
-        {"name": "A", "url": "http://a/{z}/{x}/{y}", "cache": "A"},
+    const std::string main =
+        R"({"name": "Основной", "url": "http://main/t=t", "cache": "Cache/"},)";
+    const std::string rest = R"({"name": "A", "url": "http://a/{z}/{x}/{y}", "cache": "A"},
         {"name": "B", "url": "http://b/{z}/{x}/{y}", "cache": "/data/B"}]})";
     struct Case {
+        bool MainEntry;
         std::string IniSource, IniCache;
         size_t Active;
         std::string MainUrl, MainCache;
     };
+    const std::string cache = "/opt/vistrel/Cache/";
     const Case cases[] = {
-        {"http://b/{z}/{x}/{y}", "/data/B/", 2, "http://main/t=t", "/opt/vistrel/Cache/"},
-        {"http://a/{z}/{x}/{y}", "/opt/vistrel/A/", 1, "http://main/t=t", "/opt/vistrel/Cache/"},
+        {true, "http://b/{z}/{x}/{y}", "/data/B/", 2, "http://main/t=t", cache},
+        {true, "http://a/{z}/{x}/{y}", "/opt/vistrel/A/", 1, "http://main/t=t", cache},
         // The address alone is not the source: its cache differs.
-        {"http://a/{z}/{x}/{y}", "/opt/vistrel/Other/", 0, "http://a/{z}/{x}/{y}",
+        {true, "http://a/{z}/{x}/{y}", "/opt/vistrel/Other/", 0, "http://a/{z}/{x}/{y}",
          "/opt/vistrel/Other/"},
-        {"http://edited/t=t", "/opt/vistrel/Cache/", 0, "http://edited/t=t", "/opt/vistrel/Cache/"},
+        {true, "http://edited/t=t", cache, 0, "http://edited/t=t", cache},
+        // No main source's own values: they never clash with the one in use.
+        {false, "http://a/{z}/{x}/{y}", "/opt/vistrel/A/", 1, DefaultSourceString, cache},
     };
     for (const Case& c : cases) {
-        SCOPED_TRACE(c.IniSource + " " + c.IniCache);
-        const SourceList list = ParseSources(file, c.IniSource, c.IniCache, Folder);
+        SCOPED_TRACE(c.IniSource + " " + c.IniCache + (c.MainEntry ? "" : ", no main entry"));
+        const SourceList list = ParseSources(R"({"sources": [)" + (c.MainEntry ? main : "") + rest,
+                                             c.IniSource, c.IniCache, Folder);
         EXPECT_TRUE(list.Problems.empty());
         ASSERT_EQ(list.Sources.size(), 3u);
         EXPECT_EQ(list.Active, c.Active);
         EXPECT_EQ(list.Sources[0].Url, c.MainUrl);
         EXPECT_EQ(list.Sources[0].Cache, c.MainCache);
     }
-}
-
-TEST(MapSources, ListSourceInUseWithoutTheMainSourcesOwnValuesNeverClashes) {
-    const SourceList list =
-        ParseSources(R"({"sources": [{"name": "A", "url": "http://a/t=t", "cache": "A"}]})",
-                     "http://a/t=t", "/opt/vistrel/A/", Folder);
-    EXPECT_TRUE(list.Problems.empty());
-    ASSERT_EQ(list.Sources.size(), 2u);
-    EXPECT_EQ(list.Active, 1u);
-    EXPECT_EQ(list.Sources[0].Url, DefaultSourceString);
-    EXPECT_EQ(list.Sources[0].Cache, "/opt/vistrel/Cache/");
 }
 
 TEST(MapSources, UsingASourceSetsWhatTheSettingsFileKeeps) {
@@ -168,8 +161,7 @@ TEST(MapSources, UsingASourceSetsWhatTheSettingsFileKeeps) {
     struct Case {
         size_t Index;
         std::string Source, CachePath;
-        bool Custom;
-        bool ListClient;
+        bool Custom, ListClient;
     };
     for (const Case& c : {Case{1, "http://a/t=t", "/opt/vistrel/Tiles/A/", true, true},
                           Case{0, IniSource, IniCache, false, false}}) {
@@ -256,10 +248,7 @@ TEST_F(SourceFolderTest, UnusableFileIsKeptAsideAndSavingIsWhole) {
     EXPECT_EQ(dir.ReadFile(std::string(SourcesFileName) + ".bad"), "{\"sources\": [ {\"name\": ");
     EXPECT_NE(SourceProblemsText(list).find(".bad"), std::string::npos);
 
-    MapSource added;
-    added.Name = "B";
-    added.Url = "http://b/{z}/{x}/{y}";
-    added.Cache = "B";
+    const MapSource added = Entry("B", "B");
     ASSERT_EQ(CheckSource(added, list.Sources, state.ProgramFolder), "");
     list.Sources.push_back(added);
     ASSERT_TRUE(SaveSources(list, state.ProgramFolder));
@@ -271,66 +260,45 @@ TEST_F(SourceFolderTest, UnusableFileIsKeptAsideAndSavingIsWhole) {
 
 TEST_F(SourceFolderTest, DialogChangesAreCheckedAndSavedAtOnce) {
     SourceList list = LoadSources(state);
-    auto source = [](const std::string& name, const std::string& cache) {
-        MapSource s;
-        s.Name = name;
-        s.Url = "http://" + name + "/{z}/{x}/{y}";
-        s.Cache = cache;
-        return s;
-    };
     MapSource renamedMain = list.Sources[0];
     renamedMain.Name = "Другое";
     renamedMain.Url = "http://elsewhere/t=t";
     renamedMain.RefreshDays = 9;
     struct Step {
         const char* Name;
-        std::function<std::string()> Do;
+        char Do;  // add, change or remove
+        size_t Index;
+        MapSource Source;
         std::string Error;  // expected start; empty: done
-        std::vector<std::string> Names;
+        std::string Names;
     };
     const Step steps[] = {
-        {"add",
-         [&] { return AddSource(list, source("A", "A"), dir.Path()); },
-         "",
-         {"Основной", "A"}},
-        {"add a clash",
-         [&] { return AddSource(list, source("B", "A/"), dir.Path()); },
-         "папка кэша уже занята",
-         {"Основной", "A"}},
-        {"add B",
-         [&] { return AddSource(list, source("B", "B"), dir.Path()); },
-         "",
-         {"Основной", "A", "B"}},
-        {"rename B onto A",
-         [&] { return ChangeSource(list, 2, source("A", "B"), dir.Path()); },
-         "имя «A» уже есть",
-         {"Основной", "A", "B"}},
-        {"change B's own cache",
-         [&] { return ChangeSource(list, 2, source("B", "B2"), dir.Path()); },
-         "",
-         {"Основной", "A", "B"}},
-        {"main keeps its name",
-         [&] { return ChangeSource(list, 0, renamedMain, dir.Path()); },
-         "",
-         {"Основной", "A", "B"}},
-        {"main stays",
-         [&] { return RemoveSource(list, 0, dir.Path()); },
-         "основной",
-         {"Основной", "A", "B"}},
-        {"remove A", [&] { return RemoveSource(list, 1, dir.Path()); }, "", {"Основной", "B"}},
+        {"add", '+', 0, Entry("A", "A"), "", "Основной A"},
+        {"add a clash", '+', 0, Entry("B", "A/"), "папка кэша уже занята", "Основной A"},
+        {"add B", '+', 0, Entry("B", "B"), "", "Основной A B"},
+        {"rename B onto A", '=', 2, Entry("A", "B"), "имя «A» уже есть", "Основной A B"},
+        {"change B's own cache", '=', 2, Entry("B", "B2"), "", "Основной A B"},
+        {"main keeps its name", '=', 0, renamedMain, "", "Основной A B"},
+        {"main stays", '-', 0, {}, "основной", "Основной A B"},
+        {"remove A", '-', 1, {}, "", "Основной B"},
+    };
+    auto names = [](const SourceList& l) {
+        std::string joined;
+        for (const MapSource& s : l.Sources) joined += (joined.empty() ? "" : " ") + s.Name;
+        return joined;
     };
     for (const Step& step : steps) {
         SCOPED_TRACE(step.Name);
-        const std::string error = step.Do();
+        const std::string error = step.Do == '+' ? AddSource(list, step.Source, dir.Path())
+                                  : step.Do == '='
+                                      ? ChangeSource(list, step.Index, step.Source, dir.Path())
+                                      : RemoveSource(list, step.Index, dir.Path());
         if (step.Error.empty())
             EXPECT_EQ(error, "");
         else
             EXPECT_EQ(error.find(step.Error), 0u) << error;
-        std::vector<std::string> names, saved;
-        for (const MapSource& s : list.Sources) names.push_back(s.Name);
-        for (const MapSource& s : LoadSources(state).Sources) saved.push_back(s.Name);
-        EXPECT_EQ(names, step.Names);
-        EXPECT_EQ(saved, step.Names);
+        EXPECT_EQ(names(list), step.Names);
+        EXPECT_EQ(names(LoadSources(state)), step.Names);
     }
     EXPECT_EQ(list.Sources[0].Url, IniSource);
     EXPECT_EQ(list.Sources[0].RefreshDays, 9);

@@ -1,6 +1,4 @@
-// The client of the list sources against the local tile server: what goes
-// on the wire, kept connections, the per-host cap, waits a server asks for,
-// answers that are no tiles, and conditional refreshes.
+// The client of the list sources against the local tile server.
 #include <fcntl.h>
 #include <sys/stat.h>
 #include <sys/xattr.h>
@@ -20,8 +18,7 @@ using vistrel::tileserver::ServerOptions;
 using vistrel::tileserver::TileServer;
 using Clock = std::chrono::steady_clock;
 
-std::string HttpDateIn(int seconds) {
-    const std::time_t t = std::time(nullptr) + seconds;
+std::string HttpDate(std::time_t t) {
     std::tm tm{};
     gmtime_r(&t, &tm);
     char text[64];
@@ -76,6 +73,29 @@ class ListSourceTest : public ::testing::Test {
         std::string status;
         return RequestTile(State, tile, false, status);
     }
+    // The tile "q" as a worker gets it.
+    bool Get(WorkerContext& worker, bool withImage = false) {
+        jtype tile = TileRecord("q");
+        if (withImage) tile.Image = std::make_unique<JpegImage>();
+        return GetTile(State, worker, tile);
+    }
+    static ServerOptions Replying(const std::string& reply) {
+        ServerOptions options;
+        options.Answer = [reply](const std::string&) -> std::optional<std::string> {
+            return reply;
+        };
+        return options;
+    }
+    // The cached tile "q", last written at `when`.
+    bool WriteTileAt(std::time_t when) const {
+        const timespec times[2] = {{when, 0}, {when, 0}};
+        return Cache->WriteFile("q.jpg", Tile) &&
+               utimensat(AT_FDCWD, Cache->File("q.jpg").c_str(), times, 0) == 0;
+    }
+    std::time_t TileTime() const {
+        struct stat info {};
+        return stat(Cache->File("q.jpg").c_str(), &info) == 0 ? info.st_mtime : -1;
+    }
 
     static inline const std::string Tile = PadJpegToSize(MakeTileJpeg(64, 64, 7), 3000);
     std::unique_ptr<TileServer> Server;
@@ -88,29 +108,17 @@ class ListSourceTest : public ::testing::Test {
 TEST_F(ListSourceTest, RequestLinesOfEachKindOfSource) {
     struct Case {
         const char* Name;
-        bool Main;
-        std::string UserAgent;
-        std::vector<std::pair<std::string, std::string>> Headers;
-        std::string Lines;  // after the Host line
+        bool Main, OwnLines;  // OwnLines: its own User-Agent, a Referer and a key
+        std::string Lines;    // after the Host line
     };
+    const std::string accept = "Accept: image/jpeg, image/*;q=0.8\r\n";
     const Case cases[] = {
-        {"main source: the four lines, nothing else",
-         true,
-         "",
-         {},
+        {"main source: the four lines, nothing else", true, false,
          "Accept: text/html, */*\r\nUser-Agent: Mozilla/3.0 (compatible; Indy Library)\r\n"},
-        {"list source: honest agent, images accepted",
-         false,
-         "",
-         {},
-         "User-Agent: Vistrel/2.0 (+https://example.org/about)\r\n"
-         "Accept: image/jpeg, image/*;q=0.8\r\n"},
-        {"list source: own agent and a Referer",
-         false,
-         "Mine/1.0",
-         {{"Referer", "https://maps.example/"}, {"X-Key", "k"}},
-         "User-Agent: Mine/1.0\r\nAccept: image/jpeg, image/*;q=0.8\r\n"
-         "Referer: https://maps.example/\r\nX-Key: k\r\n"},
+        {"list source: honest agent, images accepted", false, false,
+         "User-Agent: Vistrel/2.0 (+https://example.org/about)\r\n" + accept},
+        {"list source: own agent and a Referer", false, true,
+         "User-Agent: Mine/1.0\r\n" + accept + "Referer: https://maps.example/\r\nX-Key: k\r\n"},
     };
     Start();
     for (const Case& c : cases) {
@@ -118,8 +126,10 @@ TEST_F(ListSourceTest, RequestLinesOfEachKindOfSource) {
         MapSource source;
         source.Name = c.Main ? MainSourceName : "Список";
         source.Url = Server->UrlPrefix();
-        source.UserAgent = c.UserAgent;
-        source.Headers = c.Headers;
+        if (c.OwnLines) {
+            source.UserAgent = "Mine/1.0";
+            source.Headers = {{"Referer", "https://maps.example/"}, {"X-Key", "k"}};
+        }
         Use(source);
         const size_t before = Server->Requests().size();
         EXPECT_EQ(Fetch("q"), RequestOutcome::Stored);
@@ -136,8 +146,8 @@ TEST_F(ListSourceTest, ListSourceKeepsOneConnectionMainSourceOpensOneEach) {
         MapSource source;
         source.Name = main ? MainSourceName : "Keep";
         Start({}, source);
-        const std::string letters[] = {"q", "r", "s", "t", "qq", "qr", "qs", "qt", "rq", "rr"};
-        for (const std::string& l : letters) EXPECT_EQ(Fetch(l), RequestOutcome::Stored);
+        for (const char* l : {"q", "r", "s", "t", "qq", "qr", "qs", "qt", "rq", "rr"})
+            EXPECT_EQ(Fetch(l), RequestOutcome::Stored);
         EXPECT_EQ(Server->Stats().Tiles, 10u);
         EXPECT_EQ(Server->Stats().Accepts, main ? 10u : 1u);
     }
@@ -172,32 +182,29 @@ TEST_F(ListSourceTest, HostCapHoldsAcrossWorkers) {
 TEST_F(ListSourceTest, RetryAfterHoldsEveryWorkerOfTheHostAndIsNoError) {
     for (const bool dated : {false, true}) {
         // A date is at least a second ahead only when made as the case starts.
-        const std::string retryAfter = dated ? HttpDateIn(2) : "1";
+        const std::string retryAfter = dated ? HttpDate(std::time(nullptr) + 2) : "1";
         SCOPED_TRACE(retryAfter);
         std::mutex lock;
         std::vector<Clock::time_point> times;
-        std::atomic<bool> refused{false};
         ServerOptions options;
         options.Answer = [&](const std::string&) -> std::optional<std::string> {
             std::lock_guard<std::mutex> guard(lock);
             times.push_back(Clock::now());
-            if (refused.exchange(true)) return std::nullopt;
+            if (times.size() > 1) return std::nullopt;
             return "HTTP/1.1 429 Too Many Requests\r\nRetry-After: " + retryAfter +
                    "\r\nContent-Length: 0\r\n\r\n";
         };
         Start(options);
         WorkerContext worker;
-        jtype first = TileRecord("q");
-        auto firstDone =
-            std::async(std::launch::async, [&] { return GetTile(State, worker, first); });
+        auto firstDone = std::async(std::launch::async, [&] { return Get(worker); });
         ASSERT_TRUE(Server->WaitForRequests(1));
         std::this_thread::sleep_for(std::chrono::milliseconds(50));
         // Another worker of the host, after the 429: it waits too.
         EXPECT_EQ(Fetch("r"), RequestOutcome::Stored);
         EXPECT_TRUE(firstDone.get());
         ASSERT_EQ(times.size(), 3u);
-        EXPECT_GE(times[1] - times[0], std::chrono::milliseconds(900));
-        EXPECT_GE(times[2] - times[0], std::chrono::milliseconds(900));
+        for (const size_t i : {1, 2})
+            EXPECT_GE(times[i] - times[0], std::chrono::milliseconds(900));
         EXPECT_EQ(worker.FetchErrors, 0);
         EXPECT_TRUE(Cache->Exists("q.jpg"));
     }
@@ -219,15 +226,10 @@ TEST_F(ListSourceTest, ServerThatNeverStopsRefusingEndsAsAFetchError) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        ServerOptions options;
-        options.Answer = [&](const std::string&) -> std::optional<std::string> {
-            return c.Answer + "Content-Length: 0\r\n\r\n";
-        };
-        Start(options);
+        Start(Replying(c.Answer + "Content-Length: 0\r\n\r\n"));
         WorkerContext worker;
-        jtype tile = TileRecord("q");
         const auto start = Clock::now();
-        EXPECT_FALSE(GetTile(State, worker, tile));
+        EXPECT_FALSE(Get(worker));
         const auto ms =
             std::chrono::duration_cast<std::chrono::milliseconds>(Clock::now() - start).count();
         EXPECT_GE(ms, c.MinMs);
@@ -237,16 +239,12 @@ TEST_F(ListSourceTest, ServerThatNeverStopsRefusingEndsAsAFetchError) {
 }
 
 TEST_F(ListSourceTest, StopCutsAWaitShort) {
-    ServerOptions options;
-    options.Answer = [](const std::string&) -> std::optional<std::string> {
-        return "HTTP/1.1 429 Too Many Requests\r\nRetry-After: 3\r\nContent-Length: 0\r\n\r\n";
-    };
-    Start(options);
+    Start(
+        Replying("HTTP/1.1 429 Too Many Requests\r\nRetry-After: 3\r\nContent-Length: 0\r\n\r\n"));
     std::atomic<bool> stop{false};
     WorkerContext worker;
     worker.Stopping = [&] { return stop.load(); };
-    jtype tile = TileRecord("q");
-    auto done = std::async(std::launch::async, [&] { return GetTile(State, worker, tile); });
+    auto done = std::async(std::launch::async, [&] { return Get(worker); });
     std::this_thread::sleep_for(std::chrono::milliseconds(300));
     const auto start = Clock::now();
     stop = true;
@@ -268,13 +266,9 @@ TEST_F(ListSourceTest, AnswersThatAreNoTilesAreNeverCached) {
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.Name);
-        ServerOptions options;
-        options.Answer = [&](const std::string&) -> std::optional<std::string> {
-            return "HTTP/1.1 200 OK\r\n" +
-                   (c.ContentType.empty() ? "" : "Content-Type: " + c.ContentType + "\r\n") +
-                   "Content-Length: " + std::to_string(c.Body.size()) + "\r\n\r\n" + c.Body;
-        };
-        Start(options);
+        Start(Replying("HTTP/1.1 200 OK\r\n" +
+                       (c.ContentType.empty() ? "" : "Content-Type: " + c.ContentType + "\r\n") +
+                       "Content-Length: " + std::to_string(c.Body.size()) + "\r\n\r\n" + c.Body));
         EXPECT_EQ(Fetch("q"), RequestOutcome::Undecodable);
         EXPECT_FALSE(Cache->Exists("q.jpg"));
     }
@@ -291,15 +285,12 @@ TEST_F(ListSourceTest, NoImageryAnswerIsAPlaceholderCountedApart) {
         WorkerContext worker;
         worker.IsTask = true;
         worker.Log = &log;
-        jtype tile = TileRecord("q");
-        auto image = std::make_unique<JpegImage>();
-        tile.Image = std::move(image);
-        EXPECT_TRUE(GetTile(State, worker, tile));
+        EXPECT_TRUE(Get(worker, true));
         EXPECT_FALSE(Cache->Exists("q.jpg"));
         EXPECT_EQ(worker.NoImageryTiles, 1);
         EXPECT_EQ(worker.FetchErrors + worker.BadFileErrors + worker.WriteErrors, 0);
         ASSERT_EQ(log.Lines.size(), 1u);
-        EXPECT_EQ(log.Lines[0], "нет снимка " + tile.Url);
+        EXPECT_EQ(log.Lines[0], "нет снимка " + TileRecord("q").Url);
     }
 }
 
@@ -322,31 +313,20 @@ TEST_F(ListSourceTest, OldTileIsAskedForConditionally) {
         source.Name = c.Main ? MainSourceName : "Обн";
         source.RefreshDays = c.RefreshDays;
         Start({}, source);
-        ASSERT_TRUE(Cache->WriteFile("q.jpg", Tile));
         const std::time_t old = std::time(nullptr) - c.AgeDays * 86400;
-        const timespec times[2] = {{old, 0}, {old, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, Cache->File("q.jpg").c_str(), times, 0), 0);
+        ASSERT_TRUE(WriteTileAt(old));
         // A kept ETag goes along where the file system keeps attributes.
         const bool etagKept =
             setxattr(Cache->File("q.jpg").c_str(), "user.vistrel.etag", "\"e1\"", 4, 0) == 0;
-
         WorkerContext worker;
-        jtype tile = TileRecord("q");
-        tile.Image = std::make_unique<JpegImage>();
-        EXPECT_TRUE(GetTile(State, worker, tile));
+        EXPECT_TRUE(Get(worker, true));
         ASSERT_EQ(Server->Requests().size(), c.Asked ? 1u : 0u);
-        struct stat info {};
-        ASSERT_EQ(stat(Cache->File("q.jpg").c_str(), &info), 0);
         if (!c.Asked) {
-            EXPECT_EQ(info.st_mtime, old);
+            EXPECT_EQ(TileTime(), old);
             continue;
         }
         const std::string head = Server->Requests()[0];
-        std::tm tm{};
-        gmtime_r(&old, &tm);
-        char date[64];
-        std::strftime(date, sizeof date, "%a, %d %b %Y %H:%M:%S GMT", &tm);
-        EXPECT_NE(head.find(std::string("If-Modified-Since: ") + date + "\r\n"), std::string::npos)
+        EXPECT_NE(head.find("If-Modified-Since: " + HttpDate(old) + "\r\n"), std::string::npos)
             << head;
         if (etagKept) {
             EXPECT_NE(head.find("If-None-Match: \"e1\"\r\n"), std::string::npos);
@@ -356,14 +336,9 @@ TEST_F(ListSourceTest, OldTileIsAskedForConditionally) {
         }
         // The server's ETag is another one: it sends the tile again (200),
         // or without an ETag kept, "not modified" (304).
-        if (etagKept) {
-            EXPECT_EQ(worker.UnchangedTiles, 0);
-            EXPECT_EQ(Server->Stats().Tiles, 1u);
-        } else {
-            EXPECT_EQ(worker.UnchangedTiles, 1);
-            EXPECT_EQ(Server->Stats().NotModified, 1u);
-        }
-        EXPECT_GE(info.st_mtime, std::time(nullptr) - 60);
+        EXPECT_EQ(worker.UnchangedTiles, etagKept ? 0 : 1);
+        EXPECT_EQ(etagKept ? Server->Stats().Tiles : Server->Stats().NotModified, 1u);
+        EXPECT_GE(TileTime(), std::time(nullptr) - 60);
         EXPECT_EQ(worker.FetchErrors, 0);
     }
 }
@@ -383,19 +358,12 @@ TEST_F(ListSourceTest, NotModifiedTouchesTheFileAndNewTileReplacesIt) {
         MapSource source;
         source.RefreshDays = 1;
         Start(options, source);
-        ASSERT_TRUE(Cache->WriteFile("q.jpg", Tile));
-        const std::time_t old = std::time(nullptr) - 3 * 86400;
-        const timespec times[2] = {{old, 0}, {old, 0}};
-        ASSERT_EQ(utimensat(AT_FDCWD, Cache->File("q.jpg").c_str(), times, 0), 0);
+        ASSERT_TRUE(WriteTileAt(std::time(nullptr) - 3 * 86400));
         WorkerContext worker;
-        jtype tile = TileRecord("q");
-        tile.Image = std::make_unique<JpegImage>();
-        EXPECT_TRUE(GetTile(State, worker, tile));
+        EXPECT_TRUE(Get(worker, true));
         EXPECT_EQ(Cache->ReadFile("q.jpg"), changed ? newer : Tile);
         EXPECT_EQ(worker.UnchangedTiles, changed ? 0 : 1);
-        struct stat info {};
-        ASSERT_EQ(stat(Cache->File("q.jpg").c_str(), &info), 0);
-        EXPECT_GE(info.st_mtime, std::time(nullptr) - 60);
+        EXPECT_GE(TileTime(), std::time(nullptr) - 60);
     }
 }
 

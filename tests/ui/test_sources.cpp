@@ -1,6 +1,5 @@
-// The source box in the main window's tool bar and the source list on the
-// settings dialog's page "Источник", in a main window made over a temporary
-// program folder whose sources all refuse connections (cache only anyway).
+// The tool bar's source box and the settings page's source list, over sources
+// that all refuse connections (cache only).
 #include <QApplication>
 #include <QComboBox>
 #include <QListWidget>
@@ -53,7 +52,7 @@ class TestSources : public QObject {
         QVERIFY(QTest::qWaitForWindowExposed(Form1()));
     }
 
-    // The view's middle pixel once the view has settled on `colour`.
+    // The view's middle pixel settles on this red and blue.
     bool MiddleBecomes(uint8_t red, uint8_t blue) {
         for (int i = 0; i < 200; ++i) {
             QTest::qWait(20);
@@ -64,6 +63,9 @@ class TestSources : public QObject {
             if (std::abs(p.R - red) < 20 && std::abs(p.B - blue) < 20) return true;
         }
         return false;
+    }
+    static bool PutTile(const std::string& file, uint8_t red, uint8_t blue) {
+        return WriteFileAtomic(file, PadJpegToSize(MakeSolidJpeg(256, 256, red, 0, blue), 3000)).Ok;
     }
 
   private slots:
@@ -106,13 +108,10 @@ class TestSources : public QObject {
         // The same tile, red in the main cache and blue in the other one.
         const int w = S().ViewBitmap.Width(), h = S().ViewBitmap.Height();
         const std::string mainFile = TileFileUnder(S(), w / 2, h / 2);
-        QVERIFY(
-            WriteFileAtomic(mainFile, PadJpegToSize(MakeSolidJpeg(256, 256, 230, 0, 0), 3000)).Ok);
+        QVERIFY(PutTile(mainFile, 230, 0));
         const std::string name = mainFile.substr(mainFile.find_last_of('/') + 1);
         QVERIFY(MakeFolders(Folder + "Blue/"));
-        QVERIFY(WriteFileAtomic(Folder + "Blue/" + name,
-                                PadJpegToSize(MakeSolidJpeg(256, 256, 0, 0, 230), 3000))
-                    .Ok);
+        QVERIFY(PutTile(Folder + "Blue/" + name, 0, 230));
         Form1()->RefreshView();
         QVERIFY(MiddleBecomes(230, 0));
 
