@@ -16,7 +16,7 @@
 #include <functional>
 #include <memory>
 
-#include "ui_test_main.h"
+#include "form_fixture.h"
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "support/http_script_server.h"
@@ -26,6 +26,7 @@
 #include "ui/tform1.h"
 #include "ui/tform2.h"
 #include "ui/tokbottom_dlg.h"
+#include "ui_test_main.h"
 
 namespace {
 
@@ -114,18 +115,12 @@ class TestTaskDialogs : public QObject {
 
   private slots:
     void init() {
-        Dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(Dir->isValid());
         Server = std::make_unique<HttpScriptServer>();
-        QVERIFY(QDir(Dir->path()).mkdir("Cache"));
-        for (const char* name : {"q", "r", "s", "t"}) WriteTile(Path("Cache/") + name + ".jpg", 9);
-        Form = std::make_unique<TForm1>((Dir->path() + "/").toStdString());
-        SetSourceString(S(), Server->Url("/kh?v=9&n=404&t=t"));
-        S().GenerateUpperLayers = false;
-        S().ShowLogAuto = false;
-        Form->resize(900, 700);
-        Form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        QVERIFY(NewProgramFolder(Dir, {9, 9, 9, 9}));
+        QVERIFY(ShowForm(Form, Dir->path(), [&](MainState& s) {
+            SetSourceString(s, Server->Url("/kh?v=9&n=404&t=t"));
+            s.ShowLogAuto = false;
+        }));
         Select();
     }
     void cleanup() {

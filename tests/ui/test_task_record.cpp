@@ -1,15 +1,8 @@
-#include <QDir>
-#include <QFile>
-#include <QTemporaryDir>
-#include <QtTest>
-#include <memory>
-
+#include "form_fixture.h"
 #include "support/http_script_server.h"
 #include "support/task_tiles.h"
-#include "support/tile_factory.h"
 #include "tasks/stitch_task.h"
 #include "tasks/tasks.h"
-#include "ui/tform1.h"
 #include "ui_test_main.h"
 
 // The task list outlives the window: closed with tasks waiting and one
@@ -23,13 +16,10 @@ class TestTaskRecord : public QObject {
     std::unique_ptr<TForm1> Form;
 
     MainState& S() { return Form->State(); }
-    void Open() {
-        Form = std::make_unique<TForm1>((Dir->path() + "/").toStdString());
-        SetSourceString(S(), Server->Url("/kh?v=9&n=404&t=t"));
-        S().GenerateUpperLayers = false;
-        Form->resize(900, 700);
-        Form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+    bool Open() {
+        return ShowForm(Form, Dir->path(), [&](MainState& s) {
+            SetSourceString(s, Server->Url("/kh?v=9&n=404&t=t"));
+        });
     }
     std::shared_ptr<stichtype> Make(int zoom) {
         S().SelLat1 = 55.70;
@@ -46,16 +36,8 @@ class TestTaskRecord : public QObject {
 
   private slots:
     void init() {
-        Dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(Dir->isValid());
-        QVERIFY(QDir(Dir->path()).mkdir("Cache"));
         // The view finds its tiles in the cache: the server sees only the tasks.
-        for (const char* name : {"q", "r", "s", "t"}) {
-            QFile f(Dir->path() + "/Cache/" + name + ".jpg");
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            const std::string jpeg = MakeTileJpeg(256, 256, 9);
-            f.write(jpeg.data(), static_cast<qint64>(jpeg.size()));
-        }
+        QVERIFY(NewProgramFolder(Dir, {9, 9, 9, 9}));
         Server = std::make_unique<HttpScriptServer>();
     }
     void cleanup() {
@@ -65,7 +47,7 @@ class TestTaskRecord : public QObject {
     }
 
     void aRestartBringsTheTasksBackWaitingAndContinueResumesTheCursor() {
-        Open();
+        QVERIFY(Open());
         // The first is alone and starts; two more wait behind it.
         for (int i = 0; i < 40; ++i)
             Server->Push(ScriptedAnswer::Ok(MakeTileJpeg(256, 256, static_cast<uint32_t>(i)))
@@ -81,16 +63,15 @@ class TestTaskRecord : public QObject {
         Form.reset();  // the window goes with a task half way
 
         const std::size_t asked = Server->Requests().size();
-        Open();
+        QVERIFY(Open());
         const auto listed = S().TaskList.Snapshot();
         QCOMPARE(listed.size(), std::size_t{3});
-        QCOMPARE(listed[0]->Zoom, 8);
-        QCOMPARE(listed[1]->Zoom, 9);
-        QCOMPARE(listed[2]->Zoom, 10);
         QCOMPARE(Form->ComboBox4->count(), 3);
-        for (int i = 0; i < 3; ++i)
+        for (int i = 0; i < 3; ++i) {
+            QCOMPARE(listed[static_cast<std::size_t>(i)]->Zoom, 8 + i);
             QVERIFY2(Form->ComboBox4->itemText(i).contains(QStringLiteral("(прервано)")),
                      qPrintable(Form->ComboBox4->itemText(i)));
+        }
         QVERIFY(Form->ContinueButton->isVisible());
         const int64_t resume = listed[2]->Resume;
         QVERIFY(resume >= 3 && resume < listed[2]->TileCount);

@@ -1,23 +1,17 @@
 #include <QApplication>
-#include <QDir>
 #include <QFile>
 #include <QProcess>
-#include <QTemporaryDir>
-#include <QTimer>
 #include <QtTest>
 #include <cmath>
-#include <memory>
 
-#include "geo/coordinate_text.h"
+#include "form_fixture.h"
 #include "geo/projection.h"
 #include "geo/tile_key.h"
 #include "regions/region_outline.h"
 #include "regions/shape_tiles.h"
-#include "support/tile_factory.h"
 #include "tilestore/cache_coverage.h"
 #include "ui/koord_dlg.h"
 #include "ui/message_catcher.h"
-#include "ui/tform1.h"
 #include "ui/tokbottom_dlg.h"
 #include "ui/when_modal.h"
 #include "ui_test_main.h"
@@ -40,25 +34,6 @@ class TestTForm1Region : public QObject {
     std::unique_ptr<TForm1> Form;
 
     MainState& S() { return Form->State(); }
-
-    void MakeForm() {
-        Dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(Dir->isValid());
-        QVERIFY(QDir(Dir->path()).mkdir("Cache"));
-        Form = std::make_unique<TForm1>((Dir->path() + "/").toStdString());
-        SetWorkMode(S(), 0);  // cache only: nothing is ever requested
-        S().GenerateUpperLayers = false;
-        Form->resize(900, 700);
-        Form->show();
-        QApplication::setActiveWindow(Form.get());
-        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
-        QTRY_VERIFY(Form->View->Compositions() > 0);
-        QTRY_COMPARE(S().ViewBitmap.Width(), Form->PaintBox1->width());
-        Form->RxSlider1->setValue(10);
-        S().CenterLat = 55.7;
-        S().CenterLon = -37.6;
-        Form->RxSlider1Changed();
-    }
 
     QString WriteFile(const QString& name, const QByteArray& bytes) {
         const QString path = Dir->path() + "/" + name;
@@ -86,17 +61,29 @@ class TestTForm1Region : public QObject {
         return QPoint(static_cast<int>(std::lround(s.X)), static_cast<int>(std::lround(s.Y)));
     }
 
-    // The polygon drawn, as the map shows its vertices.
-    std::vector<QPoint> Vertices() {
-        std::vector<QPoint> points;
-        const auto& shape = Form->CurrentShape();
-        if (!shape || shape->Polygons.empty()) return points;
-        for (const ShapePoint& p : shape->Polygons[0].Outer) points.push_back(OnScreen(p));
-        return points;
+    QString CacheTile(int zoom, int column, int row) {
+        return QString::fromStdString(S().CachePathCopy() + KeyLetters(zoom, column, row) + ".jpg");
+    }
+
+    // The task panel's text for the shape's tiles (not its box's) at the task zoom.
+    QString PanelCount(const RegionShape& shape) {
+        const int zoom = Form->ComboBox2->currentIndex() + 1;
+        return QString("Тайлов в области: %1").arg(CountShapeTiles(shape, zoom));
     }
 
   private slots:
-    void init() { MakeForm(); }
+    void init() {
+        QVERIFY(NewProgramFolder(Dir));
+        // Cache only: nothing is ever requested.
+        QVERIFY(ShowForm(Form, Dir->path(), [](MainState& s) { SetWorkMode(s, 0); }));
+        QApplication::setActiveWindow(Form.get());
+        QTRY_VERIFY(Form->View->Compositions() > 0);
+        QTRY_COMPARE(S().ViewBitmap.Width(), Form->PaintBox1->width());
+        Form->RxSlider1->setValue(10);
+        S().CenterLat = 55.7;
+        S().CenterLon = -37.6;
+        Form->RxSlider1Changed();
+    }
     void cleanup() {
         Form.reset();
         Dir.reset();
@@ -119,9 +106,7 @@ class TestTForm1Region : public QObject {
         const QPoint mid = Form->PaintBox1->rect().center();
         const QPoint a = mid + QPoint(-100, -80), b = mid + QPoint(120, -60),
                      stray = mid + QPoint(0, 150), c = mid + QPoint(20, 110);
-        Click(a);
-        Click(b);
-        Click(stray);
+        for (QPoint p : {a, b, stray}) Click(p);
         QVERIFY(Form->DraftActive());
         if (keys == "b") QTest::keyClick(Form->PaintBox1, Qt::Key_Backspace);
         if (keys == "e") {
@@ -136,23 +121,21 @@ class TestTForm1Region : public QObject {
             QVERIFY(!S().HasSelection);
             return;
         }
-        QVERIFY(Form->CurrentShape());
+        const auto& shape = Form->CurrentShape();
+        QVERIFY(shape);
         QVERIFY(!Form->DraftActive());
         QVERIFY(S().HasSelection);
-        const std::vector<QPoint> shown = Vertices();
-        QCOMPARE(static_cast<int>(shown.size()), vertices);
+        QVERIFY(!shape->Polygons.empty());
+        const auto& outer = shape->Polygons[0].Outer;
+        QCOMPARE(static_cast<int>(outer.size()), vertices);
         const std::vector<QPoint> expected =
             keys == "b" ? std::vector<QPoint>{a, b, c} : std::vector<QPoint>{a, b, stray, c};
-        for (std::size_t i = 0; i < shown.size(); ++i)
-            QVERIFY2((shown[i] - expected[i]).manhattanLength() <= 2,
+        for (std::size_t i = 0; i < outer.size(); ++i)
+            QVERIFY2((OnScreen(outer[i]) - expected[i]).manhattanLength() <= 2,
                      qPrintable(QString("vertex %1").arg(i)));
-        // The task panel counts the polygon's tiles, not its box's.
-        const int zoom = Form->ComboBox2->currentIndex() + 1;
-        const long long tiles = CountShapeTiles(*Form->CurrentShape(), zoom);
-        QCOMPARE(Form->Label15->text(), QString("Тайлов в области: %1").arg(tiles));
+        QCOMPARE(Form->Label15->text(), PanelCount(*shape));
         QVERIFY(Form->SpeedButton2->isEnabled());
-        // The box is the corners.
-        const RegionCorners box = ShapeBounds(*Form->CurrentShape());
+        const RegionCorners box = ShapeBounds(*shape);  // the box is the corners
         QCOMPARE(S().SelLat1, box.Lat1);
         QCOMPARE(S().SelLon2, box.Lon2);
     }
@@ -160,8 +143,7 @@ class TestTForm1Region : public QObject {
     void rectangleAfterAShapeReplacesIt() {
         QTest::mouseClick(Form->ToolButton9, Qt::LeftButton);
         const QPoint mid = Form->PaintBox1->rect().center();
-        Click(mid);
-        Click(mid + QPoint(50, 0));
+        for (QPoint p : {mid, mid + QPoint(50, 0)}) Click(p);
         DoubleClick(mid + QPoint(0, 50));
         QVERIFY(Form->CurrentShape());
         QTest::mouseClick(Form->ToolButton8, Qt::LeftButton);
@@ -205,15 +187,11 @@ class TestTForm1Region : public QObject {
         QVERIFY(deeper.Width > Form->PaintBox1->width() ||
                 deeper.Height > Form->PaintBox1->height());
         QCOMPARE(Form->RxSlider1->value(), S().Zoom);
-        const int zoom = Form->ComboBox2->currentIndex() + 1;
-        QCOMPARE(Form->Label15->text(),
-                 QString("Тайлов в области: %1").arg(CountShapeTiles(*shape, zoom)));
-        // The outline is drawn: the line's middle vertex is dark or light on the
-        // band, not the bare view.
+        QCOMPARE(Form->Label15->text(), PanelCount(*shape));
+        // The outline is drawn: the line's middle vertex differs from the bare view.
         const QPoint vertex = OnScreen(shape->Lines[0][1]);
-        const QImage shown = Form->PaintBox1->grab().toImage();
-        const QColor view = S().ViewBitmap.Image().pixelColor(vertex);
-        QVERIFY(shown.pixelColor(vertex) != view);
+        QVERIFY(Form->PaintBox1->grab().toImage().pixelColor(vertex) !=
+                S().ViewBitmap.Image().pixelColor(vertex));
     }
 
     void filesThatFailChangeNothing_data() {
@@ -290,8 +268,7 @@ class TestTForm1Region : public QObject {
     void coverageOverlayTintsTheCachedTilesOfTheTaskZoom() {
         Form->ComboBox2->setCurrentIndex(12);  // zoom 13, three levels below the view
         const TilePosition held = TileAt(13, S().CenterLon, S().CenterLat);
-        QFile f(QString::fromStdString(S().CachePathCopy() + KeyLetters(13, held.Column, held.Row) +
-                                       ".jpg"));
+        QFile f(CacheTile(13, held.Column, held.Row));
         QVERIFY(f.open(QIODevice::WriteOnly));  // a name is all the overlay reads
         f.close();
         QTest::mouseClick(Form->ToolButton11, Qt::LeftButton);
@@ -317,15 +294,13 @@ class TestTForm1Region : public QObject {
         QCOMPARE(Form->PaintBox1->grab().toImage().pixelColor(tinted), view.pixelColor(tinted));
     }
 
-    // Not a check: under a real X server (VISTREL_SHOTS=folder, a tile server
-    // on the default address or VISTREL_SHOT_SOURCE), a corridor opened from
-    // a GPX, a polygon drawn, and the cache coverage of a partly downloaded
-    // region, for a person to look at.
+    // Not a check: pictures of regions for a person, under a real X server
+    // (VISTREL_SHOTS=folder; tiles from VISTREL_SHOT_SOURCE or the default).
     void screenshotsOfRegions() {
         const QString shots = qEnvironmentVariable("VISTREL_SHOTS");
         if (shots.isEmpty()) QSKIP("VISTREL_SHOTS not set");
-        const QString source = qEnvironmentVariable("VISTREL_SHOT_SOURCE", DefaultSourceString);
-        SetSourceString(S(), source.toStdString());
+        SetSourceString(
+            S(), qEnvironmentVariable("VISTREL_SHOT_SOURCE", DefaultSourceString).toStdString());
         SetWorkMode(S(), 2);
         Form->move(0, 0);
         Form->resize(1180, 860);
@@ -368,8 +343,7 @@ class TestTForm1Region : public QObject {
         const TileRange range = ShapeTileRange(*Form->CurrentShape(), zoom);
         while (cursor.Next(tile)) {
             if (tile.Column > range.FirstColumn + range.Columns * 3 / 5) continue;
-            QFile f(QString::fromStdString(S().CachePathCopy() +
-                                           KeyLetters(zoom, tile.Column, tile.Row) + ".jpg"));
+            QFile f(CacheTile(zoom, tile.Column, tile.Row));
             QVERIFY(f.open(QIODevice::WriteOnly));
             f.write(jpeg.data(), static_cast<qint64>(jpeg.size()));
         }

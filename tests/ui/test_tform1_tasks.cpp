@@ -10,8 +10,8 @@
 #include <QtTest>
 #include <memory>
 
-#include "ui_test_main.h"
 #include "fetch/request_tile.h"
+#include "form_fixture.h"
 #include "support/http_script_server.h"
 #include "support/tile_factory.h"
 #include "tasks/tasks.h"
@@ -20,6 +20,7 @@
 #include "ui/tform2.h"
 #include "ui/tform3.h"
 #include "ui/tform6.h"
+#include "ui_test_main.h"
 
 class TestTForm1Tasks : public QObject {
     Q_OBJECT
@@ -34,23 +35,12 @@ class TestTForm1Tasks : public QObject {
     QString Memo() { return Report()->Memo1->toPlainText(); }
 
     void MakeForm() {
-        Dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(Dir->isValid());
         Server = std::make_unique<HttpScriptServer>();
         // The view finds its tiles in the cache: the server sees only the task.
-        QVERIFY(QDir(Dir->path()).mkdir("Cache"));
-        for (const char* name : {"q", "r", "s", "t"}) {
-            QFile f(Dir->path() + "/Cache/" + name + ".jpg");
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            const std::string jpeg = MakeTileJpeg(256, 256, 9);
-            f.write(jpeg.data(), static_cast<qint64>(jpeg.size()));
-        }
-        Form = std::make_unique<TForm1>((Dir->path() + "/").toStdString());
-        SetSourceString(S(), Server->Url("/kh?v=9&n=404&t=t"));
-        S().GenerateUpperLayers = false;
-        Form->resize(900, 700);
-        Form->show();
-        QVERIFY(QTest::qWaitForWindowExposed(Form.get()));
+        QVERIFY(NewProgramFolder(Dir, {9, 9, 9, 9}));
+        QVERIFY(ShowForm(Form, Dir->path(), [&](MainState& s) {
+            SetSourceString(s, Server->Url("/kh?v=9&n=404&t=t"));
+        }));
     }
 
     // A selection of 3 x 3 to 4 x 4 tiles at task zoom 10.

@@ -13,13 +13,14 @@
 #include <cmath>
 #include <memory>
 
-#include "ui_test_main.h"
 #include "fetch/request_tile.h"
+#include "form_fixture.h"
 #include "geo/projection.h"
 #include "platform/text_codec.h"
-#include "ui/message_catcher.h"
 #include "support/tile_factory.h"
+#include "ui/message_catcher.h"
 #include "ui/tform1.h"
+#include "ui_test_main.h"
 #include "view/favorites.h"
 #include "view/map_view.h"
 #include "view/navigation.h"
@@ -67,21 +68,8 @@ class TestTForm1View : public QObject {
     // The cache holds the four tiles of zoom 1 and nothing else; the work
     // mode is cache only, so no tile is ever requested.
     void MakeForm() {
-        Dir = std::make_unique<QTemporaryDir>();
-        QVERIFY(Dir->isValid());
-        QVERIFY(QDir(Dir->path()).mkdir("Cache"));
-        uint32_t seed = 1;
-        for (const char* name : {"q", "r", "s", "t"}) {
-            QFile f(Dir->path() + "/Cache/" + name + ".jpg");
-            QVERIFY(f.open(QIODevice::WriteOnly));
-            const std::string jpeg = MakeTileJpeg(256, 256, seed++);
-            f.write(jpeg.data(), static_cast<qint64>(jpeg.size()));
-        }
-        Form = std::make_unique<TForm1>(Folder().toStdString());
-        SetWorkMode(S(), 0);
-        S().GenerateUpperLayers = false;
-        Form->resize(900, 700);
-        Form->show();
+        QVERIFY(NewProgramFolder(Dir, {1, 2, 3, 4}));
+        QVERIFY(ShowForm(Form, Dir->path(), [](MainState& s) { SetWorkMode(s, 0); }));
         QApplication::setActiveWindow(Form.get());
         QVERIFY(QTest::qWaitForWindowActive(Form.get()));
         QTRY_VERIFY(View().Compositions() > 0);
