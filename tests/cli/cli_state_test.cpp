@@ -54,11 +54,8 @@ TEST_F(CliTest, ARecordOfAnotherTaskIsRefusedNamingTheDifference) {
 
 TEST_F(CliTest, RetryFailedAsksForExactlyTheTilesThatFailed) {
     // Two tiles are missing on the server the first time they are asked for.
-    std::set<std::string> failing;
-    {
-        const auto all = RegionTileList(13);
-        failing = {all[1], all[4]};
-    }
+    const auto all = RegionTileList(13);
+    const std::set<std::string> failing{all[1], all[4]};
     std::map<std::string, int> served;
     std::mutex servedMutex;
     StartServer({}, [&](const std::string& letters) -> std::optional<std::string> {
@@ -70,9 +67,8 @@ TEST_F(CliTest, RetryFailedAsksForExactlyTheTilesThatFailed) {
     const std::string record = Folder.File("task.json");
     const CliResult first = Run(Plus(Download, {"--state", record}), Folder.Path());
     EXPECT_EQ(first.Status, 3) << first.Err;
-    const std::string count = std::to_string(RegionTileList(13).size());
-    EXPECT_EQ(first.LastLine(), "vistrel-cli: " + count + " tiles, " +
-                                    std::to_string(RegionTileList(13).size() - 2) +
+    EXPECT_EQ(first.LastLine(), "vistrel-cli: " + std::to_string(all.size()) + " tiles, " +
+                                    std::to_string(all.size() - 2) +
                                     " obtained, 2 failed, 0 skipped");
     {
         std::lock_guard<std::mutex> lock(Mutex);
@@ -86,7 +82,7 @@ TEST_F(CliTest, RetryFailedAsksForExactlyTheTilesThatFailed) {
     std::set<std::string> asked;
     for (const auto& [letters, times] : AskedTiles()) asked.insert(letters);
     EXPECT_EQ(asked, failing);
-    EXPECT_EQ(CachedTiles(Folder.Path()).size(), RegionTileList(13).size());
+    EXPECT_EQ(CachedTiles(Folder.Path()).size(), all.size());
 }
 
 }  // namespace

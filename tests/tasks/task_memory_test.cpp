@@ -7,6 +7,7 @@
 #include <thread>
 
 #include "core/app_core.h"
+#include "support/task_request.h"
 #include "support/temp_dir.h"
 #include "tasks/stitch_task.h"
 #include "tasks/tasks.h"
@@ -22,8 +23,7 @@ long RssKb() {
     return -1;
 }
 
-// The tiles a task holds cost nothing: ten million of them are made and
-// started without the memory growing with their number.
+// Tiles are made as they are taken, so the memory does not grow with their number.
 TEST(TaskMemory, ATenMillionTileTaskIsMadeAndRunWithinTwentyMegabytes) {
     TempDir cache;
     MainState state;
@@ -44,8 +44,7 @@ TEST(TaskMemory, ATenMillionTileTaskIsMadeAndRunWithinTwentyMegabytes) {
     state.SelLon2 = lon(column + side - 0.5);
 
     const long before = RssKb();
-    TaskRequest request;
-    request.Zoom = z;
+    const TaskRequest request = MakeRequest(z);
     auto task = NewTask(state, request);
     std::string failed, error;
     ASSERT_EQ(BuildTask(state, *task, request, failed, error), TaskBuild::Built) << error;

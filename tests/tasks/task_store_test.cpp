@@ -13,6 +13,7 @@
 #include "fetch/request_tile.h"
 #include "regions/region_shape.h"
 #include "support/http_script_server.h"
+#include "support/task_request.h"
 #include "support/task_tiles.h"
 #include "support/temp_dir.h"
 #include "support/tile_factory.h"
@@ -29,10 +30,8 @@ class TaskStoreTest : public ::testing::Test {
   protected:
     void SetUp() override {
         FetchGlobalInit();
-        SetSourceString(State, Server.Url(Prefix));
-        SetCachePath(State, Folder.Path() + "cache/");
+        Aim(State);
         Folder.WriteFile("cache/.keep", "");
-        State.GenerateUpperLayers = false;
         State.SelLat1 = 55.80;
         State.SelLon1 = -37.50;
         State.SelLat2 = 55.70;
@@ -42,25 +41,44 @@ class TaskStoreTest : public ::testing::Test {
         StopAllTasks(State);
         EXPECT_TRUE(WaitForTaskWorker(State, 60s));
     }
+    void Aim(MainState& state) {
+        SetSourceString(state, Server.Url(Prefix));
+        SetCachePath(state, Folder.Path() + "cache/");
+        state.GenerateUpperLayers = false;
+    }
     std::shared_ptr<stichtype> Make(TaskRequest request) {
         auto task = NewTask(State, request);
         std::string failed, error;
         EXPECT_EQ(BuildTask(State, *task, request, failed, error), TaskBuild::Built) << error;
         return task;
     }
-    // The letters of the requests the server got, in order.
-    std::vector<std::string> Asked() const {
+    void RunToEnd(const std::shared_ptr<stichtype>& task) {
+        QueueTask(State, task);
+        ASSERT_TRUE(StartTaskWorker(State, task));
+        ASSERT_TRUE(WaitForTaskWorker(State, 60s));
+    }
+    // The letters of the requests the server got, in order, from the `from`th.
+    std::vector<std::string> Asked(std::size_t from = 0) const {
         std::vector<std::string> out;
         for (const std::string& request : Server.Requests()) {
             const std::size_t at = request.find(Prefix) + std::string(Prefix).size();
             out.push_back(request.substr(at, request.find(' ', at) - at));
         }
-        return out;
+        return From(out, from);
     }
     static std::vector<std::string> Names(const stichtype& task, std::size_t from = 0) {
         std::vector<std::string> out;
         for (const jtype& t : TaskTileList(task)) out.push_back(t.TileName);
-        return {out.begin() + static_cast<std::ptrdiff_t>(std::min(from, out.size())), out.end()};
+        return From(out, from);
+    }
+    static std::vector<std::string> From(const std::vector<std::string>& all, std::size_t from) {
+        return {all.begin() + static_cast<std::ptrdiff_t>(std::min(from, all.size())), all.end()};
+    }
+    static std::vector<TaskRecordEntry> Entries(const std::string& text) {
+        std::vector<TaskRecordEntry> entries;
+        std::string problem;
+        EXPECT_TRUE(ParseTaskRecord(text, entries, problem)) << problem;
+        return entries;
     }
 
     HttpScriptServer Server;
@@ -78,26 +96,17 @@ RegionShape Triangle() {
 
 TEST_F(TaskStoreTest, EveryKindOfTaskComesBackAsItWasWaitingForContinue) {
     const auto shape = std::make_shared<const RegionShape>(Triangle());
-    struct Case {
+    const struct {
         const char* Name;
         TaskRequest Request;
+    } cases[] = {
+        {"download range", MakeRequest(11, 13)},
+        {"shape download", MakeRequest(13, 0, shape)},
+        {"stitch", MakeRequest(13, 0, nullptr, Folder.File("Снимок.jpg"), 55)},
+        {"shape stitch", MakeRequest(13, 0, shape, Folder.File("shape.jpg"), 55)},
     };
-    std::vector<Case> cases(4);
-    cases[0] = {"download range", {}};
-    cases[0].Request.Zoom = 11;
-    cases[0].Request.ZoomTo = 13;
-    cases[1] = {"shape download", {}};
-    cases[1].Request.Zoom = 13;
-    cases[1].Request.Shape = shape;
-    cases[2] = {"stitch", {}};
-    cases[2].Request.IsStitch = true;
-    cases[2].Request.FileName = Folder.File("Снимок.jpg");
-    cases[2].Request.Quality = 55;
-    cases[3] = {"shape stitch", cases[2].Request};
-    cases[3].Request.Shape = shape;
-    cases[3].Request.FileName = Folder.File("shape.jpg");
     std::vector<std::shared_ptr<stichtype>> made;
-    for (const Case& c : cases) {
+    for (const auto& c : cases) {
         auto task = Make(c.Request);
         task->Resume = 5;
         task->TilesDone = 5;
@@ -105,9 +114,7 @@ TEST_F(TaskStoreTest, EveryKindOfTaskComesBackAsItWasWaitingForContinue) {
         task->FailedNames.Append(Names(*task)[2]);
         made.push_back(task);
     }
-    std::vector<TaskRecordEntry> entries;
-    std::string problem;
-    ASSERT_TRUE(ParseTaskRecord(TaskRecordText(made), entries, problem)) << problem;
+    const auto entries = Entries(TaskRecordText(made));
     ASSERT_EQ(entries.size(), made.size());
     for (std::size_t i = 0; i < made.size(); ++i) {
         SCOPED_TRACE(cases[i].Name);
@@ -151,9 +158,8 @@ TEST_F(TaskStoreTest, ABadRecordIsKeptAsideAndTheProgramGoesOn) {
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
-        const std::string path = Folder.File(TasksFileName);
         ASSERT_TRUE(Folder.WriteFile(TasksFileName, c.Text));
-        const TaskRecordLoad load = LoadTaskRecord(State, path);
+        const TaskRecordLoad load = LoadTaskRecord(State, Folder.File(TasksFileName));
         EXPECT_TRUE(load.Tasks.empty());
         EXPECT_NE(load.Message.find(c.Problem), std::string::npos) << load.Message;
         EXPECT_NE(load.Message.find("Tasks.json.bad"), std::string::npos) << load.Message;
@@ -167,16 +173,10 @@ TEST_F(TaskStoreTest, ABadRecordIsKeptAsideAndTheProgramGoesOn) {
 
 TEST_F(TaskStoreTest, AStitchWhoseFolderIsGoneComesBackStoppedSayingWhy) {
     TempDir gone;
-    TaskRequest request;
-    request.IsStitch = true;
-    request.FileName = gone.File("sub/out.jpg");
     ASSERT_TRUE(gone.WriteFile("sub/x", "x"));
-    auto task = Make(request);
+    auto task = Make(MakeRequest(13, 0, nullptr, gone.File("sub/out.jpg")));
     std::filesystem::remove_all(gone.File("sub"));
-    std::vector<TaskRecordEntry> entries;
-    std::string problem;
-    ASSERT_TRUE(ParseTaskRecord(TaskRecordText({task}), entries, problem)) << problem;
-    const auto restored = RestoreTask(State, entries.at(0));
+    const auto restored = RestoreTask(State, Entries(TaskRecordText({task})).at(0));
     EXPECT_TRUE(restored->Stop);
     EXPECT_EQ(restored->Log.Lines().back().rfind("Задание не может быть продолжено: ", 0), 0u);
     EXPECT_NE(restored->Log.Lines().back().find("out."), std::string::npos);
@@ -185,21 +185,16 @@ TEST_F(TaskStoreTest, AStitchWhoseFolderIsGoneComesBackStoppedSayingWhy) {
 // The viewer closed with two tasks waiting and one running half way.
 TEST_F(TaskStoreTest, ARestartKeepsTheOrderAndContinueResumesTheRunningOnesCursor) {
     std::vector<std::shared_ptr<stichtype>> made;
-    for (int zoom : {12, 13, 14}) {
-        TaskRequest request;
-        request.Zoom = zoom;
-        made.insert(made.begin(), Make(request));  // newest first, as the list holds them
-    }
-    const auto running = made.back();  // the oldest, started first
+    // Newest first, as the list holds them; the oldest was started first.
+    for (int zoom : {12, 13, 14}) made.insert(made.begin(), Make(MakeRequest(zoom)));
+    const auto running = made.back();
     running->Started = true;
     running->Resume = 4;
     running->TilesDone = 4;
     ASSERT_TRUE(Folder.WriteFile(TasksFileName, TaskRecordText(made)));
 
     MainState next;
-    SetSourceString(next, Server.Url(Prefix));
-    SetCachePath(next, State.CachePathCopy());
-    next.GenerateUpperLayers = false;
+    Aim(next);
     const TaskRecordLoad load = LoadTaskRecord(next, Folder.File(TasksFileName));
     ASSERT_TRUE(load.Message.empty()) << load.Message;
     QueueRestoredTasks(next, load.Tasks);
@@ -235,9 +230,7 @@ TEST_F(TaskStoreTest, RetryingFailedTilesAsksForExactlyThose) {
     for (std::size_t i = 0; i < names.size(); ++i)
         Server.Push(i == 1 || i == 4 ? ScriptedAnswer::Status(404, "Not Found")
                                      : ScriptedAnswer::Ok(MakeTileJpeg(256, 256, 3)));
-    QueueTask(State, task);
-    ASSERT_TRUE(StartTaskWorker(State, task));
-    ASSERT_TRUE(WaitForTaskWorker(State, 60s));
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(task));
     const std::vector<std::string> failed{names[1], names[4]};
     EXPECT_EQ(task->FailedNames.Lines(), failed);
 
@@ -246,13 +239,8 @@ TEST_F(TaskStoreTest, RetryingFailedTilesAsksForExactlyThose) {
     ASSERT_TRUE(retry);
     EXPECT_EQ(retry->TileCount, 2);
     for (int i = 0; i < 2; ++i) Server.Push(ScriptedAnswer::Ok(MakeTileJpeg(256, 256, 4)));
-    QueueTask(State, retry);
-    ASSERT_TRUE(StartTaskWorker(State, retry));
-    ASSERT_TRUE(WaitForTaskWorker(State, 60s));
-    const auto asked = Asked();
-    EXPECT_EQ(
-        std::vector<std::string>(asked.begin() + static_cast<std::ptrdiff_t>(before), asked.end()),
-        failed);
+    ASSERT_NO_FATAL_FAILURE(RunToEnd(retry));
+    EXPECT_EQ(Asked(before), failed);
     EXPECT_EQ(retry->FailedTiles, 0);
     EXPECT_FALSE(RetryFailedTask(State, *retry));
 }
@@ -282,10 +270,8 @@ TEST_F(TaskStoreTest, TheKeeperWritesUrgentChangesAtOnceAndOthersThrottled) {
         EXPECT_TRUE(Folder.Exists(TasksFileName));
         task->Resume = 7;
     }
-    std::vector<TaskRecordEntry> entries;
-    std::string problem;
-    ASSERT_TRUE(ParseTaskRecord(Folder.ReadFile(TasksFileName), entries, problem)) << problem;
-    EXPECT_EQ(entries.at(0).Position, 7) << "the last record is written at the end";
+    EXPECT_EQ(Entries(Folder.ReadFile(TasksFileName)).at(0).Position, 7)
+        << "the last record is written at the end";
 }
 
 }  // namespace

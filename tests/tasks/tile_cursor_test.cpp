@@ -10,6 +10,7 @@
 #include "geo/tile_key.h"
 #include "platform/numbers.h"
 #include "regions/shape_tiles.h"
+#include "support/task_request.h"
 #include "support/task_tiles.h"
 #include "tasks/stitch_task.h"
 #include "tasks/task_params.h"
@@ -69,6 +70,13 @@ class TileCursorTest : public ::testing::Test {
         State.SelLat2 = c.Lat2;
         State.SelLon2 = c.Lon2;
     }
+    // Builds the request over the selection into `Task`; `Error` says why not.
+    TaskBuild Build(const TaskRequest& request) {
+        Task = NewTask(State, request);
+        std::string failed;
+        Error.clear();
+        return BuildTask(State, *Task, request, failed, Error);
+    }
     std::vector<Tile> Expected(int z) const {
         const RegionPixels size =
             RegionPixelSize(z, {State.SelLat1, State.SelLon1, State.SelLat2, State.SelLon2});
@@ -76,6 +84,8 @@ class TileCursorTest : public ::testing::Test {
                           State.SourceStringCopy(), State.CachePathCopy());
     }
     MainState State;
+    std::shared_ptr<stichtype> Task;
+    std::string Error;
 };
 
 struct Region {
@@ -103,24 +113,19 @@ TEST_F(TileCursorTest, GeneratedOrderIsTheStoredListsOrder) {
     for (const Region& r : Regions) {
         SCOPED_TRACE(r.Name);
         Select(r.Lat1, r.Lon1, r.Lat2, r.Lon2, r.Zoom);
-        TaskRequest request;
-        request.Zoom = r.Zoom;
-        request.ZoomTo = r.ZoomTo;
-        auto task = NewTask(State, request);
-        std::string failed, error;
-        ASSERT_EQ(BuildTask(State, *task, request, failed, error), TaskBuild::Built) << error;
+        ASSERT_EQ(Build(MakeRequest(r.Zoom, r.ZoomTo)), TaskBuild::Built) << Error;
         std::vector<Tile> expected;
         for (int z = r.Zoom; z <= std::max(r.Zoom, r.ZoomTo); ++z) {
             const auto zoom = Expected(z);
             expected.insert(expected.end(), zoom.begin(), zoom.end());
         }
-        const auto walked = Walked(task->Tiles);
+        const auto walked = Walked(Task->Tiles);
         ASSERT_EQ(walked.size(), expected.size());
-        EXPECT_EQ(task->TileCount, static_cast<int64_t>(expected.size()));
+        EXPECT_EQ(Task->TileCount, static_cast<int64_t>(expected.size()));
         EXPECT_TRUE(walked == expected);
         // A cursor started part way on yields the rest of the same walk.
         for (const size_t from : {size_t{1}, expected.size() / 2, expected.size() - 1}) {
-            const auto rest = Walked(task->Tiles, static_cast<int64_t>(from));
+            const auto rest = Walked(Task->Tiles, static_cast<int64_t>(from));
             EXPECT_TRUE(rest == std::vector<Tile>(expected.begin() + from, expected.end()))
                 << "from " << from;
         }
@@ -136,56 +141,36 @@ RegionShape Triangle() {
 
 TEST_F(TileCursorTest, AShapeGivesOnlyItsTilesInTheRectanglesOrder) {
     auto shape = std::make_shared<const RegionShape>(Triangle());
-    for (const bool stitch : {false, true}) {
-        SCOPED_TRACE(stitch ? "stitch" : "download");
-        TaskRequest request;
-        request.Zoom = 9;
-        request.ZoomTo = stitch ? 0 : 10;
-        request.IsStitch = stitch;
-        request.Shape = shape;
-        request.FileName = "/nonexistent-folder/x.jpg";
-        auto task = NewTask(State, request);
-        std::string failed, error;
-        const TaskBuild built = BuildTask(State, *task, request, failed, error);
-        // The stitch cannot write its files there; its tiles were made first.
-        if (stitch) {
-            ASSERT_EQ(built, TaskBuild::FileNotWritten);
-            continue;
-        }
-        ASSERT_EQ(built, TaskBuild::Built) << error;
-        std::vector<std::string> expected;
-        for (int z = 9; z <= 10; ++z) {
-            ShapeTileCursor cursor(*shape, z);
-            TileIndex t;
-            while (cursor.Next(t)) expected.push_back(KeyLetters(z, t.Column, t.Row));
-        }
-        std::vector<std::string> walked;
-        for (const Tile& t : Walked(task->Tiles)) walked.push_back(t.Name);
-        EXPECT_EQ(walked, expected);
-        EXPECT_EQ(task->TileCount, CountShapeTiles(*shape, 9) + CountShapeTiles(*shape, 10));
-        const auto rest = Walked(task->Tiles, 7);
-        ASSERT_FALSE(rest.empty());
-        EXPECT_EQ(rest.front().Name, expected[7]);
+    ASSERT_EQ(Build(MakeRequest(9, 10, shape)), TaskBuild::Built) << Error;
+    std::vector<std::string> expected;
+    for (int z = 9; z <= 10; ++z) {
+        ShapeTileCursor cursor(*shape, z);
+        TileIndex t;
+        while (cursor.Next(t)) expected.push_back(KeyLetters(z, t.Column, t.Row));
     }
+    std::vector<std::string> walked;
+    for (const Tile& t : Walked(Task->Tiles)) walked.push_back(t.Name);
+    EXPECT_EQ(walked, expected);
+    EXPECT_EQ(Task->TileCount, CountShapeTiles(*shape, 9) + CountShapeTiles(*shape, 10));
+    const auto rest = Walked(Task->Tiles, 7);
+    ASSERT_FALSE(rest.empty());
+    EXPECT_EQ(rest.front().Name, expected[7]);
+    // A stitch that cannot write its files there says so; its tiles were made first.
+    EXPECT_EQ(Build(MakeRequest(9, 0, shape, "/nonexistent-folder/x.jpg")),
+              TaskBuild::FileNotWritten);
 }
 
 TEST_F(TileCursorTest, AShapesStitchCoversItsBlockWithItsTilesInPlace) {
     auto shape = std::make_shared<const RegionShape>(Triangle());
     const std::string folder = ::testing::TempDir();
-    TaskRequest request;
-    request.Zoom = 8;
-    request.IsStitch = true;
-    request.Shape = shape;
-    request.FileName = folder + "shape-stitch.jpg";
-    auto task = NewTask(State, request);
-    std::string failed, error;
-    ASSERT_EQ(BuildTask(State, *task, request, failed, error), TaskBuild::Built) << error;
+    ASSERT_EQ(Build(MakeRequest(8, 0, shape, folder + "shape-stitch.jpg")), TaskBuild::Built)
+        << Error;
     const TileRange range = ShapeTileRange(*shape, 8);
-    EXPECT_EQ(task->ImageWidth, range.Columns * 256);
-    EXPECT_EQ(task->ImageHeight, range.Rows * 256);
-    EXPECT_EQ(task->TileCount, CountShapeTiles(*shape, 8));
-    EXPECT_LT(task->TileCount, int64_t{range.Columns} * range.Rows) << "a triangle leaves corners";
-    for (const jtype& t : TaskTileList(*task)) {
+    EXPECT_EQ(Task->ImageWidth, range.Columns * 256);
+    EXPECT_EQ(Task->ImageHeight, range.Rows * 256);
+    EXPECT_EQ(Task->TileCount, CountShapeTiles(*shape, 8));
+    EXPECT_LT(Task->TileCount, int64_t{range.Columns} * range.Rows) << "a triangle leaves corners";
+    for (const jtype& t : TaskTileList(*Task)) {
         const TileIndex i = KeyToTile(t.TileName, 0);
         EXPECT_EQ(t.X, (i.Column - range.FirstColumn) * 256);
         EXPECT_EQ(t.Y, (i.Row - range.FirstRow) * 256);
@@ -209,26 +194,16 @@ TEST_F(TileCursorTest, TasksBeyondTheLimitAreRefusedWithTheirCount) {
     for (const auto& c : cases) {
         SCOPED_TRACE(c.Name);
         Select(80, 179, -80, -179, c.Zoom);
-        TaskRequest request;
-        request.Zoom = c.Zoom;
-        request.ZoomTo = c.ZoomTo;
-        request.Shape = c.Shape;
-        auto task = NewTask(State, request);
-        std::string failed, error;
-        EXPECT_EQ(BuildTask(State, *task, request, failed, error), TaskBuild::ListRefused);
-        EXPECT_EQ(error.rfind("Слишком большая область: ", 0), 0u) << error;
-        EXPECT_NE(error.find("не более " + FormatThousands(10'000'000'000)), std::string::npos)
-            << error;
-        EXPECT_TRUE(task->Tiles.Empty());
+        EXPECT_EQ(Build(MakeRequest(c.Zoom, c.ZoomTo, c.Shape)), TaskBuild::ListRefused);
+        EXPECT_EQ(Error.rfind("Слишком большая область: ", 0), 0u) << Error;
+        EXPECT_NE(Error.find("не более " + FormatThousands(10'000'000'000)), std::string::npos)
+            << Error;
+        EXPECT_TRUE(Task->Tiles.Empty());
     }
     // Far above the old ceiling of sixteen million, and still accepted.
     Select(60, 40, 40, 10, 17);
-    TaskRequest request;
-    request.Zoom = 17;
-    auto task = NewTask(State, request);
-    std::string failed, error;
-    ASSERT_EQ(BuildTask(State, *task, request, failed, error), TaskBuild::Built) << error;
-    EXPECT_GT(task->TileCount, 100'000'000);
+    ASSERT_EQ(Build(MakeRequest(17)), TaskBuild::Built) << Error;
+    EXPECT_GT(Task->TileCount, 100'000'000);
 }
 
 }  // namespace
