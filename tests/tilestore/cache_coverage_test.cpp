@@ -94,6 +94,10 @@ TEST(CacheCoverage, CellsCountTheTilesThatFilesNameUnderEachCell) {
             for (int i = 0; i < 400; ++i)
                 tiles.insert({zoom, base + static_cast<int>(random() % span),
                               base + static_cast<int>(random() % span)});
+            // A full 4 x 4 block one view tile in: cells of 16 tiles hold more than one.
+            const int block = base + (zoom > c.ViewZoom ? 1 << (zoom - c.ViewZoom) : 0);
+            for (int i = 0; zoom == c.Zoom && i < 16; ++i)
+                tiles.insert({zoom, block + i % 4, block + i / 4});
         }
         for (const Tile& t : tiles) Place(dir, t);
         CacheCoverage coverage;
