@@ -61,11 +61,9 @@ TEST_F(CliRegionTest, ADownloadOfARegionAsksExactlyItsTiles) {
         const char* Zooms;
         int From, To;
         const char* Buffer;
-    } cases[] = {
-        {"l.geojson", "13-14", 13, 14, nullptr},
-        {"track.gpx", "14", 14, 14, nullptr},
-        {"track.gpx", "14", 14, 14, "3000"},
-    };
+    } cases[] = {{"l.geojson", "13-14", 13, 14, nullptr},
+                 {"track.gpx", "14", 14, 14, nullptr},
+                 {"track.gpx", "14", 14, 14, "3000"}};
     for (const auto& c : cases) {
         SCOPED_TRACE(std::string(c.File) + " " + c.Zooms + " " + (c.Buffer ? c.Buffer : ""));
         TempDir folder;
@@ -83,9 +81,9 @@ TEST_F(CliRegionTest, ADownloadOfARegionAsksExactlyItsTiles) {
         const auto expected =
             ShapeTiles(Folder.File(c.File), c.From, c.To, c.Buffer ? std::stod(c.Buffer) : 1000);
         EXPECT_EQ(AskedOnce(expected.size()), expected);
-        EXPECT_EQ(r.LastLine(), "vistrel-cli: " + std::to_string(expected.size()) + " tiles, " +
-                                    std::to_string(expected.size()) +
-                                    " obtained, 0 failed, 0 skipped");
+        const std::string n = std::to_string(expected.size());
+        EXPECT_EQ(r.LastLine(),
+                  "vistrel-cli: " + n + " tiles, " + n + " obtained, 0 failed, 0 skipped");
     }
 }
 

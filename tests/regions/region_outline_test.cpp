@@ -11,23 +11,16 @@
 namespace {
 
 RegionShape Polygon(GeoPath outer) {
-    RegionShape shape;
-    shape.Polygons.push_back({std::move(outer), {}});
-    return shape;
+    return {{{std::move(outer), {}}}, {}, 1000};
 }
-
 RegionShape Line(GeoPath line, double width) {
-    RegionShape shape;
-    shape.Lines.push_back(std::move(line));
-    shape.CorridorWidth = width;
-    return shape;
+    return {{}, {std::move(line)}, width};
 }
 
 }  // namespace
 
 TEST(RegionOutline, BoundsHoldTheShapeAndTheCorridorsBand) {
-    // 500 m on the ground: 0.0044916 degrees of latitude; of longitude at 60
-    // degrees twice that.
+    // 500 m of latitude in degrees; of longitude at 60 degrees twice that.
     const double half = 500 / (6378137.0 * M_PI / 180);
     struct Case {
         const char* Name;
@@ -55,8 +48,7 @@ TEST(RegionOutline, BoundsHoldTheShapeAndTheCorridorsBand) {
 }
 
 TEST(RegionOutline, ScreenPointsFollowTheMap) {
-    // West-positive longitudes: a point at a smaller longitude lies east,
-    // to the right on the screen.
+    // West-positive longitudes: a smaller longitude lies east, to the right.
     const int z = 8;
     const ScreenPoint centre = ScreenPointOf({-37, 55}, z, -37, 55, 800, 600);
     EXPECT_DOUBLE_EQ(centre.X, 400);
@@ -116,12 +108,8 @@ TEST(PolygonDraft, ClicksBackspaceAndClose) {
     for (const Case& k : cases) {
         SCOPED_TRACE(k.Name);
         PolygonDraft draft;
-        for (const auto& [step, point] : k.Steps) {
-            if (step == 'a')
-                draft.Add(point);
-            else
-                draft.RemoveLast();
-        }
+        for (const auto& [step, point] : k.Steps)
+            step == 'a' ? draft.Add(point) : draft.RemoveLast();
         const GeoPath before = draft.Points();
         const std::optional<RegionShape> shape = draft.Close();
         EXPECT_EQ(shape.has_value(), k.Closes);

@@ -2,9 +2,10 @@
 
 #include <gtest/gtest.h>
 
-#include <atomic>
 #include <chrono>
+#include <compare>
 #include <map>
+#include <mutex>
 #include <random>
 #include <set>
 #include <thread>
@@ -18,6 +19,7 @@ namespace {
 
 struct Tile {
     int Zoom, Column, Row;
+    auto operator<=>(const Tile&) const = default;
 };
 
 void Place(const TempDir& dir, const Tile& t) {
@@ -26,30 +28,39 @@ void Place(const TempDir& dir, const Tile& t) {
 
 // The reference: each placed tile of the counted zoom put into its cell by
 // division, against the grid's cells found by searching the codes.
-std::map<std::pair<int, int>, uint32_t> ReferenceCells(const std::vector<Tile>& tiles,
-                                                       const CoverageGrid& grid) {
-    std::map<std::pair<int, int>, uint32_t> cells;
+void ExpectCellsMatch(const std::set<Tile>& tiles, const CoverageGrid& grid) {
+    std::map<std::pair<int, int>, uint32_t> reference;
     const int shift = grid.View.Zoom - grid.CellZoom;
-    for (const Tile& t : tiles) {
-        if (t.Zoom != grid.View.Zoom) continue;
-        const int c = t.Column >> shift, r = t.Row >> shift;
-        if (c < grid.FirstColumn || c >= grid.FirstColumn + grid.Columns || r < grid.FirstRow ||
-            r >= grid.FirstRow + grid.Rows)
-            continue;
-        ++cells[{c, r}];
-    }
-    return cells;
+    for (const Tile& t : tiles)
+        if (t.Zoom == grid.View.Zoom) ++reference[{t.Column >> shift, t.Row >> shift}];
+    for (int r = grid.FirstRow; r < grid.FirstRow + grid.Rows; ++r)
+        for (int c = grid.FirstColumn; c < grid.FirstColumn + grid.Columns; ++c)
+            ASSERT_EQ(grid.HeldAt(c, r), (reference[{c, r}])) << "cell " << c << "," << r;
 }
 
-void ExpectCellsMatch(const std::vector<Tile>& tiles, const CoverageGrid& grid) {
-    const auto reference = ReferenceCells(tiles, grid);
-    for (int r = grid.FirstRow; r < grid.FirstRow + grid.Rows; ++r)
-        for (int c = grid.FirstColumn; c < grid.FirstColumn + grid.Columns; ++c) {
-            const auto it = reference.find({c, r});
-            ASSERT_EQ(grid.HeldAt(c, r), it == reference.end() ? 0u : it->second)
-                << "cell " << c << "," << r;
+// A worker's answers as they come, from its thread.
+struct Answers {
+    std::mutex Lock;
+    std::vector<std::shared_ptr<const CoverageGrid>> Grids;
+
+    auto Sink() {
+        return [this](std::shared_ptr<const CoverageGrid> grid) {
+            std::lock_guard<std::mutex> guard(Lock);
+            Grids.push_back(std::move(grid));
+        };
+    }
+    template <class Done>
+    bool WaitFor(Done done) {
+        for (int i = 0; i < 500; ++i) {
+            {
+                std::lock_guard<std::mutex> guard(Lock);
+                if (done(Grids)) return true;
+            }
+            std::this_thread::sleep_for(std::chrono::milliseconds(10));
         }
-}
+        return false;
+    }
+};
 
 }  // namespace
 
@@ -57,9 +68,9 @@ TEST(CacheCoverage, CellsCountTheTilesThatFilesNameUnderEachCell) {
     struct Case {
         const char* Name;
         int ViewZoom, Zoom;
-        int CellZoom;            // expected
-        double CellPixels;       // expected
-        long long TilesPerCell;  // expected
+        int CellZoom;  // expected, as the two below
+        double CellPixels;
+        long long TilesPerCell;
     };
     const Case cases[] = {
         {"the view's own zoom", 10, 10, 10, 256, 1},
@@ -75,20 +86,20 @@ TEST(CacheCoverage, CellsCountTheTilesThatFilesNameUnderEachCell) {
         std::mt19937 random(7);
         // Tiles around the view's corner at every zoom asked about, some
         // outside the view, some at other zooms.
-        std::vector<Tile> tiles;
-        std::set<std::tuple<int, int, int>> placed;
+        std::set<Tile> tiles;
         for (int zoom : {c.Zoom, std::min(20, c.ViewZoom + 8), c.ViewZoom - 1}) {
             const int span = 1 << std::max(0, zoom - c.ViewZoom + 2);  // 4 view tiles across
             const int base =
                 (300 << std::max(0, zoom - c.ViewZoom)) >> std::max(0, c.ViewZoom - zoom);
-            for (int i = 0; i < 400; ++i) {
-                const Tile t{zoom, base + static_cast<int>(random() % span),
-                             base + static_cast<int>(random() % span)};
-                if (!placed.insert({t.Zoom, t.Column, t.Row}).second) continue;
-                tiles.push_back(t);
-                Place(dir, t);
-            }
+            for (int i = 0; i < 400; ++i)
+                tiles.insert({zoom, base + static_cast<int>(random() % span),
+                              base + static_cast<int>(random() % span)});
+            // A full 4 x 4 block one view tile in: cells of 16 tiles hold more than one.
+            const int block = base + (zoom > c.ViewZoom ? 1 << (zoom - c.ViewZoom) : 0);
+            for (int i = 0; zoom == c.Zoom && i < 16; ++i)
+                tiles.insert({zoom, block + i % 4, block + i / 4});
         }
+        for (const Tile& t : tiles) Place(dir, t);
         CacheCoverage coverage;
         coverage.Scan(dir.Path());
         CoverageView view{c.ViewZoom, c.Zoom, 300.0 * 256 + 37, 300.0 * 256 + 11, 700, 500};
@@ -126,10 +137,8 @@ TEST(CacheCoverage, ViewCutAtTheWorldsEdge) {
     coverage.Scan(dir.Path());
     // A view larger than the world at zoom 2, shifted past its north-west corner.
     const CoverageGrid grid = coverage.Cells({2, 3, -300, -200, 2000, 1500});
-    EXPECT_EQ(grid.FirstColumn, 0);
-    EXPECT_EQ(grid.FirstRow, 0);
-    EXPECT_EQ(grid.Columns, 8);
-    EXPECT_EQ(grid.Rows, 8);
+    EXPECT_EQ(std::tie(grid.FirstColumn, grid.FirstRow, grid.Columns, grid.Rows),
+              std::make_tuple(0, 0, 8, 8));
     EXPECT_EQ(grid.HeldAt(0, 0), 1u);
     EXPECT_EQ(grid.HeldAt(7, 7), 1u);
     EXPECT_EQ(grid.HeldAt(7, 0), 0u);
@@ -146,31 +155,19 @@ TEST(CacheCoverage, ViewAtACentreHasItsTileUnderTheMiddle) {
 TEST(CoverageWorker, AnswersTheNewestViewAndLearnsTilesBroughtIn) {
     TempDir dir;
     Place(dir, {12, 2000, 1000});
-    std::mutex lock;
-    std::vector<std::shared_ptr<const CoverageGrid>> grids;
-    CoverageWorker worker(
-        [&](std::shared_ptr<const CoverageGrid> grid) {
-            std::lock_guard<std::mutex> guard(lock);
-            grids.push_back(std::move(grid));
-        },
-        std::chrono::milliseconds(20));
+    Answers answers;
+    CoverageWorker worker(answers.Sink(), std::chrono::milliseconds(20));
     const CoverageView view{12, 12, 2000.0 * 256, 1000.0 * 256, 512, 512};
-    auto waitFor = [&](auto done) {
-        for (int i = 0; i < 500; ++i) {
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                if (!grids.empty() && done(*grids.back())) return true;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
-        return false;
+    auto holds = [&](int column, int row) {
+        return answers.WaitFor(
+            [&](const auto& g) { return !g.empty() && g.back()->HeldAt(column, row) == 1; });
     };
     worker.Request(dir.Path(), view);
-    EXPECT_TRUE(waitFor([](const CoverageGrid& g) { return g.HeldAt(2000, 1000) == 1; }));
+    EXPECT_TRUE(holds(2000, 1000));
     // A task writes a tile: the folder changes and the overlay follows.
     std::this_thread::sleep_for(std::chrono::milliseconds(20));
     Place(dir, {12, 2001, 1001});
-    EXPECT_TRUE(waitFor([](const CoverageGrid& g) { return g.HeldAt(2001, 1001) == 1; }));
+    EXPECT_TRUE(holds(2001, 1001));
 }
 
 TEST(CacheCoverage, WhatWasLearnedIsKeptInAnIndexFile) {
@@ -231,24 +228,13 @@ TEST(CoverageWorker, AnswersFirstFromTheIndexThenFromTheFolder) {
         coverage.Scan(earlier.Path());
         ASSERT_TRUE(coverage.Save(index, dir.Path(), 1));
     }
-    std::mutex lock;
-    std::vector<std::shared_ptr<const CoverageGrid>> grids;
+    Answers answers;
     {
-        CoverageWorker worker(
-            [&](std::shared_ptr<const CoverageGrid> grid) {
-                std::lock_guard<std::mutex> guard(lock);
-                grids.push_back(std::move(grid));
-            },
-            std::chrono::milliseconds(20), index);
+        CoverageWorker worker(answers.Sink(), std::chrono::milliseconds(20), index);
         worker.Request(dir.Path(), {12, 12, 2000.0 * 256, 1000.0 * 256, 512, 256});
-        for (int i = 0; i < 500; ++i) {
-            {
-                std::lock_guard<std::mutex> guard(lock);
-                if (grids.size() >= 2) break;
-            }
-            std::this_thread::sleep_for(std::chrono::milliseconds(10));
-        }
+        answers.WaitFor([](const auto& g) { return g.size() >= 2; });
     }
+    const auto& grids = answers.Grids;
     ASSERT_GE(grids.size(), 2u);
     EXPECT_EQ(grids[0]->HeldAt(2001, 1000), 1u);
     EXPECT_EQ(grids[0]->HeldAt(2000, 1000), 0u);

@@ -273,11 +273,7 @@ TEST(Navigation, WheelDeltasMakeWholeNotches) {
 
 TEST(Selection, ShapeEstimateGivesTheTileCountAndItsDownload) {
     MainState state;
-    state.HasSelection = true;
-    state.SelLat1 = 10;
-    state.SelLon1 = -10;
-    state.SelLat2 = 9;
-    state.SelLon2 = -11;
+    SelectPixels(state, 10, 700, 700);
     const SizeEstimateTexts box = SizeEstimate(state, 10);
     const SizeEstimateTexts shape = SizeEstimate(state, 10, 1000);
     EXPECT_EQ(shape.Label15, "Тайлов в области: 1000");
@@ -303,6 +299,7 @@ TEST(Selection, ZoomToRegionFitsTheAreaAndCentresIt) {
         {{55.5, -37.5, 55.5, -37.5}, 800, 600, 20},
     };
     for (const Case& c : cases) {
+        SCOPED_TRACE(testing::Message() << c.Width << "x" << c.Height << " " << c.Region.Lat1);
         MainState state;
         ZoomToRegion(state, c.Region, c.Width, c.Height);
         if (c.Zoom) {
